@@ -1,0 +1,108 @@
+#include "driver/CameraVeyra.h"
+
+#include "driver/DriverLogging.h"
+#include "driver/SdkErrorReport.h"
+#include "sdk/Sdk.h"
+
+using vxcam::guardSdk;
+
+sdk::SystemList* CCameraVeyra::s_pSystemList = nullptr;
+int32_t CCameraVeyra::s_nInstanceCount = 0;
+std::mutex CCameraVeyra::s_systemListMutex;
+
+// ---- construction and the shared system list -------------------------------------------------------------
+
+CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback) : ICameraObject(config, callback) {
+    joinSystemList();
+    m_pImageProcessor = guardSdk("CCameraVeyra", static_cast<sdk::ImageProcessor*>(nullptr),
+                                 [] { return sdk::ImageProcessor::GetInstance(); });
+}
+
+CCameraVeyra::~CCameraVeyra() {
+    leaveSystemList();
+}
+
+// Every new object makes the SDK look for systems again; it counts itself only once the refresh succeeded.
+void CCameraVeyra::joinSystemList() {
+    const std::lock_guard lock(s_systemListMutex);
+    guardSdk("CCameraVeyra", [this] {
+        s_pSystemList = sdk::SystemList::GetInstance();
+        if (s_pSystemList != nullptr) {
+            s_pSystemList->Refresh();
+            ++s_nInstanceCount;
+            m_bJoinedSystemList = true;
+        }
+    });
+}
+
+// Only objects that joined leave, so an object that never joined cannot release the list under others.
+void CCameraVeyra::leaveSystemList() noexcept {
+    if (!m_bJoinedSystemList) {
+        return;
+    }
+    const std::lock_guard lock(s_systemListMutex);
+    m_bJoinedSystemList = false;
+    if (s_pSystemList == nullptr || --s_nInstanceCount != 0) {
+        return;
+    }
+    guardSdk("~CCameraVeyra", [] { sdk::SystemList::ReleaseInstance(); });
+    s_pSystemList = nullptr;
+}
+
+// ---- operations built by later stages answer as for a camera that is not open ---------------------------
+
+QStringList CCameraVeyra::IEnumAvailableCameras() {
+    return {};
+}
+
+int32_t CCameraVeyra::IOpenCamera() {
+    return 0;
+}
+
+void CCameraVeyra::ICloseCamera() {
+    m_bOpened = false;
+}
+
+int32_t CCameraVeyra::IStartCamera() {
+    return 0;
+}
+
+void CCameraVeyra::IStopCamera() {
+    m_bRunning = false;
+}
+
+void CCameraVeyra::InitProperty() {}
+
+void CCameraVeyra::ISetSoftTriggerMode() {}
+
+bool CCameraVeyra::ISetProperty(CameraProperty* property) {
+    return property != nullptr && property->propertyId != 1;
+}
+
+int32_t CCameraVeyra::ISendSoftTrigger() {
+    return 0;
+}
+
+int32_t CCameraVeyra::classifyPixelFormat(const QString& pixelFormat, int32_t& bits) noexcept {
+    struct Row {
+        const char* name;
+        int32_t bits;
+        int32_t imageFormat;
+    };
+    // Compared exactly, in this order; the bit counts are the ones hosts have always been given.
+    static constexpr Row kTable[] = {
+        {"YUV422Packed", 8, ImageFormatGray8}, {"Mono8", 8, ImageFormatGray8},
+        {"BayerRG12", 12, ImageFormatGray8},   {"YUV444Packed", 12, ImageFormatGray8},
+        {"BayerRG8", 24, ImageFormatRgb24},    {"RGB8Packed", 24, ImageFormatRgb24},
+        {"BGR8Packed", 24, ImageFormatRgb24},  {"BayerRGB8Packed", 24, ImageFormatRgb24},
+        {"YUV411Packed", 6, ImageFormatGray8},
+    };
+    for (const Row& row : kTable) {
+        if (pixelFormat == QLatin1String(row.name)) {
+            bits = row.bits;
+            return row.imageFormat;
+        }
+    }
+    bits = 0;
+    return ImageFormatNone;
+}

@@ -1,0 +1,51 @@
+#include "sdk/Buffer.h"
+
+#include "sdk/SdkExceptions.h"
+#include "sdk/core/BufferAccess.h"
+
+#include <cstring>
+
+namespace sdk {
+
+Buffer::Buffer() noexcept = default;
+
+Buffer::~Buffer() {
+    if (core::BufferOwner* owner = m_pOwner.load(); owner != nullptr) {
+        owner->forgetBuffer(*this);
+    }
+}
+
+void Buffer::QueueBuffer() {
+    core::BufferOwner* owner = m_pOwner.load();
+    if (owner == nullptr) {
+        Exceptions::raise("NotAvailableException", "Buffer::QueueBuffer", "the buffer belongs to no data stream");
+    }
+    owner->queueBuffer(*this);
+}
+
+namespace core {
+
+void BufferAccess::attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize) {
+    buffer.m_pMemory = std::make_unique<unsigned char[]>(memSize);
+    buffer.m_nMemSize = memSize;
+    buffer.m_pOwner.store(&owner);
+}
+
+void BufferAccess::detach(Buffer& buffer) noexcept {
+    buffer.m_pOwner.store(nullptr);
+    buffer.m_pMemory.reset();
+    buffer.m_nMemSize = 0;
+    describeFrame(buffer, 0, 0, 0, "", 0);
+}
+
+void BufferAccess::describeFrame(Buffer& buffer, uint64_t width, uint64_t height, uint64_t frameId,
+                                 const char* pixelFormat, uint64_t timestamp) noexcept {
+    buffer.m_nWidth = width;
+    buffer.m_nHeight = height;
+    buffer.m_nFrameId = frameId;
+    buffer.m_pPixelFormat = pixelFormat;
+    buffer.m_nTimestamp = timestamp;
+}
+
+} // namespace core
+} // namespace sdk

@@ -1,0 +1,56 @@
+// A frame buffer. The driver allocates the Buffer object; the SDK supplies its memory when the buffer is
+// added to a stream's buffer list, and frees that memory when the buffer is revoked or destroyed.
+#pragma once
+
+#include "sdk/SdkExport.h"
+#include "sdk/SdkString.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace sdk {
+
+namespace core {
+class BufferAccess;
+class BufferOwner;
+} // namespace core
+
+// Ownership at each hand-over: after QueueBuffer the stream fills the buffer and may write its memory until
+// it hands the buffer to the new-buffer handler; from then until the next QueueBuffer the handler's side
+// owns it and the stream does not touch it.
+class VXSDK_API Buffer {
+public:
+    Buffer() noexcept;
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    // A buffer that is still announced to a stream leaves the stream first.
+    ~Buffer();
+
+    // Returns the buffer to its stream for filling; an SDK error when no stream announced it.
+    void QueueBuffer();
+
+    // Frame accessors: what the stream wrote when it handed the buffer over. Cheap, never raise.
+    [[nodiscard]] void* GetMemPtr() const noexcept { return m_pMemory.get(); }
+    [[nodiscard]] uint64_t GetMemSize() const noexcept { return m_nMemSize; }
+    [[nodiscard]] uint64_t GetWidth() const noexcept { return m_nWidth; }
+    [[nodiscard]] uint64_t GetHeight() const noexcept { return m_nHeight; }
+    [[nodiscard]] uint64_t GetFrameID() const noexcept { return m_nFrameId; }
+    [[nodiscard]] String GetPixelFormat() const { return String(m_pPixelFormat); }
+    [[nodiscard]] uint64_t GetTimestamp() const noexcept { return m_nTimestamp; }
+
+private:
+    friend class core::BufferAccess;
+
+    // The stream that announced the buffer; set and cleared by that stream's buffer list.
+    std::atomic<core::BufferOwner*> m_pOwner{nullptr};
+    std::unique_ptr<unsigned char[]> m_pMemory;
+    uint64_t m_nMemSize = 0;
+    uint64_t m_nWidth = 0;
+    uint64_t m_nHeight = 0;
+    uint64_t m_nFrameId = 0;
+    uint64_t m_nTimestamp = 0;
+    const char* m_pPixelFormat = ""; // a name with static storage
+};
+
+} // namespace sdk

@@ -1,0 +1,56 @@
+// The SDK's map-like object lists: walked in list order with begin/end, and looked up by entry key.
+#pragma once
+
+#include "sdk/SdkExceptions.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sdk {
+
+// Each entry is (key, object). The key is the object's identifier within its list; the object belongs to the
+// SDK. Lists are used from the host's thread only; a refresh replaces the entries, so no iterator survives it.
+template <typename T>
+class ObjectList {
+public:
+    using Entry = std::pair<std::string, T*>;
+    using iterator = typename std::vector<Entry>::iterator;
+
+    ObjectList(const ObjectList&) = delete;
+    ObjectList& operator=(const ObjectList&) = delete;
+    virtual ~ObjectList() = default;
+
+    iterator begin() {
+        onBegin();
+        return m_entries.begin();
+    }
+    iterator end() noexcept { return m_entries.end(); }
+    [[nodiscard]] std::size_t size() const noexcept { return m_entries.size(); }
+
+    // The object listed under `key`; an unknown key is an SDK error.
+    T* operator[](const std::string& key) {
+        onLookup(key);
+        for (const Entry& entry : m_entries) {
+            if (entry.first == key) {
+                return entry.second;
+            }
+        }
+        Exceptions::raise("NotFoundException", m_lookupCall, "no entry with the key '" + key + "'");
+    }
+
+protected:
+    explicit ObjectList(const char* lookupCall) noexcept : m_lookupCall(lookupCall) {}
+
+    // Hooks through which a producer sees the walk and the lookup (to trace them or to fail them).
+    virtual void onBegin() {}
+    virtual void onLookup(const std::string& key) { static_cast<void>(key); }
+
+    std::vector<Entry> m_entries;
+
+private:
+    const char* m_lookupCall;
+};
+
+} // namespace sdk

@@ -1,0 +1,37 @@
+// The root of the SDK's object tree: one System per configured producer (transport).
+#pragma once
+
+#include "sdk/ObjectList.h"
+#include "sdk/SdkExport.h"
+
+namespace sdk {
+
+class System;
+
+namespace core {
+class Session;
+}
+
+// Which producers are offered is read from the environment when the list is first taken after a release:
+// VXCAM_TRANSPORTS, a comma-separated list of producer names; unset, "sim" when VXCAM_SIM_CONFIG is set.
+class VXSDK_API SystemList : public ObjectList<System> {
+public:
+    // The process-wide list; null when the configuration says there is none. Host thread only.
+    static SystemList* GetInstance();
+    // Gives the list, and every object reached through it, back to the SDK. Host thread only.
+    static void ReleaseInstance();
+
+    // Asks the producers for their systems again.
+    void Refresh();
+
+private:
+    friend class core::Session;
+    explicit SystemList(core::Session& session);
+    ~SystemList() override;
+    void onBegin() override;
+    void onLookup(const std::string& key) override;
+
+    core::Session& m_session;
+};
+
+} // namespace sdk

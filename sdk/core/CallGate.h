@@ -1,0 +1,60 @@
+// The door every SDK call of a session passes: it counts the call, writes the call's trace line and raises
+// the injected fault that is due. Faults and the trace are configured by the simulated producer's file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sdk::core {
+
+struct FaultRule {
+    std::string call;        // SDK call name, such as "Device::Open"
+    uint64_t nth = 1;        // the first matching call (1-based) that fails
+    uint64_t times = 1;      // how many matching calls in a row fail; 0: every one from the nth on
+    std::string match;       // empty, or an object name or one '/'-separated part of it (serial, feature)
+    std::string description; // the exception's error description
+    std::string type = "RuntimeException";
+    uint64_t seen = 0; // matching calls so far
+};
+
+class CallGate {
+public:
+    CallGate() = default;
+    CallGate(const CallGate&) = delete;
+    CallGate& operator=(const CallGate&) = delete;
+    ~CallGate();
+
+    // Set once, before the session's first call passes. A trace file that cannot be opened is warned about.
+    void configure(std::vector<FaultRule> rules, const std::string& tracePath);
+
+    // A call made from the host's side: counted, traced as "call<TAB>object<TAB>args[<TAB>fault]", and failed
+    // when a rule says so. Thread-safe.
+    void pass(std::string_view call, std::string_view object, std::string_view args = {});
+
+    // A call of the frame path: counted and failed like pass(), never traced. Costs one branch while no rule
+    // is configured. Thread-safe.
+    void passUntraced(std::string_view call, std::string_view object) {
+        if (m_bHasRules) {
+            passSlow(call, object, {}, false);
+        }
+    }
+
+private:
+    void passSlow(std::string_view call, std::string_view object, std::string_view args, bool traced);
+    const FaultRule* countAndFindDue(std::string_view call, std::string_view object);
+    void writeTraceLine(std::string_view call, std::string_view object, std::string_view args, bool fault);
+
+    bool m_bHasRules = false; // fixed by configure(), read without the lock afterwards
+    bool m_bTracing = false;  // fixed by configure()
+    // Guards the rules' counters and the trace file: calls arrive from the host's thread and from the
+    // streams' delivery threads.
+    std::mutex m_mutex;
+    std::vector<FaultRule> m_rules; // set by configure(); afterwards only `seen` changes, under m_mutex
+    std::FILE* m_pTrace = nullptr;  // written under m_mutex
+};
+
+} // namespace sdk::core

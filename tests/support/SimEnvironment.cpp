@@ -1,0 +1,70 @@
+#include "tests/support/SimEnvironment.h"
+
+#include "sdk/SystemList.h"
+
+#include <QFile>
+
+namespace vxcam::test {
+
+SimEnvironment::SimEnvironment(const QString& json) {
+    QFile file(configPath());
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(json.toUtf8());
+    }
+    sdk::SystemList::ReleaseInstance();
+    qputenv("VXCAM_SIM_CONFIG", configPath().toLocal8Bit());
+    qputenv("VXCAM_SIM_TRACE", tracePath().toLocal8Bit());
+    qunsetenv("VXCAM_TRANSPORTS");
+}
+
+SimEnvironment::~SimEnvironment() {
+    sdk::SystemList::ReleaseInstance();
+    qunsetenv("VXCAM_SIM_CONFIG");
+    qunsetenv("VXCAM_SIM_TRACE");
+    qunsetenv("VXCAM_TRANSPORTS");
+}
+
+QString SimEnvironment::configPath() const {
+    return m_dir.filePath(QStringLiteral("cameras.json"));
+}
+QString SimEnvironment::tracePath() const {
+    return m_dir.filePath(QStringLiteral("trace.tsv"));
+}
+
+QStringList SimEnvironment::trace() const {
+    QFile file(tracePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList SimEnvironment::trace(const QString& call) const {
+    QStringList result;
+    for (const QString& line : trace()) {
+        if (line.section(QLatin1Char('\t'), 0, 0) == call) {
+            result << line;
+        }
+    }
+    return result;
+}
+
+void SimEnvironment::clearTrace() const {
+    QFile file(tracePath());
+    if (file.exists()) {
+        file.resize(0);
+    }
+}
+
+QString simDevice(const QString& serial, const QString& extra) {
+    return QStringLiteral(R"({ "serial": "%1"%2%3 })")
+        .arg(serial, extra.isEmpty() ? QString() : QStringLiteral(", "), extra);
+}
+
+QString simConfig(const QStringList& devices, const QString& faults) {
+    return QStringLiteral(R"({ "systems": [ { "id": "simA", "interfaces": [ { "id": "if0", "devices": [ %1 ] } ] } ],
+  "faults": [ %2 ] })")
+        .arg(devices.join(QStringLiteral(", ")), faults);
+}
+
+} // namespace vxcam::test
