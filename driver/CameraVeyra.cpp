@@ -18,7 +18,13 @@ CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback) : IC
                                  [] { return sdk::ImageProcessor::GetInstance(); });
 }
 
+// The host is expected to stop and close first; an object deleted with its camera still open closes it, so
+// that no stream delivers to an object that is gone.
 CCameraVeyra::~CCameraVeyra() {
+    if (m_pDevice != nullptr) {
+        IStopCamera();
+        ICloseCamera();
+    }
     leaveSystemList();
 }
 
@@ -33,6 +39,20 @@ void CCameraVeyra::joinSystemList() {
             m_bJoinedSystemList = true;
         }
     });
+}
+
+sdk::SystemList* CCameraVeyra::currentSystemList() {
+    const std::lock_guard lock(s_systemListMutex);
+    return s_pSystemList;
+}
+
+// Discovery takes the list itself when no object has joined, without refreshing or counting it.
+sdk::SystemList* CCameraVeyra::systemListForDiscovery() {
+    const std::lock_guard lock(s_systemListMutex);
+    if (s_pSystemList == nullptr) {
+        s_pSystemList = sdk::SystemList::GetInstance();
+    }
+    return s_pSystemList;
 }
 
 // Only objects that joined leave, so an object that never joined cannot release the list under others.
@@ -50,18 +70,6 @@ void CCameraVeyra::leaveSystemList() noexcept {
 }
 
 // ---- operations built by later stages answer as for a camera that is not open ---------------------------
-
-QStringList CCameraVeyra::IEnumAvailableCameras() {
-    return {};
-}
-
-int32_t CCameraVeyra::IOpenCamera() {
-    return 0;
-}
-
-void CCameraVeyra::ICloseCamera() {
-    m_bOpened = false;
-}
 
 int32_t CCameraVeyra::IStartCamera() {
     return 0;
@@ -81,6 +89,14 @@ bool CCameraVeyra::ISetProperty(CameraProperty* property) {
 
 int32_t CCameraVeyra::ISendSoftTrigger() {
     return 0;
+}
+
+void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
+    static_cast<CCameraVeyra*>(owner)->BufferReady(buffer);
+}
+
+void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
+    buffer->QueueBuffer();
 }
 
 int32_t CCameraVeyra::classifyPixelFormat(const QString& pixelFormat, int32_t& bits) noexcept {

@@ -9,7 +9,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace sdk {
 class Buffer;
@@ -52,10 +55,47 @@ public:
     static int32_t classifyPixelFormat(const QString& pixelFormat, int32_t& bits) noexcept;
 
 protected:
+    // The driver's routines. Protected rather than private so that a test probe can drive each one alone.
+
+    // Discovery walk; none of them touches a member.
+    static bool openSystem(sdk::System* system);
+    static sdk::InterfaceList* getSystemInterfaces(sdk::System* system);
+    static bool openInterface(sdk::Interface* iface);
+    static sdk::DeviceList* getDevices(sdk::Interface* iface);
+
+    // Opening and closing.
+    sdk::Device* openDeviceBySerialNumber(sdk::DeviceList* devices, const QString& serial);
+    static bool openDevice(sdk::Device* device);
+    static bool closeDevice(sdk::Device* device);
+    bool setDeviceProperty(sdk::Device* device);
+
+    // Data streams and buffer pools.
+    uint32_t setDeviceDataStream(sdk::Device* device);
+    uint32_t clearDeviceDataStream(sdk::Device* device);
+    static bool openDataStream(sdk::DataStream* stream);
+    static bool closeDataStream(sdk::DataStream* stream);
+    bool createStreamBuffers(sdk::DataStream* stream, int32_t count);
+    bool deleteStreamBuffers(sdk::DataStream* stream);
+    static bool startDeviceDataStream(sdk::Device* device);
+    static bool stopDeviceDataStream(sdk::Device* device);
+
+    // Frame delivery; called on a stream's delivery thread.
+    static void BufferHandler(void* owner, sdk::Buffer* buffer);
+    void BufferReady(sdk::Buffer* buffer);
+
     sdk::ImageProcessor* m_pImageProcessor = nullptr; // the SDK's, process-wide; never released here
     sdk::Device* m_pDevice = nullptr;                 // the opened camera; belongs to the SDK
 
 private:
+    // Calls `visit` with each device list that the walk over systems and interfaces reaches, in walk order,
+    // until it returns true. SDK errors of the walk itself reach the caller.
+    template <typename Visit>
+    static void forEachDeviceList(sdk::SystemList* systems, Visit&& visit);
+    // s_pSystemList, taken from the SDK without counting when no object has joined (discovery only).
+    static sdk::SystemList* systemListForDiscovery();
+    static sdk::SystemList* currentSystemList();
+    void unbindStream(sdk::DataStream* stream);
+
     // Guards s_pSystemList and s_nInstanceCount. Hosts create, delete and enumerate from one thread at a time;
     // the lock keeps the count right when one does not.
     static std::mutex s_systemListMutex;
@@ -64,4 +104,10 @@ private:
     void leaveSystemList() noexcept;
 
     bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; host thread only
+
+    // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
+    // Host thread only: delivery reaches buffers through the SDK, never through this map.
+    std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
+    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Host thread.
+    std::vector<sdk::DataStream*> m_boundStreams;
 };

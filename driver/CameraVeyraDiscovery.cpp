@@ -1,0 +1,196 @@
+// Discovery, opening and closing: the walk over systems, interfaces and devices, and what is done with the
+// device that carries the configured serial number.
+#include "driver/CameraVeyra.h"
+#include "driver/DriverLogging.h"
+#include "driver/SdkErrorReport.h"
+#include "sdk/Sdk.h"
+
+using vxcam::guardSdk;
+
+namespace {
+
+QString textOf(const sdk::String& text) {
+    return QString::fromUtf8(text.get());
+}
+
+// "veyra", one blank, the serial number exactly as the SDK gives it.
+QString cameraIdentifier(const sdk::String& serial) {
+    return QStringLiteral("%1 %2").arg(QStringLiteral("veyra"), textOf(serial));
+}
+
+} // namespace
+
+// ---- the walk --------------------------------------------------------------------------------------------
+
+bool CCameraVeyra::openSystem(sdk::System* system) {
+    return guardSdk("openSystem", false, [system] {
+        if (!system->IsOpen()) {
+            system->Open();
+        }
+        return true;
+    });
+}
+
+sdk::InterfaceList* CCameraVeyra::getSystemInterfaces(sdk::System* system) {
+    return guardSdk("getSystemInterfaces", static_cast<sdk::InterfaceList*>(nullptr), [system] {
+        sdk::InterfaceList* interfaces = system->GetInterfaces();
+        if (interfaces != nullptr) {
+            interfaces->Refresh(100);
+        }
+        return interfaces;
+    });
+}
+
+bool CCameraVeyra::openInterface(sdk::Interface* iface) {
+    return guardSdk("openInterface", false, [iface] {
+        if (!iface->IsOpen()) {
+            iface->Open();
+        }
+        return true;
+    });
+}
+
+sdk::DeviceList* CCameraVeyra::getDevices(sdk::Interface* iface) {
+    return guardSdk("getDevices", static_cast<sdk::DeviceList*>(nullptr), [iface] {
+        sdk::DeviceList* devices = iface->GetDevices();
+        if (devices != nullptr) {
+            devices->Refresh(100);
+        }
+        return devices;
+    });
+}
+
+// Discovery and opening walk alike, so that both see the same devices in the same order. A system or an
+// interface that fails hides only the devices behind it.
+template <typename Visit>
+void CCameraVeyra::forEachDeviceList(sdk::SystemList* systems, Visit&& visit) {
+    for (auto system = systems->begin(); system != systems->end(); ++system) {
+        if (!openSystem(system->second)) {
+            continue;
+        }
+        sdk::InterfaceList* interfaces = getSystemInterfaces(system->second);
+        if (interfaces == nullptr) {
+            continue;
+        }
+        for (auto iface = interfaces->begin(); iface != interfaces->end(); ++iface) {
+            if (!openInterface(iface->second)) {
+                continue;
+            }
+            sdk::DeviceList* devices = getDevices(iface->second);
+            if (devices != nullptr && visit(devices)) {
+                return;
+            }
+        }
+    }
+}
+
+QStringList CCameraVeyra::IEnumAvailableCameras() {
+    QStringList identifiers;
+    // An error of the walk itself ends it; what was gathered so far is the answer.
+    guardSdk("IEnumAvailableCameras", [&identifiers] {
+        sdk::SystemList* systems = systemListForDiscovery();
+        if (systems == nullptr) {
+            return;
+        }
+        forEachDeviceList(systems, [&identifiers](sdk::DeviceList* devices) {
+            for (auto device = devices->begin(); device != devices->end(); ++device) {
+                identifiers << cameraIdentifier(device->second->GetSerialNumber());
+            }
+            return false;
+        });
+    });
+    return identifiers;
+}
+
+// ---- opening ---------------------------------------------------------------------------------------------
+
+int32_t CCameraVeyra::IOpenCamera() {
+    qCWarning(vxcam::lcDriver()) << "start open veyra camera...";
+    // A camera held from an earlier open is closed first, so that no device stays open out of reach.
+    if (m_pDevice != nullptr) {
+        ICloseCamera();
+    }
+    sdk::SystemList* systems = currentSystemList();
+    if (systems == nullptr || m_pConfig == nullptr) {
+        return 0;
+    }
+    // Cut at every blank, empty parts kept: the family word in any case, then the serial number as it stands.
+    const QStringList parts = m_pConfig->cameraId.split(QLatin1Char(' '));
+    if (parts.size() < 2 || parts.front().toLower() != QLatin1String("veyra")) {
+        return 0;
+    }
+    const QString& serial = parts.at(1);
+    return guardSdk("IOpenCamera", 0, [&] {
+        forEachDeviceList(systems, [&](sdk::DeviceList* devices) {
+            m_pDevice = openDeviceBySerialNumber(devices, serial);
+            if (m_pDevice == nullptr) {
+                return false;
+            }
+            m_bOpened = true;
+            qCDebug(vxcam::lcDriver()) << "Veyra camera(" << serial << ") open successed."
+                                       << " - "
+                                       << "CCameraVeyra::IOpenCamera";
+            return true;
+        });
+        return m_pDevice != nullptr ? 1 : 0;
+    });
+}
+
+// Tries every device of the list with the serial number, in list order, until one opens with its pixel format
+// read and at least one data stream prepared.
+sdk::Device* CCameraVeyra::openDeviceBySerialNumber(sdk::DeviceList* devices, const QString& serial) {
+    return guardSdk("openDeviceBySerialNumber", static_cast<sdk::Device*>(nullptr), [&]() -> sdk::Device* {
+        for (auto entry = devices->begin(); entry != devices->end(); ++entry) {
+            sdk::Device* device = entry->second;
+            if (textOf(device->GetSerialNumber()) != serial || !openDevice(device)) {
+                continue;
+            }
+            if (!setDeviceProperty(device) || setDeviceDataStream(device) == 0) {
+                closeDevice(device);
+                continue;
+            }
+            return (*devices)[entry->first];
+        }
+        return nullptr;
+    });
+}
+
+bool CCameraVeyra::openDevice(sdk::Device* device) {
+    return guardSdk("openDevice", false, [device] {
+        if (!device->IsOpen()) {
+            device->Open();
+        }
+        return true;
+    });
+}
+
+bool CCameraVeyra::closeDevice(sdk::Device* device) {
+    return guardSdk("closeDevice", false, [device] {
+        if (device->IsOpen()) {
+            device->Close();
+        }
+        return true;
+    });
+}
+
+// A pixel format outside the table is no failure: it leaves 0 in both members.
+bool CCameraVeyra::setDeviceProperty(sdk::Device* device) {
+    return guardSdk("setDeviceProperty", false, [this, device] {
+        const QString pixelFormat = textOf(device->GetRemoteNode("PixelFormat")->GetString());
+        int32_t bits = 0;
+        m_nImageFormat = classifyPixelFormat(pixelFormat, bits);
+        m_nBitsPerPixel = bits;
+        return true;
+    });
+}
+
+// ---- closing ---------------------------------------------------------------------------------------------
+
+void CCameraVeyra::ICloseCamera() {
+    if (m_pDevice != nullptr) {
+        clearDeviceDataStream(m_pDevice);
+        closeDevice(m_pDevice);
+        m_pDevice = nullptr;
+    }
+    m_bOpened = false;
+}

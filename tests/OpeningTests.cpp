@@ -1,0 +1,288 @@
+// Opening and closing a camera through the module: which device is found, what it is left with, and what
+// a failure on the way leaves behind.
+#include "tests/support/LogCapture.h"
+#include "tests/support/ModuleLoader.h"
+#include "tests/support/SdkInspection.h"
+#include "tests/support/SimEnvironment.h"
+
+#include <QLoggingCategory>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace vxcam::test {
+namespace {
+
+class NullCallback final : public ICameraCallback {
+public:
+    void OnImageReady(ICameraObject* /*camera*/) override {}
+};
+
+class OpeningTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_module.loaded()) << m_module.errorString().toStdString(); }
+    void TearDown() override {
+        m_camera.reset();
+        m_sim.reset();
+    }
+
+    // A fresh object over the cameras of `json`; the trace and the log start empty after its creation.
+    ICameraObject& camera(const QString& json, const QString& cameraId) {
+        m_camera.reset();
+        m_sim.reset();
+        m_sim = std::make_unique<SimEnvironment>(json);
+        m_config.cameraId = cameraId;
+        m_camera = m_module.makeCamera(&m_config, &m_callback);
+        m_sim->clearTrace();
+        m_log.clear();
+        return *m_camera;
+    }
+
+    [[nodiscard]] QStringList calls() const {
+        QStringList result;
+        for (const QString& line : m_sim->trace()) {
+            result << line.section(QLatin1Char('\t'), 0, 1);
+        }
+        return result;
+    }
+
+    ModuleLoader m_module;
+    CameraConfig m_config;
+    NullCallback m_callback;
+    std::unique_ptr<SimEnvironment> m_sim;
+    ModuleLoader::Camera m_camera{nullptr, {nullptr}};
+    LogCapture m_log;
+};
+
+const QString kOneCamera = simConfig({simDevice(QStringLiteral("SN1001"))});
+
+struct IdentifierCase {
+    const char* cameraId;
+    bool opens;
+};
+
+std::ostream& operator<<(std::ostream& out, const IdentifierCase& c) {
+    return out << '"' << c.cameraId << '"';
+}
+
+class OpeningIdentifierTest : public OpeningTest, public ::testing::WithParamInterface<IdentifierCase> {};
+
+TEST_P(OpeningIdentifierTest, FamilyWordInAnyCaseThenTheExactSerial) {
+    ICameraObject& cam = camera(kOneCamera, QString::fromUtf8(GetParam().cameraId));
+    EXPECT_EQ(cam.IOpenCamera(), GetParam().opens ? 1 : 0);
+    EXPECT_EQ(cam.m_bOpened, GetParam().opens);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Open")).size(), GetParam().opens ? 1 : 0);
+    EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{QStringLiteral("start open veyra camera...")});
+    if (!GetParam().opens) {
+        EXPECT_TRUE(m_log.texts(QtDebugMsg).isEmpty());
+        EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identifiers, OpeningIdentifierTest,
+    ::testing::Values(IdentifierCase{"veyra SN1001", true}, IdentifierCase{"VEYRA SN1001", true},
+                      IdentifierCase{"VeYrA SN1001", true}, IdentifierCase{"veyra SN1001 extra words", true},
+                      IdentifierCase{"veyra sn1001", false}, IdentifierCase{" veyra SN1001", false},
+                      IdentifierCase{"veyra  SN1001", false}, IdentifierCase{"veyra", false}, IdentifierCase{"", false},
+                      IdentifierCase{"veyraSN1001", false}, IdentifierCase{"other SN1001", false},
+                      IdentifierCase{"veyra SN100", false}));
+
+TEST_F(OpeningTest, OpenPreparesEveryStreamAndLogsTheSerial) {
+    ICameraObject& cam = camera(
+        simConfig({simDevice(QStringLiteral("SN2"), QStringLiteral(R"("streams": 2, "pixelFormat": "BayerRG8")"))}),
+        QStringLiteral("veyra SN2"));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    EXPECT_EQ(cam.m_nBitsPerPixel, 24);
+    EXPECT_EQ(cam.m_nImageFormat, ImageFormatRgb24);
+    EXPECT_EQ(m_log.texts(QtDebugMsg),
+              QStringList{QStringLiteral(R"(Veyra camera( "SN2" ) open successed.  -  CCameraVeyra::IOpenCamera)")});
+    for (const QString& stream : {QStringLiteral("SN2/0"), QStringLiteral("SN2/1")}) {
+        EXPECT_EQ(calls().count(QStringLiteral("BufferList::Add\t") + stream), 8) << stream.toStdString();
+        EXPECT_EQ(calls().count(QStringLiteral("DataStream::RegisterNewBufferEventHandler\t") + stream), 1);
+    }
+    EXPECT_EQ(calls().count(QStringLiteral("DataStream::StartAcquisitionContinuous\tSN2/0")), 0)
+        << "opening starts nothing";
+    const std::vector<sdk::Device*> devices = devicesWithSerial("SN2");
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(bufferListSizes(devices.front()), (std::vector<uint64_t>{8, 8}));
+
+    m_sim->clearTrace();
+    cam.ICloseCamera();
+    EXPECT_FALSE(cam.m_bOpened);
+    for (const QString& stream : {QStringLiteral("SN2/0"), QStringLiteral("SN2/1")}) {
+        EXPECT_EQ(calls().count(QStringLiteral("BufferList::RevokeBuffer\t") + stream), 8);
+        EXPECT_EQ(calls().count(QStringLiteral("DataStream::Close\t") + stream), 1);
+    }
+    EXPECT_EQ(calls().count(QStringLiteral("Device::Close\tSN2")), 1);
+    EXPECT_EQ(bufferListSizes(devices.front()), (std::vector<uint64_t>{0, 0}));
+
+    // Closing again touches no camera.
+    m_sim->clearTrace();
+    cam.ICloseCamera();
+    EXPECT_TRUE(m_sim->trace().isEmpty());
+    EXPECT_FALSE(cam.m_bOpened);
+}
+
+struct PixelFormatCase {
+    const char* pixelFormat;
+    int32_t bits;
+    int32_t imageFormat;
+};
+
+std::ostream& operator<<(std::ostream& out, const PixelFormatCase& c) {
+    return out << c.pixelFormat;
+}
+
+class OpeningPixelFormatTest : public OpeningTest, public ::testing::WithParamInterface<PixelFormatCase> {};
+
+TEST_P(OpeningPixelFormatTest, BitsAndImageFormatComeFromTheTable) {
+    const PixelFormatCase& c = GetParam();
+    ICameraObject& cam =
+        camera(simConfig({simDevice(QStringLiteral("P1"),
+                                    QStringLiteral(R"("pixelFormat": "%1")").arg(QLatin1String(c.pixelFormat)))}),
+               QStringLiteral("veyra P1"));
+    cam.m_nBitsPerPixel = -7;
+    cam.m_nImageFormat = -7;
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    EXPECT_EQ(cam.m_nBitsPerPixel, c.bits);
+    EXPECT_EQ(cam.m_nImageFormat, c.imageFormat);
+    EXPECT_TRUE(m_sim->trace(QStringLiteral("Node::SetString")).isEmpty()) << "the pixel format is only read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, OpeningPixelFormatTest,
+                         ::testing::Values(PixelFormatCase{"YUV422Packed", 8, 1}, PixelFormatCase{"Mono8", 8, 1},
+                                           PixelFormatCase{"BayerRG12", 12, 1}, PixelFormatCase{"YUV444Packed", 12, 1},
+                                           PixelFormatCase{"BayerRG8", 24, 2}, PixelFormatCase{"RGB8Packed", 24, 2},
+                                           PixelFormatCase{"BGR8Packed", 24, 2},
+                                           PixelFormatCase{"BayerRGB8Packed", 24, 2},
+                                           PixelFormatCase{"YUV411Packed", 6, 1}, PixelFormatCase{"Mono16", 0, 0},
+                                           PixelFormatCase{"RGB8", 0, 0}, PixelFormatCase{"BayerGR8", 0, 0},
+                                           PixelFormatCase{"mono8", 0, 0}));
+
+TEST_F(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
+    // Three entries with the serial: the first cannot be opened, the second's pixel format cannot be read, the
+    // third opens. A fourth device with another serial is never touched.
+    const QString json =
+        simConfig({simDevice(QStringLiteral("S")), simDevice(QStringLiteral("S")), simDevice(QStringLiteral("OTHER")),
+                   simDevice(QStringLiteral("S"))},
+                  QStringLiteral(R"({ "call": "Device::Open", "nth": 1, "match": "S", "description": "device busy" },
+                          { "call": "Node::GetString", "nth": 1, "match": "PixelFormat", "description": "read failed" })"));
+    ICameraObject& cam = camera(json, QStringLiteral("veyra S"));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    QStringList critical = sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("device busy"),
+                                         QStringLiteral("Device::Open"), QStringLiteral("openDevice"));
+    critical << sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("read failed"),
+                              QStringLiteral("Node::GetString"), QStringLiteral("setDeviceProperty"));
+    EXPECT_EQ(m_log.texts(QtCriticalMsg), critical);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Open")).size(), 3);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")).size(), 1) << "the second path is closed again";
+    const std::vector<sdk::Device*> devices = devicesWithSerial("S");
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_FALSE(devices[0]->IsOpen());
+    EXPECT_FALSE(devices[1]->IsOpen());
+    EXPECT_TRUE(devices[2]->IsOpen());
+}
+
+TEST_F(OpeningTest, DeviceWithoutUsableStreamIsClosedAndOpeningFails) {
+    struct Case {
+        const char* name;
+        const char* device;
+    };
+    for (const Case& c : {Case{"no stream", R"("streams": 0)"}, Case{"null stream list", R"("nullStreamList": true)"},
+                          Case{"null buffer list", R"("nullBufferList": true)"}}) {
+        ICameraObject& cam =
+            camera(simConfig({simDevice(QStringLiteral("N"), QLatin1String(c.device))}), QStringLiteral("veyra N"));
+        EXPECT_EQ(cam.IOpenCamera(), 0) << c.name;
+        EXPECT_FALSE(cam.m_bOpened) << c.name;
+        EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")).size(), 1) << c.name;
+        EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty()) << c.name;
+        cam.ICloseCamera();
+        EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")).size(), 1) << c.name << ": nothing held to close";
+    }
+}
+
+TEST_F(OpeningTest, StreamThatCannotGetItsBuffersIsClosedAndSkipped) {
+    // The first stream's third buffer cannot be added; the second stream is prepared as usual.
+    const QString json = simConfig(
+        {simDevice(QStringLiteral("B"), QStringLiteral(R"("streams": 2)"))},
+        QStringLiteral(R"({ "call": "BufferList::Add", "nth": 3, "match": "B/0", "description": "no memory" })"));
+    ICameraObject& cam = camera(json, QStringLiteral("veyra B"));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    EXPECT_EQ(m_log.texts(QtCriticalMsg),
+              sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("no memory"),
+                            QStringLiteral("BufferList::Add"), QStringLiteral("createStreamBuffers")));
+    EXPECT_EQ(calls().count(QStringLiteral("DataStream::Close\tB/0")), 1);
+    EXPECT_EQ(calls().count(QStringLiteral("DataStream::RegisterNewBufferEventHandler\tB/0")), 0);
+    EXPECT_EQ(calls().count(QStringLiteral("DataStream::RegisterNewBufferEventHandler\tB/1")), 1);
+    EXPECT_EQ(bufferListSizes(devicesWithSerial("B").front()), (std::vector<uint64_t>{2, 8}));
+}
+
+TEST_F(OpeningTest, ExceptionInTheWalkItselfIsReportedAndOpeningFails) {
+    const QString json =
+        simConfig({simDevice(QStringLiteral("W"))},
+                  QStringLiteral(R"({ "call": "InterfaceList::begin", "description": "walk broken" })"));
+    ICameraObject& cam = camera(json, QStringLiteral("veyra W"));
+    EXPECT_EQ(cam.IOpenCamera(), 0);
+    EXPECT_FALSE(cam.m_bOpened);
+    EXPECT_EQ(m_log.texts(QtCriticalMsg),
+              sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("walk broken"),
+                            QStringLiteral("InterfaceList::begin"), QStringLiteral("IOpenCamera")));
+    // The next attempt walks again and opens.
+    EXPECT_EQ(cam.IOpenCamera(), 1);
+}
+
+TEST_F(OpeningTest, OpeningAgainClosesTheHeldCameraFirst) {
+    const QString json = simConfig({simDevice(QStringLiteral("A")), simDevice(QStringLiteral("B"))});
+    ICameraObject& cam = camera(json, QStringLiteral("veyra A"));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    m_config.cameraId = QStringLiteral("veyra B");
+    m_sim->clearTrace();
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")), QStringList{QStringLiteral("Device::Close\tA\t")});
+    EXPECT_EQ(m_sim->trace(QStringLiteral("BufferList::RevokeBuffer")).size(), 8);
+    EXPECT_FALSE(devicesWithSerial("A").front()->IsOpen());
+
+    // A second open that finds nothing leaves no camera open and the object closed.
+    m_config.cameraId = QStringLiteral("veyra NOBODY");
+    EXPECT_EQ(cam.IOpenCamera(), 0);
+    EXPECT_FALSE(cam.m_bOpened);
+    EXPECT_FALSE(devicesWithSerial("B").front()->IsOpen());
+}
+
+TEST_F(OpeningTest, DeletingAnOpenObjectClosesItsCamera) {
+    ICameraObject& cam = camera(kOneCamera, QStringLiteral("veyra SN1001"));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    m_camera.reset();
+    EXPECT_EQ(m_sim->trace(QStringLiteral("BufferList::RevokeBuffer")).size(), 8);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")).size(), 1);
+}
+
+TEST_F(OpeningTest, ThousandOpenCloseCyclesKeepMemoryFlat) {
+    ICameraObject& cam =
+        camera(simConfig({simDevice(QStringLiteral("C"), QStringLiteral(R"("width": 320, "height": 240)"))}),
+               QStringLiteral("veyra C"));
+    QLoggingCategory::setFilterRules(QStringLiteral("vxcam.*=false"));
+    const auto cycle = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            if (cam.IOpenCamera() != 1) {
+                return false;
+            }
+            cam.ICloseCamera();
+        }
+        return true;
+    };
+    ASSERT_TRUE(cycle(100));
+    const uint64_t settled = heapBytesInUse();
+    ASSERT_TRUE(cycle(900));
+    const uint64_t after = heapBytesInUse();
+    QLoggingCategory::setFilterRules(QString());
+    // One lost buffer a cycle would be 900 * 76800 bytes; the trace and the allocator may move a little.
+    EXPECT_LT(after, settled + 256 * 1024) << "settled " << settled << ", after " << after;
+    EXPECT_EQ(bufferListSizes(devicesWithSerial("C").front()), std::vector<uint64_t>{0});
+    EXPECT_EQ(m_sim->trace(QStringLiteral("BufferList::Add")).size(),
+              m_sim->trace(QStringLiteral("BufferList::RevokeBuffer")).size());
+}
+
+} // namespace
+} // namespace vxcam::test

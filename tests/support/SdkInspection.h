@@ -1,0 +1,22 @@
+// Looks into the simulated SDK session from the test's side (the module shares it), to see what the driver
+// left behind: open states, buffer lists.
+#pragma once
+
+#include "sdk/Sdk.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vxcam::test {
+
+// Every device of the session with the serial, in walk order (systems, interfaces, devices); nothing is opened.
+std::vector<sdk::Device*> devicesWithSerial(const std::string& serial);
+
+// Sizes of the device's streams' buffer lists. Opens the device for the look if it is closed, and closes it again.
+std::vector<uint64_t> bufferListSizes(sdk::Device* device);
+
+// Heap bytes in use by the process, as the allocator in force counts them.
+uint64_t heapBytesInUse();
+
+} // namespace vxcam::test
