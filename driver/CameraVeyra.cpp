@@ -12,18 +12,27 @@ std::mutex CCameraVeyra::s_systemListMutex;
 
 // ---- construction and the shared system list -------------------------------------------------------------
 
-CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback) : ICameraObject(config, callback) {
+CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback) : IVeyraCameraObject(config, callback) {
     joinSystemList();
     m_pImageProcessor = guardSdk("CCameraVeyra", static_cast<sdk::ImageProcessor*>(nullptr),
                                  [] { return sdk::ImageProcessor::GetInstance(); });
 }
 
-// The host is expected to stop and close first; an object deleted with its camera still open closes it, so
-// that no stream delivers to an object that is gone.
+// The host is expected to stop and close first; an object deleted with its camera still open stops and closes
+// it, so that no stream delivers to an object that is gone. Deleted from inside OnImageReady, the delivery
+// in progress finishes without touching the object.
 CCameraVeyra::~CCameraVeyra() {
-    if (m_pDevice != nullptr) {
-        IStopCamera();
-        ICloseCamera();
+    {
+        const vxcam::OperationTurn turn(*m_pDeliveryGate);
+        stopFramesAndWait();
+        if (m_pDevice != nullptr) {
+            stopCamera();
+            closeCamera();
+        }
+        while (!m_boundStreams.empty()) {
+            unbindStream(m_boundStreams.back());
+        }
+        m_pDeliveryGate->markObjectDeleted();
     }
     leaveSystemList();
 }
@@ -67,36 +76,6 @@ void CCameraVeyra::leaveSystemList() noexcept {
     }
     guardSdk("~CCameraVeyra", [] { sdk::SystemList::ReleaseInstance(); });
     s_pSystemList = nullptr;
-}
-
-// ---- operations built by later stages answer as for a camera that is not open ---------------------------
-
-int32_t CCameraVeyra::IStartCamera() {
-    return 0;
-}
-
-void CCameraVeyra::IStopCamera() {
-    m_bRunning = false;
-}
-
-void CCameraVeyra::InitProperty() {}
-
-void CCameraVeyra::ISetSoftTriggerMode() {}
-
-bool CCameraVeyra::ISetProperty(CameraProperty* property) {
-    return property != nullptr && property->propertyId != 1;
-}
-
-int32_t CCameraVeyra::ISendSoftTrigger() {
-    return 0;
-}
-
-void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
-    static_cast<CCameraVeyra*>(owner)->BufferReady(buffer);
-}
-
-void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    buffer->QueueBuffer();
 }
 
 int32_t CCameraVeyra::classifyPixelFormat(const QString& pixelFormat, int32_t& bits) noexcept {

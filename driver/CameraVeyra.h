@@ -1,10 +1,13 @@
 // CCameraVeyra: the driver object of the Veyra camera family, the module's ICameraObject.
 //
-// Threads: every interface operation runs on the host's calling thread, one call at a time per object.
-// Frame delivery (BufferHandler, BufferReady) runs on the SDK's delivery thread of each data stream.
+// Threads: interface operations run on the host's threads (its own, and its callback thread when it calls
+// from inside OnImageReady); the delivery gate gives them one turn at a time. Frame delivery (BufferHandler,
+// BufferReady) runs on the SDK's delivery thread of each data stream, one frame at a time per object.
 #pragma once
 
-#include "contract/ICameraObject.h"
+#include "contract/IVeyraCameraObject.h"
+#include "driver/DeliveryGate.h"
+#include "sdk/Buffer.h"
 
 #include <QString>
 
@@ -15,7 +18,6 @@
 #include <vector>
 
 namespace sdk {
-class Buffer;
 class DataStream;
 class Device;
 class DeviceList;
@@ -26,7 +28,9 @@ class System;
 class SystemList;
 } // namespace sdk
 
-class CCameraVeyra : public ICameraObject {
+// Derived through IVeyraCameraObject, which adds no member: the layout is ICameraObject's, and hosts that view
+// the object as IVeyraCameraObject reach ISendSoftTrigger through a class the object really is.
+class CCameraVeyra : public IVeyraCameraObject {
 public:
     CCameraVeyra(CameraConfig* config, ICameraCallback* callback);
     CCameraVeyra(const CCameraVeyra&) = delete;
@@ -44,8 +48,8 @@ public:
     bool ISetProperty(CameraProperty* property) override;
     bool IQueryFlagC() override { return true; }
 
-    // The class's own virtual operation, after the thirteen of the interface: fires one software trigger.
-    virtual int32_t ISendSoftTrigger();
+    // The family's own virtual operation, after the thirteen of the interface: fires one software trigger.
+    int32_t ISendSoftTrigger() override;
 
     // Process-wide state shared by every driver object; guarded by s_systemListMutex.
     static sdk::SystemList* s_pSystemList; // the SDK's system list, the root of discovery and opening
@@ -79,6 +83,12 @@ protected:
     static bool startDeviceDataStream(sdk::Device* device);
     static bool stopDeviceDataStream(sdk::Device* device);
 
+    // Trigger programming: each aborts and stops acquisition, writes "TriggerMode" and "TriggerSource", starts
+    // the streams and starts acquisition.
+    bool setDeviceOutTrigger(sdk::Device* device);
+    bool setDeviceAutoTrigger(sdk::Device* device);
+    bool setDeviceSoftTrigger(sdk::Device* device);
+
     // Frame delivery; called on a stream's delivery thread.
     static void BufferHandler(void* owner, sdk::Buffer* buffer);
     void BufferReady(sdk::Buffer* buffer);
@@ -96,6 +106,19 @@ private:
     static sdk::SystemList* currentSystemList();
     void unbindStream(sdk::DataStream* stream);
 
+    // Bodies of the operations, for callers that hold the operation turn already.
+    void stopCamera();
+    void closeCamera();
+    void stopFramesAndWait();
+    bool applyTriggerMode(int32_t mode);
+    void writeExposure(int32_t value, const char* method);
+
+    // One frame, from the buffer to the host and back; the delivery gate is passed already.
+    void deliverFrame(sdk::Buffer* buffer);
+    void publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept;
+    void notifyHost();
+    static void queueAgain(sdk::Buffer* buffer);
+
     // Guards s_pSystemList and s_nInstanceCount. Hosts create, delete and enumerate from one thread at a time;
     // the lock keeps the count right when one does not.
     static std::mutex s_systemListMutex;
@@ -110,4 +133,9 @@ private:
     std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
     // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Host thread.
     std::vector<sdk::DataStream*> m_boundStreams;
+
+    // Where operations and deliveries meet; shared with each delivery in progress (see DeliveryGate). Every
+    // member an operation touches is used under the gate's operation turn; the frame members (m_pImageData,
+    // m_nWidth, m_nHeight, m_nFrameId) are written by one delivery at a time, past the gate.
+    std::shared_ptr<vxcam::DeliveryGate> m_pDeliveryGate = std::make_shared<vxcam::DeliveryGate>();
 };

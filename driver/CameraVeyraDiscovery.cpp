@@ -106,9 +106,13 @@ QStringList CCameraVeyra::IEnumAvailableCameras() {
 
 int32_t CCameraVeyra::IOpenCamera() {
     qCWarning(vxcam::lcDriver()) << "start open veyra camera...";
+    const vxcam::OperationTurn turn(*m_pDeliveryGate);
+    if (!turn.held()) {
+        return 0;
+    }
     // A camera held from an earlier open is closed first, so that no device stays open out of reach.
     if (m_pDevice != nullptr) {
-        ICloseCamera();
+        closeCamera();
     }
     sdk::SystemList* systems = currentSystemList();
     if (systems == nullptr || m_pConfig == nullptr) {
@@ -187,6 +191,15 @@ bool CCameraVeyra::setDeviceProperty(sdk::Device* device) {
 // ---- closing ---------------------------------------------------------------------------------------------
 
 void CCameraVeyra::ICloseCamera() {
+    const vxcam::OperationTurn turn(*m_pDeliveryGate);
+    if (turn.held()) {
+        closeCamera();
+    }
+}
+
+// Frames stop reaching the host before the streams and their buffers go.
+void CCameraVeyra::closeCamera() {
+    stopFramesAndWait();
     if (m_pDevice != nullptr) {
         clearDeviceDataStream(m_pDevice);
         closeDevice(m_pDevice);

@@ -118,7 +118,9 @@ bool CCameraVeyra::createStreamBuffers(sdk::DataStream* stream, int32_t count) {
 }
 
 // Revokes every buffer of this object's pool for the stream and frees it. A buffer the SDK refuses to give
-// back stays in the pool (and announced) until a later teardown or the object's end.
+// back stays in the pool (and announced) until a later teardown or the object's end. The buffer of a
+// delivery this call is made from (the host closes from inside OnImageReady) is retired to the delivery
+// gate instead, which frees it when that delivery ends.
 bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
     return guardSdk("deleteStreamBuffers", false, [&] {
         sdk::BufferList* buffers = stream->GetBufferList();
@@ -131,7 +133,9 @@ bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
         }
         std::vector<std::unique_ptr<sdk::Buffer>>& owned = pool->second;
         while (!owned.empty()) {
-            buffers->RevokeBuffer(owned.back().get());
+            if (!m_pDeliveryGate->retireIfDelivering(owned.back())) {
+                buffers->RevokeBuffer(owned.back().get());
+            }
             owned.pop_back();
         }
         m_bufferPools.erase(pool);

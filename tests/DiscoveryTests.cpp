@@ -1,43 +1,15 @@
 // Listing the reachable cameras through the module, as a host does.
-#include "tests/support/LogCapture.h"
-#include "tests/support/ModuleLoader.h"
-#include "tests/support/SimEnvironment.h"
+#include "tests/support/ModuleFixture.h"
 
 #include <gtest/gtest.h>
 
 namespace vxcam::test {
 namespace {
 
-class NullCallback final : public ICameraCallback {
-public:
-    void OnImageReady(ICameraObject* /*camera*/) override {}
-};
-
-class DiscoveryTest : public ::testing::Test {
+class DiscoveryTest : public ModuleFixture {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_module.loaded()) << m_module.errorString().toStdString(); }
-
     // Lists the cameras of `json` with a fresh object; the log of the listing alone lands in `m_log`.
-    QStringList listCameras(const QString& json) {
-        m_camera.reset();
-        m_sim.reset();
-        m_sim = std::make_unique<SimEnvironment>(json);
-        m_camera = m_module.makeCamera(&m_config, &m_callback);
-        m_log.clear();
-        return m_camera->IEnumAvailableCameras();
-    }
-
-    void TearDown() override {
-        m_camera.reset();
-        m_sim.reset();
-    }
-
-    ModuleLoader m_module;
-    CameraConfig m_config;
-    NullCallback m_callback;
-    std::unique_ptr<SimEnvironment> m_sim;
-    ModuleLoader::Camera m_camera{nullptr, {nullptr}};
-    LogCapture m_log;
+    QStringList listCameras(const QString& json) { return camera(json).IEnumAvailableCameras(); }
 };
 
 const QString kTwoSystems = QStringLiteral(R"({ "systems": [
@@ -164,7 +136,7 @@ TEST_F(DiscoveryTest, NothingReachableGivesAnEmptyListAndNoLog) {
 TEST_F(DiscoveryTest, WithoutASystemListDiscoveryAsksAgainWithoutCounting) {
     EXPECT_TRUE(listCameras(QStringLiteral(R"({ "nullSystemList": true })")).isEmpty());
     EXPECT_TRUE(m_log.lines().empty());
-    EXPECT_EQ(m_sim->trace(QStringLiteral("SystemList::GetInstance")).size(), 2) << "one at creation, one at listing";
+    EXPECT_EQ(m_sim->trace(QStringLiteral("SystemList::GetInstance")).size(), 1) << "the listing asks again";
     EXPECT_TRUE(m_sim->trace(QStringLiteral("SystemList::Refresh")).isEmpty());
 }
 

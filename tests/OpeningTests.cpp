@@ -1,9 +1,7 @@
 // Opening and closing a camera through the module: which device is found, what it is left with, and what
 // a failure on the way leaves behind.
-#include "tests/support/LogCapture.h"
-#include "tests/support/ModuleLoader.h"
+#include "tests/support/ModuleFixture.h"
 #include "tests/support/SdkInspection.h"
-#include "tests/support/SimEnvironment.h"
 
 #include <QLoggingCategory>
 #include <gtest/gtest.h>
@@ -13,46 +11,7 @@
 namespace vxcam::test {
 namespace {
 
-class NullCallback final : public ICameraCallback {
-public:
-    void OnImageReady(ICameraObject* /*camera*/) override {}
-};
-
-class OpeningTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(m_module.loaded()) << m_module.errorString().toStdString(); }
-    void TearDown() override {
-        m_camera.reset();
-        m_sim.reset();
-    }
-
-    // A fresh object over the cameras of `json`; the trace and the log start empty after its creation.
-    ICameraObject& camera(const QString& json, const QString& cameraId) {
-        m_camera.reset();
-        m_sim.reset();
-        m_sim = std::make_unique<SimEnvironment>(json);
-        m_config.cameraId = cameraId;
-        m_camera = m_module.makeCamera(&m_config, &m_callback);
-        m_sim->clearTrace();
-        m_log.clear();
-        return *m_camera;
-    }
-
-    [[nodiscard]] QStringList calls() const {
-        QStringList result;
-        for (const QString& line : m_sim->trace()) {
-            result << line.section(QLatin1Char('\t'), 0, 1);
-        }
-        return result;
-    }
-
-    ModuleLoader m_module;
-    CameraConfig m_config;
-    NullCallback m_callback;
-    std::unique_ptr<SimEnvironment> m_sim;
-    ModuleLoader::Camera m_camera{nullptr, {nullptr}};
-    LogCapture m_log;
-};
+using OpeningTest = ModuleFixture;
 
 const QString kOneCamera = simConfig({simDevice(QStringLiteral("SN1001"))});
 

@@ -2,24 +2,11 @@
 
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
-#include "sdk/core/PixelFormats.h"
+#include "sdk/sim/SimAcquisition.h"
 
 #include <algorithm>
 
 namespace sdk::sim {
-namespace {
-
-uint64_t payloadSizeOf(const SimDeviceConfig& device) {
-    if (device.payloadSize != 0) {
-        return device.payloadSize;
-    }
-    if (const core::PixelFormatInfo* format = core::findPixelFormat(device.pixelFormat)) {
-        return core::framePayloadSize(*format, device.width, device.height);
-    }
-    return uint64_t{device.width} * device.height; // an unknown format: one byte per pixel
-}
-
-} // namespace
 
 // ---- buffer list -----------------------------------------------------------------------------------------
 
@@ -30,7 +17,8 @@ Buffer* SimBufferList::RevokeBuffer(Buffer* buffer) {
     return m_stream.revoke(buffer);
 }
 uint64_t SimBufferList::GetQueuedCount() {
-    return m_stream.queuedCount();
+    m_stream.m_site.pass("BufferList::GetQueuedCount");
+    return m_stream.m_pEngine->queuedCount(m_stream.m_nLane);
 }
 void SimBufferList::onBegin() {
     m_stream.m_site.pass("BufferList::begin");
@@ -41,13 +29,15 @@ void SimBufferList::onLookup(const std::string& key) {
 
 // ---- stream ----------------------------------------------------------------------------------------------
 
-SimDataStream::SimDataStream(core::CallGate& gate, std::string objectName, const SimDeviceConfig& device)
-    : m_site(gate, std::move(objectName)), m_device(device), m_nPayloadSize(payloadSizeOf(device)),
-      m_bufferList(*this) {}
+SimDataStream::SimDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<SimAcquisition> engine,
+                             std::size_t lane, uint64_t payloadSize, bool nullBufferList)
+    : m_site(gate, std::move(objectName)), m_pEngine(std::move(engine)), m_nLane(lane), m_nPayloadSize(payloadSize),
+      m_bNullBufferList(nullBufferList), m_bufferList(*this) {}
 
 SimDataStream::~SimDataStream() {
+    m_pEngine->endLane(m_nLane);
     // Buffers the driver never revoked stay its own; they only lose their memory and their stream.
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_entriesMutex);
     for (auto& entry : m_bufferList.m_entries) {
         core::BufferAccess::detach(*entry.second);
     }
@@ -71,24 +61,25 @@ void SimDataStream::Open() {
     m_bOpen = true;
 }
 
+// Closing stops acquisition first, and returns once no buffer of the stream is in flight.
 void SimDataStream::Close() {
     m_site.pass("DataStream::Close");
     if (!m_bOpen) {
         Exceptions::raise("NotAvailableException", "DataStream::Close",
                           "data stream " + m_site.objectName() + " is not open");
     }
-    m_bGrabbing = false;
+    m_pEngine->stopLane(m_nLane);
     m_bOpen = false;
 }
 
 BufferList* SimDataStream::GetBufferList() {
     m_site.pass("DataStream::GetBufferList");
-    return m_device.nullBufferList ? nullptr : &m_bufferList;
+    return m_bNullBufferList ? nullptr : &m_bufferList;
 }
 
 bool SimDataStream::GetIsGrabbing() {
     m_site.pass("DataStream::GetIsGrabbing");
-    return m_bGrabbing;
+    return m_pEngine->grabbing(m_nLane);
 }
 
 void SimDataStream::StartAcquisitionContinuous() {
@@ -97,29 +88,26 @@ void SimDataStream::StartAcquisitionContinuous() {
         Exceptions::raise("NotAvailableException", "DataStream::StartAcquisitionContinuous",
                           "data stream " + m_site.objectName() + " is not open");
     }
-    if (m_bGrabbing) {
+    if (m_pEngine->grabbing(m_nLane)) {
         Exceptions::raise("ResourceException", "DataStream::StartAcquisitionContinuous",
                           "data stream " + m_site.objectName() + " is already grabbing");
     }
-    m_bGrabbing = true;
+    m_pEngine->startLane(m_nLane);
 }
 
 void SimDataStream::StopAcquisition() {
     m_site.pass("DataStream::StopAcquisition");
-    m_bGrabbing = false;
+    m_pEngine->stopLane(m_nLane);
 }
 
 uint64_t SimDataStream::GetLostFrameCount() {
     m_site.pass("DataStream::GetLostFrameCount");
-    const std::lock_guard lock(m_mutex);
-    return m_nLostFrames;
+    return m_pEngine->lostFrames(m_nLane);
 }
 
 void SimDataStream::RegisterNewBufferEventHandler(void* owner, Events::NewBufferEventHandler handler) {
     m_site.pass("DataStream::RegisterNewBufferEventHandler", handler != nullptr ? "bind" : "unbind");
-    const std::lock_guard lock(m_mutex);
-    m_pHandlerOwner = handler != nullptr ? owner : nullptr;
-    m_pHandler = handler;
+    m_pEngine->bindHandler(m_nLane, owner, handler);
 }
 
 void SimDataStream::announce(Buffer* buffer) {
@@ -135,49 +123,47 @@ void SimDataStream::announce(Buffer* buffer) {
         Exceptions::raise("ResourceException", "BufferList::Add", "the buffer is announced already");
     }
     core::BufferAccess::attach(*buffer, *this, m_nPayloadSize);
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_entriesMutex);
     m_bufferList.m_entries.emplace_back("Buffer" + std::to_string(m_bufferList.m_nNextKey++), buffer);
 }
 
 Buffer* SimDataStream::revoke(Buffer* buffer) {
     m_site.pass("BufferList::RevokeBuffer");
-    if (m_bGrabbing) {
+    if (m_pEngine->grabbing(m_nLane)) {
         Exceptions::raise("AccessDeniedException", "BufferList::RevokeBuffer",
                           "data stream " + m_site.objectName() + " is grabbing");
     }
-    const std::lock_guard lock(m_mutex);
-    auto& entries = m_bufferList.m_entries;
-    const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.second == buffer; });
-    if (buffer == nullptr || found == entries.end()) {
-        Exceptions::raise("NotFoundException", "BufferList::RevokeBuffer",
-                          "the buffer is not in the list of " + m_site.objectName());
+    {
+        const std::lock_guard lock(m_entriesMutex);
+        auto& entries = m_bufferList.m_entries;
+        const auto found =
+            std::find_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.second == buffer; });
+        if (buffer == nullptr || found == entries.end()) {
+            Exceptions::raise("NotFoundException", "BufferList::RevokeBuffer",
+                              "the buffer is not in the list of " + m_site.objectName());
+        }
+        entries.erase(found);
     }
-    entries.erase(found);
-    m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), buffer), m_queue.end());
+    m_pEngine->withdraw(m_nLane, buffer);
     core::BufferAccess::detach(*buffer);
     return buffer;
 }
 
-uint64_t SimDataStream::queuedCount() {
-    m_site.pass("BufferList::GetQueuedCount");
-    const std::lock_guard lock(m_mutex);
-    return m_queue.size();
-}
-
 void SimDataStream::queueBuffer(Buffer& buffer) {
-    const std::lock_guard lock(m_mutex);
-    if (std::find(m_queue.begin(), m_queue.end(), &buffer) != m_queue.end()) {
+    if (!m_pEngine->queue(m_nLane, &buffer)) {
         Exceptions::raise("ResourceException", "Buffer::QueueBuffer", "the buffer is queued already");
     }
-    m_queue.push_back(&buffer);
 }
 
 void SimDataStream::forgetBuffer(Buffer& buffer) noexcept {
-    const std::lock_guard lock(m_mutex);
-    auto& entries = m_bufferList.m_entries;
-    entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const auto& e) { return e.second == &buffer; }),
-                  entries.end());
-    m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), &buffer), m_queue.end());
+    m_pEngine->withdraw(m_nLane, &buffer);
+    {
+        const std::lock_guard lock(m_entriesMutex);
+        auto& entries = m_bufferList.m_entries;
+        entries.erase(
+            std::remove_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.second == &buffer; }),
+            entries.end());
+    }
     core::BufferAccess::detach(buffer);
 }
 

@@ -1,18 +1,18 @@
-// A data stream of a simulated camera, with its buffer list and input queue.
+// A data stream of a simulated camera: open state, buffer list, and its lane of the camera's acquisition
+// engine (input queue, grabbing, new-buffer handler, delivery thread).
 #pragma once
 
 #include "sdk/DataStream.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/sim/SimCallSite.h"
-#include "sdk/sim/SimConfig.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 
 namespace sdk::sim {
 
+class SimAcquisition;
 class SimDataStream;
 
 class SimBufferList final : public BufferList {
@@ -33,8 +33,10 @@ private:
 
 class SimDataStream final : public DataStream, private core::BufferOwner {
 public:
-    // `objectName` is "serial/index".
-    SimDataStream(core::CallGate& gate, std::string objectName, const SimDeviceConfig& device);
+    // `objectName` is "serial/index"; `lane` is the index in the camera's acquisition engine.
+    SimDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<SimAcquisition> engine,
+                  std::size_t lane, uint64_t payloadSize, bool nullBufferList);
+    // Ends the delivery thread (joined, unless this runs on it) and lets go of every announced buffer.
     ~SimDataStream() override;
 
     String GetID() override;
@@ -55,22 +57,18 @@ private:
     void forgetBuffer(Buffer& buffer) noexcept override;
     void announce(Buffer* buffer);
     Buffer* revoke(Buffer* buffer);
-    uint64_t queuedCount();
 
     SimCallSite m_site;
-    const SimDeviceConfig& m_device; // the camera's configuration; outlives the stream
+    std::shared_ptr<SimAcquisition> m_pEngine;
+    std::size_t m_nLane;
     uint64_t m_nPayloadSize;
+    bool m_bNullBufferList;
     SimBufferList m_bufferList;
-    bool m_bOpen = false;     // host thread only
-    bool m_bGrabbing = false; // host thread only
+    bool m_bOpen = false; // host thread only
 
-    // Guards the buffer list's entries and the input queue: buffers are queued from the host's thread and from
-    // the new-buffer handler, and a destroyed buffer leaves the stream from whatever thread destroys it.
-    std::mutex m_mutex;
-    std::deque<Buffer*> m_queue; // buffers waiting to be filled, oldest first
-    void* m_pHandlerOwner = nullptr;
-    Events::NewBufferEventHandler m_pHandler = nullptr;
-    uint64_t m_nLostFrames = 0;
+    // Guards the buffer list's entries: the host's thread announces and revokes, and a destroyed buffer leaves
+    // the list from whatever thread destroys it.
+    std::mutex m_entriesMutex;
 };
 
 } // namespace sdk::sim

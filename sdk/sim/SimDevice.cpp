@@ -1,6 +1,7 @@
 #include "sdk/sim/SimDevice.h"
 
 #include "sdk/SdkExceptions.h"
+#include "sdk/core/PixelFormats.h"
 
 #include <algorithm>
 
@@ -25,17 +26,37 @@ void SimDataStreamList::onLookup(const std::string& key) {
 
 // ---- device ----------------------------------------------------------------------------------------------
 
+namespace {
+
+// Bytes of one buffer: as configured, or what width, height and pixel format need (one byte a pixel for a
+// format the SDK does not know).
+uint64_t payloadSizeOf(const SimDeviceConfig& config) {
+    if (config.payloadSize != 0) {
+        return config.payloadSize;
+    }
+    if (const core::PixelFormatInfo* format = core::findPixelFormat(config.pixelFormat)) {
+        return core::framePayloadSize(*format, config.width, config.height);
+    }
+    return uint64_t{config.width} * config.height;
+}
+
+} // namespace
+
 SimDevice::SimDevice(core::CallGate& gate, std::string id, SimDeviceConfig config)
     : m_id(std::move(id)), m_config(std::move(config)), m_site(gate, m_config.serial),
-      m_features(gate, m_config.serial), m_streamList(*this) {
+      m_pEngine(SimAcquisition::create(m_config)), m_features(gate, m_config.serial), m_streamList(*this) {
     buildFeatures();
+    const uint64_t payload = payloadSizeOf(m_config);
     for (uint32_t index = 0; index < m_config.streams; ++index) {
-        m_streams.push_back(
-            std::make_unique<SimDataStream>(gate, m_config.serial + "/" + std::to_string(index), m_config));
+        m_streams.push_back(std::make_unique<SimDataStream>(gate, m_config.serial + "/" + std::to_string(index),
+                                                            m_pEngine, index, payload, m_config.nullBufferList));
     }
 }
 
-SimDevice::~SimDevice() = default;
+// Streams go first: each ends its delivery thread.
+SimDevice::~SimDevice() {
+    m_streams.clear();
+}
 
 void SimDevice::buildFeatures() {
     const auto absent = [this](const std::string& name) {
@@ -46,13 +67,17 @@ void SimDevice::buildFeatures() {
             m_features.add(std::move(node));
         }
     };
+    SimAcquisition& engine = *m_pEngine;
     add(SimNode::enumeration(m_site, "PixelFormat", {m_config.pixelFormat}, m_config.pixelFormat));
-    add(SimNode::enumeration(m_site, "TriggerMode", {"Off", "On"}, "Off"));
+    add(SimNode::enumeration(m_site, "TriggerMode", {"Off", "On"}, "Off",
+                             [&engine](const SimNode& node) { engine.setTriggerMode(node.stringValue()); }));
     add(SimNode::enumeration(m_site, "TriggerSource", m_config.triggerSources,
-                             m_config.triggerSources.empty() ? std::string() : m_config.triggerSources.front()));
-    for (const char* command : {"TriggerSoftware", "AcquisitionStart", "AcquisitionStop", "AcquisitionAbort"}) {
-        add(SimNode::command(m_site, command, {}));
-    }
+                             m_config.triggerSources.empty() ? std::string() : m_config.triggerSources.front(),
+                             [&engine](const SimNode& node) { engine.setTriggerSource(node.stringValue()); }));
+    add(SimNode::command(m_site, "TriggerSoftware", [&engine](const SimNode&) { engine.fireSoftwareTrigger(); }));
+    add(SimNode::command(m_site, "AcquisitionStart", [&engine](const SimNode&) { engine.startAcquisition(); }));
+    add(SimNode::command(m_site, "AcquisitionStop", [&engine](const SimNode&) { engine.stopAcquisition(); }));
+    add(SimNode::command(m_site, "AcquisitionAbort", [&engine](const SimNode&) { engine.stopAcquisition(); }));
     const SimExposureConfig& exposure = m_config.exposure;
     add(SimNode::floating(m_site, exposure.feature, exposure.min, exposure.max, exposure.value));
 }
@@ -86,9 +111,11 @@ void SimDevice::Open() {
     m_bOpen = true;
 }
 
+// A closed camera sends nothing: its acquisition stops with it.
 void SimDevice::Close() {
     m_site.pass("Device::Close");
     requireOpen("Device::Close");
+    m_pEngine->stopAcquisition();
     m_bOpen = false;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sdk/Device.h"
+#include "sdk/sim/SimAcquisition.h"
 #include "sdk/sim/SimCallSite.h"
 #include "sdk/sim/SimConfig.h"
 #include "sdk/sim/SimDataStream.h"
@@ -29,6 +30,7 @@ class SimDevice final : public Device {
 public:
     // `id` is the device's key in its interface's list.
     SimDevice(core::CallGate& gate, std::string id, SimDeviceConfig config);
+    // Streams go first: each ends its delivery thread.
     ~SimDevice() override;
 
     String GetID() override { return String(m_id); }
@@ -50,8 +52,9 @@ private:
 
     std::string m_id;
     SimDeviceConfig m_config;
-    SimCallSite m_site;   // object name: the serial number
-    bool m_bOpen = false; // host thread only
+    SimCallSite m_site;                        // object name: the serial number
+    bool m_bOpen = false;                      // host thread only
+    std::shared_ptr<SimAcquisition> m_pEngine; // trigger state and the streams' delivery
     SimNodeMap m_features;
     std::vector<std::unique_ptr<SimDataStream>> m_streams;
     SimDataStreamList m_streamList;

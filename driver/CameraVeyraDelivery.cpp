@@ -1,0 +1,124 @@
+// Frame delivery: every filled buffer becomes the object's frame members, the host's OnImageReady, and goes
+// back to its stream. Runs on the streams' delivery threads.
+#include "driver/CameraVeyra.h"
+#include "driver/DriverLogging.h"
+#include "driver/SdkErrorReport.h"
+#include "sdk/Sdk.h"
+
+#include <string_view>
+
+using vxcam::guardSdk;
+
+namespace {
+
+// Monochrome formats and those whose name begins with "RGB8" reach the host in the camera's own layout.
+bool passesThrough(std::string_view pixelFormat) noexcept {
+    const std::string_view head = pixelFormat.substr(0, 4);
+    return pixelFormat == "Mono8" || head == "Mono" || head == "RGB8";
+}
+
+// An SDK image given back on every path; a failure to give it back on an error path is reported.
+class ImageHandle {
+public:
+    explicit ImageHandle(sdk::Image* image) noexcept : m_pImage(image) {}
+    ~ImageHandle() {
+        if (m_pImage != nullptr) {
+            guardSdk("BufferReady", [this] { m_pImage->Release(); });
+        }
+    }
+    ImageHandle(const ImageHandle&) = delete;
+    ImageHandle& operator=(const ImageHandle&) = delete;
+
+    sdk::Image* operator->() const {
+        if (m_pImage == nullptr) {
+            sdk::Exceptions::raise("NotAvailableException", "ImageProcessor::CreateImage", "the SDK gave no image");
+        }
+        return m_pImage;
+    }
+    void release() {
+        sdk::Image* image = m_pImage;
+        m_pImage = nullptr;
+        if (image != nullptr) {
+            image->Release();
+        }
+    }
+
+private:
+    sdk::Image* m_pImage;
+};
+
+} // namespace
+
+void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
+    if (owner != nullptr && buffer != nullptr) {
+        static_cast<CCameraVeyra*>(owner)->BufferReady(buffer);
+    }
+}
+
+// Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
+// the whole object) from inside OnImageReady.
+void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
+    const std::shared_ptr<vxcam::DeliveryGate> gate = m_pDeliveryGate; // outlives `this` if the host deletes it
+    if (!gate->enter(buffer)) {
+        queueAgain(buffer);
+        return;
+    }
+    deliverFrame(buffer);
+    const vxcam::DeliveryGate::Exit exit = gate->leave();
+    if (!exit.objectDeleted && !exit.bufferRetired) {
+        queueAgain(buffer);
+    }
+}
+
+void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
+    qCDebug(vxcam::lcFrame()) << "CCameraVeyra::BufferReady";
+    guardSdk("BufferReady", [&] {
+        const sdk::String pixelFormat = buffer->GetPixelFormat();
+        if (passesThrough(pixelFormat.view())) {
+            publishFrame(*buffer, static_cast<unsigned char*>(buffer->GetMemPtr()));
+            notifyHost();
+            return;
+        }
+        if (m_pImageProcessor == nullptr) {
+            throw sdk::Exceptions::Exception(sdk::String("NotAvailableException"),
+                                             sdk::String("ImageProcessor::GetInstance"),
+                                             sdk::String("no image processor to convert " + pixelFormat.str()));
+        }
+        ImageHandle source(m_pImageProcessor->CreateImage(static_cast<uint32_t>(buffer->GetWidth()),
+                                                          static_cast<uint32_t>(buffer->GetHeight()), pixelFormat,
+                                                          buffer->GetMemPtr(), buffer->GetMemSize()));
+        ImageHandle converted(source->TransformImage("BGR8"));
+        publishFrame(*buffer, static_cast<unsigned char*>(converted->GetBuffer()));
+        notifyHost();
+        source.release();
+        converted.release();
+    });
+}
+
+// The four frame members, each cut to the contract's 32 bits.
+void CCameraVeyra::publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept {
+    m_pImageData = pixels;
+    m_nWidth = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetWidth()));
+    m_nHeight = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetHeight()));
+    m_nFrameId.store(static_cast<int32_t>(static_cast<uint32_t>(buffer.GetFrameID())), std::memory_order_relaxed);
+}
+
+// The host's callback must not take the delivery thread down with it.
+void CCameraVeyra::notifyHost() {
+    if (m_pCallback == nullptr) {
+        return;
+    }
+    try {
+        m_pCallback->OnImageReady(this);
+    } catch (const sdk::Exceptions::IException&) {
+        throw;
+    } catch (...) {
+        qCWarning(vxcam::lcDriver()) << "OnImageReady raised an exception; the frame goes back to its stream"
+                                     << " - "
+                                     << "CCameraVeyra::BufferReady";
+    }
+}
+
+void CCameraVeyra::queueAgain(sdk::Buffer* buffer) {
+    guardSdk("BufferReady", [buffer] { buffer->QueueBuffer(); });
+}

@@ -1,0 +1,85 @@
+// Exposure time: from the configuration (InitProperty) or from a property record (ISetProperty).
+#include "driver/CameraVeyra.h"
+#include "driver/DriverLogging.h"
+#include "driver/SdkErrorReport.h"
+#include "sdk/Sdk.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+using vxcam::guardSdk;
+
+namespace {
+
+constexpr int32_t kExposurePropertyId = 1;
+
+// A limit truncated toward zero into 32 bits. Limits beyond the 32-bit range saturate; a limit that is not a
+// number limits nothing.
+int32_t truncatedLimit(double limit, int32_t unbounded) noexcept {
+    if (std::isnan(limit)) {
+        return unbounded;
+    }
+    constexpr double kLowest = std::numeric_limits<int32_t>::min();
+    constexpr double kHighest = std::numeric_limits<int32_t>::max();
+    if (limit <= kLowest) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    if (limit >= kHighest) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(limit);
+}
+
+} // namespace
+
+// "ExposureTime" takes any value as it stands; the older "ExposureTimeAbs" only one inside its truncated
+// limits, with a line either way. SDK errors reach the caller.
+void CCameraVeyra::writeExposure(int32_t value, const char* method) {
+    sdk::NodeMap* features = m_pDevice->GetRemoteNodeList();
+    if (features->GetNodePresent("ExposureTime")) {
+        m_pDevice->GetRemoteNode("ExposureTime")->SetDouble(static_cast<double>(value));
+        return;
+    }
+    if (!features->GetNodePresent("ExposureTimeAbs")) {
+        return;
+    }
+    const int32_t min = truncatedLimit(m_pDevice->GetRemoteNode("ExposureTimeAbs")->GetDoubleMin(),
+                                       std::numeric_limits<int32_t>::min());
+    const int32_t max = truncatedLimit(m_pDevice->GetRemoteNode("ExposureTimeAbs")->GetDoubleMax(),
+                                       std::numeric_limits<int32_t>::max());
+    if (value < min || value > max) {
+        qCWarning(vxcam::lcDriver()) << QStringLiteral("Invalid exposure time value:%1.").arg(value) << " - " << method;
+        return;
+    }
+    m_pDevice->GetRemoteNode("ExposureTimeAbs")->SetDouble(static_cast<double>(value));
+    qCDebug(vxcam::lcDriver()) << QStringLiteral("Set exposure time value:%1 successfully.").arg(value) << " - "
+                               << method;
+}
+
+// Only the exposure time is a property here; any other is accepted and ignored. Without an open camera the
+// exposure cannot be written, which the answer says.
+bool CCameraVeyra::ISetProperty(CameraProperty* property) {
+    if (property == nullptr) {
+        return false;
+    }
+    if (property->propertyId != kExposurePropertyId) {
+        return true;
+    }
+    const vxcam::OperationTurn turn(*m_pDeliveryGate);
+    if (!turn.held() || m_pDevice == nullptr) {
+        return false;
+    }
+    const int32_t value = property->value;
+    guardSdk("ISetProperty", [this, value] { writeExposure(value, "CCameraVeyra::ISetProperty"); });
+    return true;
+}
+
+void CCameraVeyra::InitProperty() {
+    const vxcam::OperationTurn turn(*m_pDeliveryGate);
+    if (!turn.held() || m_pDevice == nullptr || m_pConfig == nullptr) {
+        return;
+    }
+    const int32_t value = m_pConfig->exposureTime;
+    guardSdk("InitProperty", [this, value] { writeExposure(value, "CCameraVeyra::InitProperty"); });
+}

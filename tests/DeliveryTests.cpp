@@ -1,0 +1,208 @@
+// Frames from a simulated camera to the host: pass-through or converted, their fields, and what a failing
+// frame leaves behind.
+#include "contract/IVeyraCameraObject.h"
+#include "tests/support/ModuleFixture.h"
+#include "tests/support/SdkInspection.h"
+
+#include <algorithm>
+#include <atomic>
+#include <ostream>
+#include <thread>
+
+namespace vxcam::test {
+namespace {
+
+using DeliveryTest = ModuleFixture;
+
+// Memory of every buffer of the device's streams.
+std::vector<const void*> bufferMemories(sdk::Device* device) {
+    std::vector<const void*> memories;
+    sdk::DataStreamList* streams = device->GetDataStreams();
+    streams->Refresh();
+    for (auto& stream : *streams) {
+        for (auto& buffer : *stream.second->GetBufferList()) {
+            memories.push_back(buffer.second->GetMemPtr());
+        }
+    }
+    return memories;
+}
+
+uint64_t lostFrames(sdk::Device* device) {
+    uint64_t lost = 0;
+    sdk::DataStreamList* streams = device->GetDataStreams();
+    streams->Refresh();
+    for (auto& stream : *streams) {
+        lost += stream.second->GetLostFrameCount();
+    }
+    return lost;
+}
+
+QString device(const QString& serial, const QString& extra) {
+    return simConfig({simDevice(serial, extra)});
+}
+
+TEST_F(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
+    ICameraObject& cam =
+        openCamera(device(QStringLiteral("D1"),
+                          QStringLiteral(R"("pixelFormat": "Mono8", "width": 64, "height": 8, "frameRate": 500)")),
+                   QStringLiteral("veyra D1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    std::atomic<bool> sawBars{true};
+    m_frames.setAction([&](ICameraObject&, const RecordedFrame& frame) {
+        // White on the left, black on the right, read while the frame is valid.
+        sawBars = sawBars && frame.data[2] == 255 && frame.data[63] == 0;
+    });
+    ASSERT_TRUE(m_frames.waitForFrames(5));
+    cam.IStopCamera();
+    const std::vector<const void*> memories = bufferMemories(devicesWithSerial("D1").front());
+    for (const RecordedFrame& frame : m_frames.frames()) {
+        EXPECT_NE(std::find(memories.begin(), memories.end(), frame.data), memories.end()) << "not copied";
+        EXPECT_EQ(frame.width, 64);
+        EXPECT_EQ(frame.height, 8);
+    }
+    EXPECT_TRUE(sawBars);
+    EXPECT_EQ(m_log.texts(QtDebugMsg).count(QStringLiteral("CCameraVeyra::BufferReady")),
+              static_cast<int>(m_frames.count()));
+    EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+}
+
+TEST_F(DeliveryTest, FrameIdsAreCountedFromTheFirstAndCutTo32Bits) {
+    ICameraObject& cam = openCamera(
+        device(QStringLiteral("D1"),
+               QStringLiteral(R"("width": 16, "height": 4, "frameRate": 500, "firstFrameId": "8589934590")")),
+        QStringLiteral("veyra D1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(4));
+    cam.IStopCamera();
+    const std::vector<RecordedFrame> frames = m_frames.frames();
+    // 2^33 - 2, 2^33 - 1, 2^33, 2^33 + 1: low 32 bits -2, -1, 0, 1.
+    EXPECT_EQ(frames[0].frameId, -2);
+    EXPECT_EQ(frames[1].frameId, -1);
+    EXPECT_EQ(frames[2].frameId, 0);
+    EXPECT_EQ(frames[3].frameId, 1);
+}
+
+TEST_F(DeliveryTest, RgbFramesPassThroughInTheirOwnOrder) {
+    ICameraObject& cam =
+        openCamera(device(QStringLiteral("D1"),
+                          QStringLiteral(R"("pixelFormat": "RGB8Packed", "width": 80, "height": 2, "frameRate": 500)")),
+                   QStringLiteral("veyra D1"));
+    std::atomic<bool> red{false};
+    m_frames.setAction([&](ICameraObject&, const RecordedFrame& frame) {
+        const unsigned char* pixel = frame.data + (5 * 10 + 5) * 3; // inside bar 5, red
+        red = pixel[0] == 255 && pixel[1] == 0 && pixel[2] == 0;
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(2));
+    cam.IStopCamera();
+    EXPECT_TRUE(red);
+}
+
+TEST_F(DeliveryTest, FieldsAreWrittenBeforeTheCallAndTheBufferQueuedAfterIt) {
+    // Software trigger: one frame at a time, so the queue can be counted from inside the call.
+    ICameraObject& cam = openCamera(device(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4)")),
+                                    QStringLiteral("veyra D1"));
+    sdk::Device* dev = devicesWithSerial("D1").front();
+    sdk::DataStreamList* streams = dev->GetDataStreams();
+    streams->Refresh();
+    sdk::BufferList* buffers = streams->begin()->second->GetBufferList();
+    std::vector<uint64_t> queuedDuringCall;
+    m_frames.setAction(
+        [&](ICameraObject&, const RecordedFrame&) { queuedDuringCall.push_back(buffers->GetQueuedCount()); });
+    cam.m_nTriggerMode = SoftTrigger;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    for (std::size_t n = 1; n <= 3; ++n) {
+        ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+        ASSERT_TRUE(m_frames.waitForFrames(n));
+    }
+    cam.IStopCamera();
+    EXPECT_EQ(queuedDuringCall, (std::vector<uint64_t>{7, 7, 7}));
+    EXPECT_EQ(buffers->GetQueuedCount(), 8u);
+    const std::vector<RecordedFrame> frames = m_frames.frames();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].frameId, static_cast<int32_t>(i));
+        EXPECT_NE(frames[i].data, nullptr);
+    }
+}
+
+// A frame that cannot be converted is reported, and its buffer goes back: the stream never starves.
+struct FailingFrameCase {
+    const char* name;
+    const char* device;
+    const char* faults;
+    const char* function;
+};
+
+std::ostream& operator<<(std::ostream& out, const FailingFrameCase& c) {
+    return out << c.name;
+}
+
+class DeliveryFailureTest : public ModuleFixture, public ::testing::WithParamInterface<FailingFrameCase> {};
+
+TEST_P(DeliveryFailureTest, StreamKeepsRunningAfterAHundredFailures) {
+    const FailingFrameCase& c = GetParam();
+    ICameraObject& cam =
+        openCamera(simConfig({simDevice(QStringLiteral("F1"), QLatin1String(c.device))}, QLatin1String(c.faults)),
+                   QStringLiteral("veyra F1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    const auto failures = [&] { return m_log.texts(QtCriticalMsg).size() / 3; };
+    for (int waited = 0; failures() < 100 && waited < 1000; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    cam.IStopCamera();
+    ASSERT_GE(failures(), 100);
+    EXPECT_EQ(m_frames.count(), 0u) << "no callback for a frame that failed before it";
+    EXPECT_EQ(lostFrames(devicesWithSerial("F1").front()), 0u) << "every buffer went back";
+    const QStringList critical = m_log.texts(QtCriticalMsg);
+    EXPECT_EQ(critical.at(2),
+              QStringLiteral("in function:        %1  - CCameraVeyra::BufferReady").arg(QLatin1String(c.function)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DeliveryFailureTest,
+    ::testing::Values(
+        FailingFrameCase{
+            "UndersizedBuffer",
+            R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "payloadSize": 100, "frameRate": 2000)", "",
+            "ImageProcessor::CreateImage"},
+        FailingFrameCase{"UnknownFormat", R"("pixelFormat": "Fancy12", "width": 64, "height": 8, "frameRate": 2000)",
+                         "", "ImageProcessor::CreateImage"},
+        FailingFrameCase{"NoImageProcessor",
+                         R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "frameRate": 2000)",
+                         R"({ "call": "ImageProcessor::GetInstance", "times": 0 })", "ImageProcessor::GetInstance"},
+        FailingFrameCase{"TransformFails",
+                         R"("pixelFormat": "YUV422Packed", "width": 64, "height": 8, "frameRate": 2000)",
+                         R"({ "call": "Image::TransformImage", "times": 0 })", "Image::TransformImage"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
+    ICameraObject& cam = openCamera(
+        device(QStringLiteral("D2"), QStringLiteral(R"("streams": 2, "width": 32, "height": 4, "frameRate": 1000)")),
+        QStringLiteral("veyra D2"));
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> torn{0};
+    m_frames.setAction([&](ICameraObject& object, const RecordedFrame& frame) {
+        if (inside.fetch_add(1) != 0) {
+            ++overlaps;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        if (object.m_nFrameId.load() != frame.frameId || object.m_pImageData != frame.data) {
+            ++torn;
+        }
+        inside.fetch_sub(1);
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(200));
+    cam.IStopCamera();
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+}
+
+} // namespace
+} // namespace vxcam::test
