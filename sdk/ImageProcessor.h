@@ -5,10 +5,16 @@
 #include "sdk/SdkString.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace sdk {
 
-// An image made by the ImageProcessor. The memory of a transformed image lives until Release().
+namespace convert {
+class ImagePool;
+} // namespace convert
+
+// An image made by the ImageProcessor. The memory of a transformed image lives until Release(). One thread at a
+// time uses an image; different images may be used on different threads at once.
 class VXSDK_API Image {
 public:
     Image() = default;
@@ -20,7 +26,8 @@ public:
     [[nodiscard]] virtual String GetPixelFormat() = 0;
     [[nodiscard]] virtual void* GetBuffer() = 0;
     [[nodiscard]] virtual uint64_t GetBufferSize() = 0;
-    // A new image holding this one converted to `targetFormat`; release both.
+    // A new image holding this one converted to `targetFormat`; release both. Targets: "BGR8" (also under its
+    // older name "BGR8Packed"), or the image's own format, which copies the pixels as they are.
     [[nodiscard]] virtual Image* TransformImage(const String& targetFormat) = 0;
     // Gives the image back to the processor; the image must not be used afterwards.
     virtual void Release() = 0;
@@ -34,7 +41,8 @@ public:
     // The process-wide processor. It lives as long as the SDK library; nobody releases it.
     static ImageProcessor* GetInstance();
 
-    // An image over `memory` (not copied, not owned) of `size` bytes in `pixelFormat`. Thread-safe.
+    // An image over `memory` (not copied, not owned) of `size` bytes in `pixelFormat`. Raises an SDK error for an
+    // unknown format, a null memory, a size the format cannot hold or memory smaller than the frame. Thread-safe.
     [[nodiscard]] Image* CreateImage(uint32_t width, uint32_t height, const String& pixelFormat, void* memory,
                                      uint64_t size);
 
@@ -42,8 +50,10 @@ public:
     ImageProcessor& operator=(const ImageProcessor&) = delete;
 
 private:
-    ImageProcessor() = default;
-    ~ImageProcessor() = default;
+    ImageProcessor();
+    ~ImageProcessor();
+
+    std::unique_ptr<convert::ImagePool> m_pPool; // the images not in use, with their memory; thread-safe itself
 };
 
 } // namespace sdk
