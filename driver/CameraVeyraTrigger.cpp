@@ -146,11 +146,13 @@ void CCameraVeyra::stopFramesAndWait() {
     m_pDeliveryGate->awaitDeliveriesEnded();
 }
 
+// The camera's acquisition runs again afterwards, so its frames reach the host again too.
 void CCameraVeyra::ISetSoftTriggerMode() {
     const vxcam::OperationTurn turn(*m_pDeliveryGate);
     if (!turn.held() || m_pDevice == nullptr || !setDeviceSoftTrigger(m_pDevice)) {
         return;
     }
+    m_pDeliveryGate->acceptFrames();
     if (m_nAppliedTriggerMode == LineTrigger) {
         ISendSoftTrigger();
     }

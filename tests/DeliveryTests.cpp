@@ -204,5 +204,78 @@ TEST_F(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
     EXPECT_EQ(torn.load(), 0);
 }
 
+// ---- stopping, closing and deleting from inside OnImageReady ------------------------------------------------
+
+const QString kFastCamera = simConfig(
+    {simDevice(QStringLiteral("C1"), QStringLiteral(R"("streams": 2, "width": 32, "height": 4, "frameRate": 1000)"))});
+
+TEST_F(DeliveryTest, StopFromInsideTheCallbackEndsDeliveryAndAStartResumesIt) {
+    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+    std::atomic<int> calls{0};
+    m_frames.setAction([&](ICameraObject& object, const RecordedFrame&) {
+        if (++calls == 1) {
+            object.IStopCamera();
+        }
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(1));
+    // Both streams are stopped: nothing more arrives. A start from the host's thread brings frames back.
+    EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(cam.m_bRunning);
+    EXPECT_EQ(cam.IStartCamera(), 1);
+    EXPECT_TRUE(m_frames.waitForFrames(20));
+    cam.IStopCamera();
+    EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+}
+
+TEST_F(DeliveryTest, CloseFromInsideTheCallbackReleasesEverythingSafely) {
+    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+    std::atomic<int> calls{0};
+    m_frames.setAction([&](ICameraObject& object, const RecordedFrame& frame) {
+        if (++calls == 1) {
+            object.ICloseCamera();
+            // The frame being delivered stays readable until the call returns.
+            static_cast<void>(*static_cast<volatile const unsigned char*>(frame.data));
+        }
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(1));
+    EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
+    EXPECT_FALSE(cam.m_bOpened);
+    EXPECT_EQ(bufferListSizes(devicesWithSerial("C1").front()), (std::vector<uint64_t>{0, 0}));
+    EXPECT_EQ(cam.IOpenCamera(), 1) << "the camera can be opened again";
+    EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+}
+
+TEST_F(DeliveryTest, DeleteFromInsideTheCallbackEndsTheObjectSafely) {
+    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+    std::atomic<int> calls{0};
+    const CameraDeleteFunction destroy = m_module.destroy();
+    m_frames.setAction([&](ICameraObject& object, const RecordedFrame&) {
+        if (++calls == 1) {
+            destroy(&object);
+        }
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(1));
+    static_cast<void>(m_camera.release()); // deleted by the callback
+    EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("SystemList::ReleaseInstance")).size(), 1) << "the last object left";
+}
+
+TEST_F(DeliveryTest, SoftTriggerModeAfterAStopDeliversTheTriggeredFrame) {
+    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+    ASSERT_EQ(cam.IStartCamera(), 1); // line trigger; the camera's line is quiet
+    cam.IStopCamera();
+    cam.ISetSoftTriggerMode();
+    EXPECT_TRUE(m_frames.waitForFrames(2)) << "one frame on each stream for the trigger fired";
+    cam.IStopCamera();
+}
+
 } // namespace
 } // namespace vxcam::test

@@ -5,7 +5,6 @@
 #include "tests/support/SimEnvironment.h"
 
 #include <QLoggingCategory>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,8 +53,10 @@ TEST(Stress, RandomOperationsWhileCamerasDeliver) {
     ASSERT_TRUE(module.loaded()) << module.errorString().toStdString();
     QStringList devices;
     for (int i = 0; i < 3; ++i) {
-        devices << simDevice(QStringLiteral("S%1").arg(i),
-                             QStringLiteral(R"("width": 32, "height": 8, "frameRate": 1000, "lineRate": 1000, "streams": %1)").arg(1 + i % 2));
+        devices << simDevice(
+            QStringLiteral("S%1").arg(i),
+            QStringLiteral(R"("width": 32, "height": 8, "frameRate": 1000, "lineRate": 1000, "streams": %1)")
+                .arg(1 + i % 2));
     }
     SimEnvironment sim(simConfig(devices));
     qunsetenv("VXCAM_SIM_TRACE");
@@ -70,8 +71,8 @@ TEST(Stress, RandomOperationsWhileCamerasDeliver) {
         while (std::chrono::steady_clock::now() < deadline && operations < 3000) {
             ++operations;
             Slot& slot = seats[rng() % seats.size()];
-            // Weighted so that cameras run much of the time: 1 delete, 1 close, 3 opens, 6 starts, 2 stops, 2 exposures,
-            // 3 software triggers, 2 listings in 20.
+            // Weighted so that cameras run much of the time: 1 delete, 1 close, 3 opens, 6 starts, 2 stops, 2
+            // exposures, 3 software triggers, 2 listings in 20.
             constexpr int kActions[20] = {0, 2, 1, 1, 1, 3, 3, 3, 3, 3, 3, 6, 6, 7, 7, 8, 8, 8, 9, 9};
             const int action = kActions[rng() % 20];
             if (slot.camera == nullptr) {
@@ -112,6 +113,7 @@ TEST(Stress, RandomOperationsWhileCamerasDeliver) {
             }
             case 8:
                 asVeyraCamera(&camera)->ISendSoftTrigger();
+                callback.quiet = false; // reprogramming for software triggers restarts acquisition
                 camera.ISetSoftTriggerMode();
                 break;
             default:
