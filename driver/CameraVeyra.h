@@ -96,6 +96,11 @@ protected:
     sdk::ImageProcessor* m_pImageProcessor = nullptr; // the SDK's, process-wide; never released here
     sdk::Device* m_pDevice = nullptr;                 // the opened camera; belongs to the SDK
 
+    // Where operations and deliveries meet; shared with each delivery in progress (see DeliveryGate). Every
+    // member an operation touches is used under the gate's operation turn; the frame members (m_pImageData,
+    // m_nWidth, m_nHeight, m_nFrameId) are written by one delivery at a time, past the gate.
+    std::shared_ptr<vxcam::DeliveryGate> m_pDeliveryGate = std::make_shared<vxcam::DeliveryGate>();
+
 private:
     // Calls `visit` with each device list that the walk over systems and interfaces reaches, in walk order,
     // until it returns true. SDK errors of the walk itself reach the caller.
@@ -133,9 +138,4 @@ private:
     std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
     // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Host thread.
     std::vector<sdk::DataStream*> m_boundStreams;
-
-    // Where operations and deliveries meet; shared with each delivery in progress (see DeliveryGate). Every
-    // member an operation touches is used under the gate's operation turn; the frame members (m_pImageData,
-    // m_nWidth, m_nHeight, m_nFrameId) are written by one delivery at a time, past the gate.
-    std::shared_ptr<vxcam::DeliveryGate> m_pDeliveryGate = std::make_shared<vxcam::DeliveryGate>();
 };
