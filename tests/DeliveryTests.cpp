@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <ostream>
 #include <thread>
 
@@ -203,6 +204,58 @@ TEST_F(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
     EXPECT_EQ(overlaps.load(), 0);
     EXPECT_EQ(torn.load(), 0);
 }
+
+// Formats other than mono and RGB8 reach the host as BGR8, in the converted image's memory.
+class DeliveryConversionTest : public ModuleFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DeliveryConversionTest, ArrivesAsBgr8WithTheBarsColours) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("V1"),
+                             QStringLiteral(R"("pixelFormat": "%1", "width": 64, "height": 8, "frameRate": 500)")
+                                 .arg(QLatin1String(GetParam())))}),
+        QStringLiteral("veyra V1"));
+    struct Bgr {
+        int b, g, r;
+    };
+    std::vector<std::vector<Bgr>> seen; // per frame, the middle of each bar on row 4
+    std::mutex seenMutex;
+    m_frames.setAction([&](ICameraObject& object, const RecordedFrame& frame) {
+        std::vector<Bgr> bars;
+        for (int bar = 0; bar < 8; ++bar) {
+            const unsigned char* pixel = frame.data + (4 * object.m_nWidth + bar * 8 + 4) * 3;
+            bars.push_back({pixel[0], pixel[1], pixel[2]});
+        }
+        const std::lock_guard lock(seenMutex);
+        seen.push_back(bars);
+    });
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(3));
+    cam.IStopCamera();
+    ASSERT_TRUE(m_log.texts(QtCriticalMsg).isEmpty())
+        << m_log.texts(QtCriticalMsg).join(QLatin1Char('\n')).toStdString();
+    const std::vector<const void*> memories = bufferMemories(devicesWithSerial("V1").front());
+    for (const RecordedFrame& frame : m_frames.frames()) {
+        EXPECT_EQ(std::find(memories.begin(), memories.end(), frame.data), memories.end()) << "converted, not in place";
+    }
+    // White, yellow, cyan, green, magenta, red, blue, black, as blue, green, red.
+    const Bgr expected[8] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                             {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+    constexpr int kTolerance = 12; // YUV rounding and demosaicing near nothing but bar interiors
+    const std::lock_guard lock(seenMutex);
+    for (int bar = 0; bar < 8; ++bar) {
+        const Bgr& got = seen.back()[bar];
+        EXPECT_NEAR(got.b, expected[bar].b, kTolerance) << "bar " << bar;
+        EXPECT_NEAR(got.g, expected[bar].g, kTolerance) << "bar " << bar;
+        EXPECT_NEAR(got.r, expected[bar].r, kTolerance) << "bar " << bar;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DeliveryConversionTest,
+                         ::testing::Values("BayerRG8", "BayerGB8", "BayerBG12p", "BayerGR12Packed", "YUV422Packed",
+                                           "YUV422_8", "YUV411Packed", "YUV444Packed", "BGR8Packed", "RGBa8",
+                                           "BayerRGB8Packed"),
+                         [](const auto& param) { return std::string(param.param); });
 
 // ---- stopping, closing and deleting from inside OnImageReady ------------------------------------------------
 
