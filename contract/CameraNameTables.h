@@ -23,6 +23,7 @@ inline QMap<int, QString> buildNameTable(std::initializer_list<std::pair<int, co
 } // namespace vxcam_contract_detail
 
 // The family list names 100 and 110 twice, as hosts have always shipped it; the map keeps one entry per key.
+// NOLINTNEXTLINE(cert-err58-cpp): the tables are built while the module loads, as hosts expect
 static const QMap<int, QString> g_cameraTypeNames = vxcam_contract_detail::buildNameTable({
     {0, "Unknown(0)"},
     {100, "Virtual Camera(100)"},
@@ -42,6 +43,7 @@ static const QMap<int, QString> g_cameraTypeNames = vxcam_contract_detail::build
     {230, "Dalsa(230)"},
 });
 
+// NOLINTNEXTLINE(cert-err58-cpp)
 static const QMap<int, QString> g_cameraStateNames = vxcam_contract_detail::buildNameTable({
     {0, "Uninitialized"},
     {1, "Initialized"},
@@ -51,6 +53,7 @@ static const QMap<int, QString> g_cameraStateNames = vxcam_contract_detail::buil
     {5, "Closed"},
 });
 
+// NOLINTNEXTLINE(cert-err58-cpp)
 static const QMap<int, QString> g_imageFormatNames = vxcam_contract_detail::buildNameTable({
     {0, "None"},
     {1, "GRAY8"},

@@ -49,18 +49,12 @@ void appendField(std::string& line, std::string_view text) {
 
 } // namespace
 
-CallGate::~CallGate() {
-    if (m_pTrace != nullptr) {
-        std::fclose(m_pTrace);
-    }
-}
-
 void CallGate::configure(std::vector<FaultRule> rules, const std::string& tracePath) {
     const std::lock_guard lock(m_mutex);
     m_rules = std::move(rules);
     m_bHasRules = !m_rules.empty();
     if (!tracePath.empty()) {
-        m_pTrace = std::fopen(tracePath.c_str(), "ae");
+        m_pTrace.reset(std::fopen(tracePath.c_str(), "ae")); // NOLINT(cppcoreguidelines-owning-memory)
         if (m_pTrace == nullptr) {
             qCWarning(lcSim()).noquote() << "cannot open the trace file" << QString::fromStdString(tracePath)
                                          << "for appending; calls are not traced";
@@ -121,8 +115,8 @@ void CallGate::writeTraceLine(std::string_view call, std::string_view object, st
         line += "\tfault";
     }
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), m_pTrace);
-    std::fflush(m_pTrace);
+    std::fwrite(line.data(), 1, line.size(), m_pTrace.get());
+    std::fflush(m_pTrace.get());
 }
 
 } // namespace sdk::core

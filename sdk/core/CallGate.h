@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -26,7 +27,7 @@ public:
     CallGate() = default;
     CallGate(const CallGate&) = delete;
     CallGate& operator=(const CallGate&) = delete;
-    ~CallGate();
+    ~CallGate() = default;
 
     // Set once, before the session's first call passes. A trace file that cannot be opened is warned about.
     void configure(std::vector<FaultRule> rules, const std::string& tracePath);
@@ -54,7 +55,10 @@ private:
     // streams' delivery threads.
     std::mutex m_mutex;
     std::vector<FaultRule> m_rules; // set by configure(); afterwards only `seen` changes, under m_mutex
-    std::FILE* m_pTrace = nullptr;  // written under m_mutex
+    struct FileCloser {
+        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> m_pTrace; // written under m_mutex
 };
 
 } // namespace sdk::core

@@ -66,7 +66,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     explicit SimAcquisition(const SimDeviceConfig& config);
-    void run(std::size_t lane);
+    void run(std::size_t index);
     // Waits for the lane's next frame event; false when the lane is to end. Called with m_mutex held.
     bool awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& lock);
     void deliverFrame(Lane& lane, std::unique_lock<std::mutex>& lock);

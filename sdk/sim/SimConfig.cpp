@@ -22,12 +22,12 @@ struct ConfigError {
 
 class Reader {
 public:
-    Reader(const QJsonObject& object, QString where) : m_object(object), m_where(std::move(where)) {}
+    Reader(QJsonObject object, QString where) : m_object(std::move(object)), m_where(std::move(where)) {}
 
     [[nodiscard]] QString at(const QString& key) const { return m_where + QLatin1Char('.') + key; }
     [[nodiscard]] bool has(const QString& key) const { return m_object.contains(key); }
 
-    std::string text(const QString& key, const std::string& fallback, bool required = false) const {
+    [[nodiscard]] std::string text(const QString& key, const std::string& fallback, bool required = false) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
             if (required) {
@@ -41,7 +41,7 @@ public:
         return value.toString().toStdString();
     }
 
-    double number(const QString& key, double fallback, double min, double max) const {
+    [[nodiscard]] double number(const QString& key, double fallback, double min, double max) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
             return fallback;
@@ -57,7 +57,7 @@ public:
     }
 
     // `textAllowed`: the value may also be a decimal string, for numbers past what a JSON number holds exactly.
-    uint64_t integer(const QString& key, uint64_t fallback, uint64_t min, uint64_t max,
+    [[nodiscard]] uint64_t integer(const QString& key, uint64_t fallback, uint64_t min, uint64_t max,
                      bool textAllowed = false) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
@@ -81,7 +81,7 @@ public:
         return static_cast<uint64_t>(number);
     }
 
-    bool flag(const QString& key) const {
+    [[nodiscard]] bool flag(const QString& key) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
             return false;
@@ -92,7 +92,7 @@ public:
         return value.toBool();
     }
 
-    std::vector<std::string> texts(const QString& key, std::vector<std::string> fallback) const {
+    [[nodiscard]] std::vector<std::string> texts(const QString& key, std::vector<std::string> fallback) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
             return fallback;
@@ -131,7 +131,7 @@ public:
         }
     }
 
-    Reader object(const QString& key) const {
+    [[nodiscard]] Reader object(const QString& key) const {
         const QJsonValue value = m_object.value(key);
         if (!value.isObject()) {
             fail(at(key), QStringLiteral("expected an object"));
