@@ -4,13 +4,14 @@
 #include "sdk/convert/ConvertImagePool.h"
 #include "sdk/core/Session.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace sdk::convert {
 namespace {
 
 constexpr const char* kTransform = "Image::TransformImage";
+constexpr std::size_t kBlockAlignment = 64;
 
 // The format a transform of `source` into `target` produces: BGR8 under either of its names, or the source's
 // own format (a copy that keeps its layout).
@@ -34,17 +35,23 @@ const core::PixelFormatInfo& transformTarget(const core::PixelFormatInfo& source
 
 } // namespace
 
+void ConvertImage::FreeBlock::operator()(unsigned char* block) const noexcept {
+    std::free(block); // NOLINT(cppcoreguidelines-no-malloc): the block comes from std::aligned_alloc
+}
+
 unsigned char* ConvertImage::blockOf(uint64_t bytes) {
     if (bytes > m_nCapacity) {
         m_block.reset();
         m_nCapacity = 0;
-        try {
-            m_block = std::make_unique<unsigned char[]>(static_cast<std::size_t>(bytes));
-        } catch (const std::bad_alloc&) {
+        // Whole cache lines: the vector kernels' stores then never straddle two lines, as with OpenCV's own
+        // allocations.
+        const uint64_t rounded = (bytes + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
+        m_block.reset(static_cast<unsigned char*>(std::aligned_alloc(kBlockAlignment, rounded))); // NOLINT
+        if (m_block == nullptr) {
             Exceptions::raise("ResourceException", kTransform,
                               "no memory for a converted image of " + std::to_string(bytes) + " bytes");
         }
-        m_nCapacity = bytes;
+        m_nCapacity = rounded;
     }
     return m_block.get();
 }

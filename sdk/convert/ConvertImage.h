@@ -41,10 +41,14 @@ public:
     void Release() override;
 
 private:
+    struct FreeBlock {
+        void operator()(unsigned char* block) const noexcept;
+    };
+
     ImagePool& m_pool;
-    FrameView m_frame;                        // what the image shows: the caller's memory or the own block
-    std::unique_ptr<unsigned char[]> m_block; // converted pixels, then scratch space; kept across uses
-    uint64_t m_nCapacity = 0;                 // bytes of m_block
+    FrameView m_frame;                                   // what the image shows: the caller's memory or the own block
+    std::unique_ptr<unsigned char[], FreeBlock> m_block; // converted pixels, then scratch; kept across uses
+    uint64_t m_nCapacity = 0;                            // bytes of m_block
 };
 
 } // namespace sdk::convert

@@ -1,16 +1,21 @@
-#include "sdk/convert/ConvertSamples.h"
+// Compiled once per instruction set (see ConvertKernelIsa.h); the vector width follows the compiler's target.
+#include "sdk/convert/ConvertKernelIsa.h"
+
+#if defined(__AVX2__)
+// The wider copy switches on OpenCV's CV_<set> flags, under which its headers expect the compiler's intrinsics.
+#include <immintrin.h>
+#endif
 
 #include <opencv2/core/hal/intrin.hpp>
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstring>
 
 // The containers are little-endian and so is every machine this library is built for (x86-64, AArch64):
-// a 16-bit load gives the sample's value.
+// a 16-bit lane loaded from them holds the sample's value.
 
-namespace sdk::convert {
+namespace sdk::convert::VXCAM_KERNEL_ISA {
 namespace {
 
 using core::SampleCoding;
@@ -23,21 +28,21 @@ unsigned char word16Top8(const unsigned char* in, unsigned shift) noexcept {
     return static_cast<unsigned char>(std::min(value >> shift, 255U));
 }
 
-#if CV_SIMD128
-// Sixteen 16-bit samples from `in`, shifted down and saturated to bytes.
-cv::v_uint8x16 loadWord16Top8(const unsigned char* in, int shift) noexcept {
-    std::array<uint16_t, 16> words{};
-    std::memcpy(words.data(), in, sizeof(words)); // the frame's memory need not be 2-byte aligned
-    const cv::v_uint16x8 low = cv::v_load(words.data()) >> shift;
-    const cv::v_uint16x8 high = cv::v_load(words.data() + 8) >> shift;
+#if CV_SIMD
+constexpr std::size_t kBytesPerVector = cv::v_uint8::nlanes;
+
+// One vector of 16-bit samples from `in`, shifted down and saturated to bytes.
+cv::v_uint8 loadWord16Top8(const unsigned char* in, int shift) noexcept {
+    const cv::v_uint16 low = cv::v_reinterpret_as_u16(cv::vx_load(in)) >> shift;
+    const cv::v_uint16 high = cv::v_reinterpret_as_u16(cv::vx_load(in + kBytesPerVector)) >> shift;
     return cv::v_pack(low, high);
 }
 #endif
 
 void word16ToBytes(const unsigned char* in, unsigned char* out, std::size_t count, unsigned shift) noexcept {
     std::size_t i = 0;
-#if CV_SIMD128
-    for (; i + 16 <= count; i += 16) {
+#if CV_SIMD
+    for (; i + kBytesPerVector <= count; i += kBytesPerVector) {
         cv::v_store(out + i, loadWord16Top8(in + 2 * i, static_cast<int>(shift)));
     }
 #endif
@@ -48,9 +53,9 @@ void word16ToBytes(const unsigned char* in, unsigned char* out, std::size_t coun
 
 void word16ToGreyBgr(const unsigned char* in, unsigned char* out, std::size_t count, unsigned shift) noexcept {
     std::size_t i = 0;
-#if CV_SIMD128
-    for (; i + 16 <= count; i += 16) {
-        const cv::v_uint8x16 grey = loadWord16Top8(in + 2 * i, static_cast<int>(shift));
+#if CV_SIMD
+    for (; i + kBytesPerVector <= count; i += kBytesPerVector) {
+        const cv::v_uint8 grey = loadWord16Top8(in + 2 * i, static_cast<int>(shift));
         cv::v_store_interleave(out + 3 * i, grey, grey, grey);
     }
 #endif
@@ -75,7 +80,28 @@ void packed10ToBytes(const unsigned char* in, unsigned char* out, std::size_t co
 // Two samples in three bytes, least significant bit first: byte 1 holds sample 0's bits 11..8 in its low nibble
 // and sample 1's bits 3..0 in its high nibble.
 void packed12LsbToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
-    for (std::size_t i = 0; i < count; i += 2, in += 3, out += 2) {
+    std::size_t i = 0;
+#if CV_SIMD
+    // Byte triples deinterleaved: sample 0's top bits straddle bytes 0 and 1, computed in 16-bit lanes.
+    for (; i + 2 * kBytesPerVector <= count;
+         i += 2 * kBytesPerVector, in += 3 * kBytesPerVector, out += 2 * kBytesPerVector) {
+        cv::v_uint8 low;
+        cv::v_uint8 middle;
+        cv::v_uint8 high;
+        cv::v_load_deinterleave(in, low, middle, high);
+        cv::v_uint16 low0;
+        cv::v_uint16 low1;
+        cv::v_uint16 middle0;
+        cv::v_uint16 middle1;
+        cv::v_expand(low, low0, low1);
+        cv::v_expand(middle, middle0, middle1);
+        const cv::v_uint16 mask = cv::vx_setall_u16(0xFF);
+        const cv::v_uint8 first =
+            cv::v_pack((low0 >> 4) | ((middle0 << 4) & mask), (low1 >> 4) | ((middle1 << 4) & mask));
+        cv::v_store_interleave(out, first, high);
+    }
+#endif
+    for (; i < count; i += 2, in += 3, out += 2) {
         out[0] = static_cast<unsigned char>((in[0] >> 4U) | (in[1] << 4U));
         out[1] = in[2];
     }
@@ -84,11 +110,12 @@ void packed12LsbToBytes(const unsigned char* in, unsigned char* out, std::size_t
 // Two samples in three bytes, bytes 0 and 2 holding the samples' bits 11..4: the top eight bits are those bytes.
 void packed12NibsToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
     std::size_t i = 0;
-#if CV_SIMD128
-    for (; i + 32 <= count; i += 32, in += 48, out += 32) {
-        cv::v_uint8x16 first;
-        cv::v_uint8x16 nibbles;
-        cv::v_uint8x16 second;
+#if CV_SIMD
+    for (; i + 2 * kBytesPerVector <= count;
+         i += 2 * kBytesPerVector, in += 3 * kBytesPerVector, out += 2 * kBytesPerVector) {
+        cv::v_uint8 first;
+        cv::v_uint8 nibbles;
+        cv::v_uint8 second;
         cv::v_load_deinterleave(in, first, nibbles, second);
         cv::v_store_interleave(out, first, second);
     }
@@ -123,9 +150,9 @@ void packedToBytes(SampleCoding coding, const unsigned char* in, unsigned char* 
 
 void bytesToGreyBgr(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
     std::size_t i = 0;
-#if CV_SIMD128
-    for (; i + 16 <= count; i += 16) {
-        const cv::v_uint8x16 grey = cv::v_load(in + i);
+#if CV_SIMD
+    for (; i + kBytesPerVector <= count; i += kBytesPerVector) {
+        const cv::v_uint8 grey = cv::vx_load(in + i);
         cv::v_store_interleave(out + 3 * i, grey, grey, grey);
     }
 #endif
@@ -167,7 +194,7 @@ void samplesToGreyBgr(SampleCoding coding, uint32_t significantBits, const unsig
     case SampleCoding::Packed10Lsb:
     case SampleCoding::Packed12Lsb:
     case SampleCoding::Packed12Nibs: {
-        std::array<unsigned char, kChunkSamples> grey{};
+        std::array<unsigned char, kChunkSamples> grey; // every byte used is written first
         for (std::size_t done = 0; done < count; done += kChunkSamples) {
             const std::size_t n = std::min(kChunkSamples, count - done);
             packedToBytes(coding, in + packedBytes(coding, done), grey.data(), n);
@@ -178,4 +205,4 @@ void samplesToGreyBgr(SampleCoding coding, uint32_t significantBits, const unsig
     }
 }
 
-} // namespace sdk::convert
+} // namespace sdk::convert::VXCAM_KERNEL_ISA

@@ -1,5 +1,6 @@
 // Our own kernels for samples wider than a byte: the 16-bit containers and the packed codings, reduced to their
-// top eight bits. OpenCV has no unpacker for the GenICam packings, so these stand where it has no kernel.
+// top eight bits. OpenCV has no unpacker for the GenICam packings, so these stand where it has no kernel. Each
+// call runs the widest copy of the kernel the processor supports (ConvertKernelIsa.h).
 #pragma once
 
 #include "sdk/core/PixelFormats.h"

@@ -6,7 +6,8 @@
 //   R = 1.164 (Y - 16) + 1.596 (V - 128)
 //   G = 1.164 (Y - 16) - 0.392 (U - 128) - 0.813 (V - 128)
 //   B = 1.164 (Y - 16) + 2.017 (U - 128)
-// computed in 16-bit fixed point with six fractional bits, rounded to nearest and saturated to 0..255.
+// computed in 16-bit fixed point with six fractional bits, rounded to nearest and saturated to 0..255. Each call
+// runs the widest copy of the kernel the processor supports (ConvertKernelIsa.h).
 #pragma once
 
 #include <cstddef>

@@ -17,7 +17,7 @@ foreach(_component IN LISTS OpenCV_FIND_COMPONENTS)
   find_library(OpenCV_${_component}_LIBRARY opencv_${_component})
   if(OpenCV_${_component}_LIBRARY AND OpenCV_INCLUDE_DIR)
     if(NOT TARGET opencv_${_component})
-      add_library(opencv_${_component} UNKNOWN IMPORTED)
+      add_library(opencv_${_component} UNKNOWN IMPORTED GLOBAL)
       set_target_properties(opencv_${_component} PROPERTIES
         IMPORTED_LOCATION ${OpenCV_${_component}_LIBRARY}
         INTERFACE_INCLUDE_DIRECTORIES ${OpenCV_INCLUDE_DIR})
