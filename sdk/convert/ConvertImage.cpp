@@ -36,7 +36,7 @@ const core::PixelFormatInfo& transformTarget(const core::PixelFormatInfo& source
 } // namespace
 
 void ConvertImage::FreeBlock::operator()(unsigned char* block) const noexcept {
-    std::free(block); // NOLINT(cppcoreguidelines-no-malloc): the block comes from std::aligned_alloc
+    std::free(block); // NOLINT(cppcoreguidelines-owning-memory): the block comes from std::aligned_alloc
 }
 
 unsigned char* ConvertImage::blockOf(uint64_t bytes) {

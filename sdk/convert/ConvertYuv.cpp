@@ -164,12 +164,12 @@ void yuv411ToBgr(const unsigned char* in, unsigned char* out, std::size_t pixels
         for (int q = 0; q < 4; ++q) {
             perPixel[q] = {blue[q], green[q], red[q]};
         }
-        for (int half = 0; half < 2; ++half) {
+        for (std::size_t half = 0; half < 2; ++half) {
             cv::v_int16 lumaLow;
             cv::v_int16 lumaHigh;
             lumaVectors(luma[half], lumaLow, lumaHigh);
-            storeBgr(out + 3 * (i + kBytesPerVector * static_cast<std::size_t>(half)), lumaLow, perPixel[2 * half],
-                     lumaHigh, perPixel[2 * half + 1]);
+            storeBgr(out + 3 * (i + kBytesPerVector * half), lumaLow, perPixel[2 * half], lumaHigh,
+                     perPixel[2 * half + 1]);
         }
     }
 #endif

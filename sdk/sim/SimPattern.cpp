@@ -198,7 +198,7 @@ const Colour& barAt(uint32_t column, uint32_t width) noexcept {
 
 // 0..255 scaled to 0..2^bits-1, rounded.
 uint32_t scaled(double value, uint32_t bits) noexcept {
-    const double top = static_cast<double>((1U << bits) - 1U);
+    const auto top = static_cast<double>((1U << bits) - 1U);
     return static_cast<uint32_t>(std::lround(value * top / 255.0));
 }
 

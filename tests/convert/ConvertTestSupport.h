@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,7 +37,7 @@ inline constexpr std::array<Bgr, 8> kBarColours{{
 
 // BT.601 luma of a colour, rounded: what a monochrome camera sees of it.
 inline int lumaOf(const Bgr& c) {
-    return static_cast<int>(0.299 * c.red + 0.587 * c.green + 0.114 * c.blue + 0.5);
+    return static_cast<int>(std::lround(0.299 * c.red + 0.587 * c.green + 0.114 * c.blue));
 }
 
 // Names a parameterised case after its `label` member.
