@@ -1,0 +1,67 @@
+// The tool's command line: three commands, their options, their help, and the checks on every value.
+#pragma once
+
+#include "contract/ICameraObject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+namespace vxcam::host {
+
+// Options every command takes.
+struct CommonOptions {
+    QString moduleDir; // empty: the folder of the tool's own binary
+    bool json = false;
+    bool verbose = false;
+};
+
+struct ListOptions {
+    CommonOptions common;
+};
+
+struct GrabOptions {
+    CommonOptions common;
+    QString camera; // as `list` shows it, or the serial number alone
+    AcqTriggerMode trigger = FreeRun;
+    std::optional<int32_t> exposureUs; // written through ISetProperty when given
+    std::optional<int64_t> frames;     // stop after this many frames
+    std::optional<double> durationS;   // stop after this long
+    double timeoutS = 5.0;             // longest wait for the next frame when only a frame count is asked
+    QString saveDir;                   // empty: no pictures are written
+    int64_t every = 1;                 // save every k-th frame
+};
+
+struct DemoOptions {
+    CommonOptions common;
+    QString outDir = QStringLiteral("vxcam-demo");
+};
+
+// The text to print for --help (exit 0).
+struct HelpRequest {
+    QString text;
+};
+
+// A command line that cannot run (exit 2): what was wrong, and the command whose help would explain it.
+struct UsageError {
+    QString message;
+    QString command; // empty for the tool as a whole
+};
+
+using ParsedCommand = std::variant<HelpRequest, UsageError, ListOptions, GrabOptions, DemoOptions>;
+
+// `arguments` as the process got them, the program name first.
+[[nodiscard]] ParsedCommand parseCommandLine(const QStringList& arguments);
+
+// The name of a trigger mode as the command line spells it ("freerun", ...).
+[[nodiscard]] QString triggerName(AcqTriggerMode mode);
+
+// When neither a frame count nor a duration is given: 10 frames, or 1 second for the idle mode, where no
+// frame is expected.
+constexpr int64_t kDefaultFrames = 10;
+constexpr double kIdleDefaultDurationS = 1.0;
+
+} // namespace vxcam::host

@@ -1,0 +1,21 @@
+// The tool's commands, each from parsed options to an exit code.
+#pragma once
+
+#include "host/CommandLine.h"
+#include "host/ExitCode.h"
+
+#include <QStringList>
+
+namespace vxcam::host {
+
+// Parses `arguments` (the program name first) and runs the command. Host thread.
+[[nodiscard]] ExitCode runCommand(const QStringList& arguments);
+
+[[nodiscard]] ExitCode runList(const ListOptions& options);
+[[nodiscard]] ExitCode runGrab(const GrabOptions& options);
+[[nodiscard]] ExitCode runDemo(const DemoOptions& options);
+
+// The simulated-camera file of the demo, which the build puts beside the binary.
+inline constexpr const char* kDemoConfigName = "vxcam-demo-cameras.json";
+
+} // namespace vxcam::host

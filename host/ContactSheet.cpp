@@ -1,0 +1,138 @@
+#include "host/ContactSheet.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vxcam::host {
+namespace {
+
+constexpr int kGap = 8;                   // pixels between cells and around the sheet
+constexpr unsigned char kBackground = 48; // dark grey, apart from both white and black bars
+
+// Copies `tile` into `sheet` at (left, top) row by row; both are RGB888 and the tile fits.
+void place(QImage& sheet, const QImage& tile, int left, int top) {
+    const std::size_t rowBytes = static_cast<std::size_t>(tile.width()) * 3;
+    for (int row = 0; row < tile.height(); ++row) {
+        std::memcpy(sheet.scanLine(top + row) + static_cast<std::size_t>(left) * 3, tile.constScanLine(row), rowBytes);
+    }
+}
+
+struct Rgb {
+    unsigned char red;
+    unsigned char green;
+    unsigned char blue;
+};
+
+// One pixel of the formats frameImage makes, as 8-bit RGB; 16-bit grey keeps its high byte, rounded.
+std::array<unsigned, 3> rgbAt(const QImage& image, int x, int y) {
+    const uchar* line = image.constScanLine(y);
+    switch (image.format()) {
+    case QImage::Format_Grayscale8:
+        return {line[x], line[x], line[x]};
+    case QImage::Format_Grayscale16: {
+        quint16 value = 0;
+        std::memcpy(&value, line + 2 * x, sizeof value);
+        const unsigned grey = (value + 128U) / 257U;
+        return {grey, grey, grey};
+    }
+    case QImage::Format_RGB888:
+        return {line[3 * x], line[3 * x + 1], line[3 * x + 2]};
+    default: {
+        const QRgb pixel = image.pixel(x, y);
+        return {static_cast<unsigned>(qRed(pixel)), static_cast<unsigned>(qGreen(pixel)),
+                static_cast<unsigned>(qBlue(pixel))};
+    }
+    }
+}
+
+// The mean colour of the `size` x `size` block at (left, top), cut at the image's edges.
+Rgb boxMean(const QImage& image, int left, int top, int size) {
+    std::array<unsigned, 3> sum{};
+    unsigned count = 0;
+    for (int y = top; y < std::min(top + size, image.height()); ++y) {
+        for (int x = left; x < std::min(left + size, image.width()); ++x) {
+            const std::array<unsigned, 3> pixel = rgbAt(image, x, y);
+            for (std::size_t c = 0; c < 3; ++c) {
+                sum[c] += pixel[c];
+            }
+            ++count;
+        }
+    }
+    const auto mean = [&](std::size_t c) { return static_cast<unsigned char>((sum[c] + count / 2) / count); };
+    return {mean(0), mean(1), mean(2)};
+}
+
+} // namespace
+
+QImage thumbnailOf(const QImage& frame, int maxSide) {
+    if (frame.isNull() || maxSide < 1) {
+        return {};
+    }
+    // A whole-number shrink with a box filter: bar interiors keep their exact colours.
+    const int factor = std::max(1, (std::max(frame.width(), frame.height()) + maxSide - 1) / maxSide);
+    QImage tile(std::max(1, frame.width() / factor), std::max(1, frame.height() / factor), QImage::Format_RGB888);
+    if (tile.isNull()) {
+        return tile;
+    }
+    for (int y = 0; y < tile.height(); ++y) {
+        unsigned char* out = tile.scanLine(y);
+        for (int x = 0; x < tile.width(); ++x) {
+            const Rgb mean = boxMean(frame, x * factor, y * factor, factor);
+            out[3 * x] = mean.red;
+            out[3 * x + 1] = mean.green;
+            out[3 * x + 2] = mean.blue;
+        }
+    }
+    return tile;
+}
+
+QImage composeSheet(const std::vector<std::vector<QImage>>& rows) {
+    int cellWidth = 0;
+    int cellHeight = 0;
+    std::size_t columns = 0;
+    for (const std::vector<QImage>& row : rows) {
+        columns = std::max(columns, row.size());
+        for (const QImage& tile : row) {
+            cellWidth = std::max(cellWidth, tile.width());
+            cellHeight = std::max(cellHeight, tile.height());
+        }
+    }
+    if (columns == 0 || cellWidth == 0 || cellHeight == 0) {
+        return {};
+    }
+    const int width = kGap + static_cast<int>(columns) * (cellWidth + kGap);
+    const int height = kGap + static_cast<int>(rows.size()) * (cellHeight + kGap);
+    QImage sheet(width, height, QImage::Format_RGB888);
+    if (sheet.isNull()) {
+        return sheet;
+    }
+    for (int row = 0; row < height; ++row) {
+        std::memset(sheet.scanLine(row), kBackground, static_cast<std::size_t>(width) * 3);
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            const QImage& tile = rows[r][c];
+            if (tile.isNull() || tile.format() != QImage::Format_RGB888) {
+                continue;
+            }
+            const int left = kGap + static_cast<int>(c) * (cellWidth + kGap) + (cellWidth - tile.width()) / 2;
+            const int top = kGap + static_cast<int>(r) * (cellHeight + kGap) + (cellHeight - tile.height()) / 2;
+            place(sheet, tile, left, top);
+        }
+    }
+    return sheet;
+}
+
+std::vector<std::vector<QImage>> gridOf(const std::vector<QImage>& tiles, std::size_t columns) {
+    std::vector<std::vector<QImage>> rows;
+    const std::size_t perRow = std::max<std::size_t>(columns, 1);
+    for (std::size_t first = 0; first < tiles.size(); first += perRow) {
+        const std::size_t last = std::min(tiles.size(), first + perRow);
+        rows.emplace_back(tiles.begin() + static_cast<std::ptrdiff_t>(first),
+                          tiles.begin() + static_cast<std::ptrdiff_t>(last));
+    }
+    return rows;
+}
+
+} // namespace vxcam::host

@@ -1,0 +1,238 @@
+#include "host/GrabReport.h"
+
+#include "contract/ICameraObject.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QStringList>
+
+#include <chrono>
+
+namespace vxcam::host {
+namespace {
+
+// One line of the text summary: a label column, then the text.
+QString line(const char* label, const QString& text) {
+    return QStringLiteral("%1 %2\n").arg(QLatin1String(label), -14).arg(text);
+}
+
+QString seconds(double value) {
+    return QString::number(value, 'f', value < 10.0 ? 2 : 1);
+}
+
+QString plural(int64_t count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+QString imageFormatName(int32_t format) {
+    return g_imageFormatNames.value(format, QStringLiteral("unnamed"));
+}
+
+QJsonValue optionalNumber(const std::optional<double>& value) {
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QString askedText(const GrabReport& report) {
+    QStringList asked;
+    if (report.framesAsked) {
+        asked << plural(*report.framesAsked, "frame", "frames");
+    }
+    if (report.durationAsked) {
+        asked << QStringLiteral("%1 s").arg(*report.durationAsked);
+    }
+    return asked.join(QStringLiteral(" within "));
+}
+
+QString framesText(const GrabReport& report) {
+    QString text = QStringLiteral("%1 received in %2 s")
+                       .arg(plural(report.tally.received, "frame", "frames"), seconds(report.elapsedS));
+    if (const std::optional<double> fps = report.framesPerSecond()) {
+        text += QStringLiteral(", %1 frames per second").arg(QString::number(*fps, 'f', 1));
+    }
+    text += QStringLiteral(" (asked: %1)").arg(askedText(report));
+    return text;
+}
+
+QString frameIdText(const FrameTally& tally) {
+    if (!tally.firstFrameId) {
+        return QStringLiteral("none");
+    }
+    QString text = QStringLiteral("%1 to %2; %3, %4")
+                       .arg(*tally.firstFrameId)
+                       .arg(*tally.lastFrameId)
+                       .arg(plural(tally.gaps, "gap", "gaps"), plural(tally.lost, "frame lost", "frames lost"));
+    if (tally.outOfOrder > 0) {
+        text += QStringLiteral(", %1 repeated or out of order").arg(tally.outOfOrder);
+    }
+    return text;
+}
+
+QString receivedText(const GrabReport& report) {
+    QString text = report.layout.known() ? report.layout.name : QStringLiteral("unknown layout");
+    if (report.tally.received > 0) {
+        text += QStringLiteral(", %1 x %2").arg(report.tally.width).arg(report.tally.height);
+        if (const std::optional<std::size_t> bytes =
+                report.layout.frameBytes(report.tally.width, report.tally.height)) {
+            text += QStringLiteral(", %1 bytes per frame").arg(*bytes);
+        }
+        if (report.tally.sizeChanged) {
+            text += QStringLiteral(" (the size changed during the run)");
+        }
+    }
+    return text;
+}
+
+QString savedText(const GrabReport& report) {
+    QString text = QStringLiteral("%1 in %2")
+                       .arg(plural(static_cast<int64_t>(report.saved.size()), "PNG file", "PNG files"),
+                            QDir::toNativeSeparators(report.saveDir));
+    if (report.saveEvery > 1) {
+        text += QStringLiteral(" (one frame in %1)").arg(report.saveEvery);
+    }
+    if (!report.contactSheet.isEmpty()) {
+        text += QStringLiteral("; contact sheet %1 (%2)")
+                    .arg(QDir::toNativeSeparators(report.contactSheet))
+                    .arg(plural(static_cast<int64_t>(report.sheetFrames.size()), "frame", "frames"));
+    }
+    if (report.framesNotSaved > 0) {
+        text += QStringLiteral("; %1 not saved").arg(plural(report.framesNotSaved, "frame", "frames"));
+    }
+    return text;
+}
+
+QJsonObject savedJson(const GrabReport& report) {
+    QJsonArray files;
+    for (const SavedFrame& frame : report.saved) {
+        files.append(QJsonObject{{QStringLiteral("file"), frame.path},
+                                 {QStringLiteral("index"), static_cast<double>(frame.index)},
+                                 {QStringLiteral("frameId"), static_cast<double>(frame.frameId)}});
+    }
+    QJsonArray sheetFrames;
+    for (const int64_t index : report.sheetFrames) {
+        sheetFrames.append(static_cast<double>(index));
+    }
+    return {{QStringLiteral("directory"), report.saveDir},
+            {QStringLiteral("every"), static_cast<double>(report.saveEvery)},
+            {QStringLiteral("files"), files},
+            {QStringLiteral("contactSheet"),
+             report.contactSheet.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(report.contactSheet)},
+            {QStringLiteral("contactSheetFrames"), sheetFrames},
+            {QStringLiteral("framesNotSaved"), static_cast<double>(report.framesNotSaved)}};
+}
+
+QJsonObject receivedJson(const GrabReport& report) {
+    const std::optional<std::size_t> bytes = report.layout.frameBytes(report.tally.width, report.tally.height);
+    return {{QStringLiteral("layout"), layoutId(report.layout.samples)},
+            {QStringLiteral("description"), report.layout.name},
+            {QStringLiteral("significantBits"), report.layout.significantBits},
+            {QStringLiteral("width"), report.tally.width},
+            {QStringLiteral("height"), report.tally.height},
+            {QStringLiteral("bytesPerFrame"),
+             bytes && report.tally.received > 0 ? QJsonValue(static_cast<double>(*bytes)) : QJsonValue()},
+            {QStringLiteral("pixelsRead"), report.pixelsNote.isEmpty()},
+            {QStringLiteral("note"), report.pixelsNote}};
+}
+
+QJsonValue frameIdJson(const std::optional<uint32_t>& id) {
+    return id ? QJsonValue(static_cast<double>(*id)) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace
+
+QString layoutId(SampleLayout samples) {
+    switch (samples) {
+    case SampleLayout::Gray8:
+        return QStringLiteral("Mono8");
+    case SampleLayout::Gray16:
+        return QStringLiteral("Mono16");
+    case SampleLayout::GrayPacked10:
+        return QStringLiteral("Mono10p");
+    case SampleLayout::GrayPacked12:
+        return QStringLiteral("Mono12p");
+    case SampleLayout::GrayNibbles12:
+        return QStringLiteral("Mono12Packed");
+    case SampleLayout::Rgb8:
+        return QStringLiteral("RGB8");
+    case SampleLayout::Bgr8:
+        return QStringLiteral("BGR8");
+    case SampleLayout::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+std::optional<double> GrabReport::framesPerSecond() const {
+    const double span = std::chrono::duration<double>(tally.lastArrival - tally.firstArrival).count();
+    if (tally.received < 2 || span <= 0.0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(tally.received - 1) / span;
+}
+
+QString GrabReport::text() const {
+    QString cameraText = QStringLiteral("%1, trigger %2").arg(camera, trigger);
+    if (exposureUs) {
+        cameraText += QStringLiteral(", exposure %1 us requested").arg(*exposureUs);
+    }
+    QString summary = line("camera", cameraText) + line("frames", framesText(*this));
+    if (softwareTriggers > 0) {
+        summary +=
+            line("triggers",
+                 QStringLiteral("%1 sent").arg(plural(softwareTriggers, "software trigger", "software triggers")));
+    }
+    summary += line("frame IDs", frameIdText(tally));
+    summary += line("pixel format", cameraPixelFormat.isEmpty()
+                                        ? QStringLiteral("unknown (%1)").arg(pixelFormatSource)
+                                        : QStringLiteral("%1 (%2)").arg(cameraPixelFormat, pixelFormatSource));
+    summary += line("received", receivedText(*this));
+    if (!pixelsNote.isEmpty()) {
+        summary += line("", pixelsNote);
+    }
+    summary += line("contract", QStringLiteral("m_nBitsPerPixel %1, m_nImageFormat %2 (%3)")
+                                    .arg(contractBitsPerPixel)
+                                    .arg(contractImageFormat)
+                                    .arg(imageFormatName(contractImageFormat)));
+    if (!saveDir.isEmpty()) {
+        summary += line("saved", savedText(*this));
+    }
+    if (interrupted) {
+        summary += line("", QStringLiteral("interrupted with Ctrl-C"));
+    }
+    summary += line("result", problem.isEmpty() ? QStringLiteral("ok") : problem);
+    return summary;
+}
+
+QJsonObject GrabReport::json() const {
+    QJsonObject object{
+        {QStringLiteral("camera"), camera},
+        {QStringLiteral("trigger"), trigger},
+        {QStringLiteral("exposureUs"), exposureUs ? QJsonValue(*exposureUs) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("framesAsked"),
+         framesAsked ? QJsonValue(static_cast<double>(*framesAsked)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("durationAsked"), optionalNumber(durationAsked)},
+        {QStringLiteral("framesReceived"), static_cast<double>(tally.received)},
+        {QStringLiteral("elapsedSeconds"), elapsedS},
+        {QStringLiteral("framesPerSecond"), optionalNumber(framesPerSecond())},
+        {QStringLiteral("firstFrameId"), frameIdJson(tally.firstFrameId)},
+        {QStringLiteral("lastFrameId"), frameIdJson(tally.lastFrameId)},
+        {QStringLiteral("frameIdGaps"), static_cast<double>(tally.gaps)},
+        {QStringLiteral("framesLost"), static_cast<double>(tally.lost)},
+        {QStringLiteral("framesOutOfOrder"), static_cast<double>(tally.outOfOrder)},
+        {QStringLiteral("softwareTriggers"), static_cast<double>(softwareTriggers)},
+        {QStringLiteral("cameraPixelFormat"),
+         cameraPixelFormat.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(cameraPixelFormat)},
+        {QStringLiteral("pixelFormatSource"), pixelFormatSource},
+        {QStringLiteral("received"), receivedJson(*this)},
+        {QStringLiteral("contract"),
+         QJsonObject{{QStringLiteral("bitsPerPixel"), contractBitsPerPixel},
+                     {QStringLiteral("imageFormat"), contractImageFormat},
+                     {QStringLiteral("imageFormatName"), imageFormatName(contractImageFormat)}}},
+        {QStringLiteral("interrupted"), interrupted},
+        {QStringLiteral("result"), problem.isEmpty() ? QStringLiteral("ok") : problem},
+        {QStringLiteral("exitCode"), toInt(exitCode)},
+    };
+    object.insert(QStringLiteral("saved"), saveDir.isEmpty() ? QJsonValue(QJsonValue::Null) : savedJson(*this));
+    return object;
+}
+
+} // namespace vxcam::host

@@ -1,0 +1,57 @@
+// The summary of one grab, as text for people and as JSON for scripts.
+#pragma once
+
+#include "host/ExitCode.h"
+#include "host/FrameCollector.h"
+#include "host/FrameWriter.h"
+#include "host/ReceivedLayout.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vxcam::host {
+
+struct GrabReport {
+    QString camera;
+    QString trigger;
+    std::optional<int32_t> exposureUs;
+    std::optional<int64_t> framesAsked;
+    std::optional<double> durationAsked;
+
+    FrameTally tally;
+    double elapsedS = 0.0; // from the start to the end of collecting
+    int64_t softwareTriggers = 0;
+    bool interrupted = false;
+
+    QString cameraPixelFormat; // empty when unknown
+    QString pixelFormatSource; // where it came from
+    ReceivedLayout layout;
+    QString pixelsNote; // why pixels were not read, when they were not
+    int32_t contractBitsPerPixel = 0;
+    int32_t contractImageFormat = 0;
+
+    QString saveDir; // empty: nothing saved
+    int64_t saveEvery = 1;
+    std::vector<SavedFrame> saved;
+    QString contactSheet; // empty: none written
+    std::vector<int64_t> sheetFrames;
+    int64_t framesNotSaved = 0;
+
+    ExitCode exitCode = ExitCode::Success;
+    QString problem; // what went wrong, empty on success
+
+    // Frames per second between the first and the last frame; nothing with fewer than two frames.
+    [[nodiscard]] std::optional<double> framesPerSecond() const;
+    [[nodiscard]] QString text() const;
+    [[nodiscard]] QJsonObject json() const;
+};
+
+// A short name of the received layout for scripts: Mono8, Mono16, Mono10p, Mono12p, Mono12Packed, RGB8, BGR8 or
+// unknown. Mono16 stands for every 16-bit container; significantBits tells how many bits are used.
+[[nodiscard]] QString layoutId(SampleLayout samples);
+
+} // namespace vxcam::host

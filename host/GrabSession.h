@@ -1,0 +1,31 @@
+// One grab from start to end, as a host drives a camera: list, open, exposure, start in a trigger mode, collect,
+// stop, close; then the pictures, the contact sheet and the report.
+#pragma once
+
+#include "host/CameraModule.h"
+#include "host/CommandLine.h"
+#include "host/ExitCode.h"
+#include "host/GrabReport.h"
+
+#include <QImage>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace vxcam::host {
+
+struct GrabResult {
+    ExitCode exitCode = ExitCode::Success;
+    QString error;                    // what stopped the grab before it could report; empty otherwise
+    std::optional<GrabReport> report; // once the camera was opened
+    std::vector<QImage> sheetTiles;   // the contact sheet's tiles, in order
+};
+
+// Host thread. `module` must be loaded.
+[[nodiscard]] GrabResult grab(const CameraModule& module, const GrabOptions& options);
+
+// The identifiers the module lists, through a short-lived camera object; nothing when it makes none.
+[[nodiscard]] std::optional<QStringList> listCameras(const CameraModule& module);
+
+} // namespace vxcam::host

@@ -1,0 +1,42 @@
+#include "host/HostPlatform.h"
+
+#include <csignal>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace vxcam::host::platform {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0; // written by the signal handler only
+
+extern "C" void onInterrupt(int) {
+    g_interrupted = 1;
+    std::signal(SIGINT, SIG_DFL);
+}
+
+} // namespace
+
+bool isTerminal(std::FILE* stream) noexcept {
+    if (stream == nullptr) {
+        return false;
+    }
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void catchInterrupt() noexcept {
+    std::signal(SIGINT, onInterrupt);
+}
+
+bool interrupted() noexcept {
+    return g_interrupted != 0;
+}
+
+} // namespace vxcam::host::platform

@@ -1,0 +1,79 @@
+#include "tests/host/ToolSandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+namespace vxcam::test {
+
+QJsonObject ToolResult::json() const {
+    return QJsonDocument::fromJson(out.toUtf8()).object();
+}
+
+QString ToolResult::describe() const {
+    return QStringLiteral("exit code %1%2\n--- stdout:\n%3\n--- stderr:\n%4")
+        .arg(exitCode)
+        .arg(crashed    ? QStringLiteral(" (crashed)")
+             : finished ? QString()
+                        : QStringLiteral(" (did not end)"))
+        .arg(out, err);
+}
+
+ToolSandbox::ToolSandbox() : m_environment(QProcessEnvironment::systemEnvironment()) {
+    for (const char* name : {"VXCAM_SIM_CONFIG", "VXCAM_TRANSPORTS", "VXCAM_SIM_TRACE", "QT_LOGGING_RULES"}) {
+        m_environment.remove(QLatin1String(name));
+    }
+}
+
+void ToolSandbox::useCameras(const QString& json) {
+    QFile file(path(QStringLiteral("cameras.json")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(json.toUtf8());
+    }
+    m_environment.insert(QStringLiteral("VXCAM_SIM_CONFIG"), file.fileName());
+}
+
+void ToolSandbox::setVariable(const QString& name, const QString& value) {
+    m_environment.insert(name, value);
+}
+
+QString ToolSandbox::path(const QString& name) const {
+    return m_dir.filePath(name);
+}
+
+ToolResult ToolSandbox::run(const QStringList& arguments, std::chrono::milliseconds wait) const {
+    QProcess process;
+    process.setProgram(QStringLiteral(VXCAM_TOOL_PATH));
+    process.setArguments(arguments);
+    process.setProcessEnvironment(m_environment);
+    process.setWorkingDirectory(m_dir.path());
+    process.start();
+    ToolResult result;
+    if (!process.waitForStarted()) {
+        result.err = QStringLiteral("the tool did not start: ") + process.errorString();
+        return result;
+    }
+    result.finished = process.waitForFinished(static_cast<int>(wait.count()));
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+QString simDevice(const QString& serial, const QString& extra) {
+    return QStringLiteral(R"({ "serial": "%1"%2%3 })")
+        .arg(serial, extra.isEmpty() ? QString() : QStringLiteral(", "), extra);
+}
+
+QString simConfig(const QStringList& devices, const QString& faults) {
+    return QStringLiteral(R"({ "systems": [ { "id": "simA", "interfaces": [ { "id": "if0", "devices": [ %1 ] } ] } ],
+  "faults": [ %2 ] })")
+        .arg(devices.join(QStringLiteral(", ")), faults);
+}
+
+} // namespace vxcam::test
