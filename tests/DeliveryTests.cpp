@@ -298,6 +298,8 @@ TEST_F(DeliveryTest, CloseFromInsideTheCallbackReleasesEverythingSafely) {
     ASSERT_TRUE(m_frames.waitForFrames(1));
     EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
     EXPECT_FALSE(cam.m_bOpened);
+    // The delivered frame's buffer is freed once its delivery ends, after the call returned.
+    awaitStreamsIdle(devicesWithSerial("C1").front());
     EXPECT_EQ(bufferListSizes(devicesWithSerial("C1").front()), (std::vector<uint64_t>{0, 0}));
     EXPECT_EQ(cam.IOpenCamera(), 1) << "the camera can be opened again";
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());

@@ -58,6 +58,22 @@ std::vector<uint64_t> bufferListSizes(sdk::Device* device) {
     return sizes;
 }
 
+void awaitStreamsIdle(sdk::Device* device) {
+    const bool wasOpen = device->IsOpen();
+    if (!wasOpen) {
+        device->Open();
+    }
+    if (sdk::DataStreamList* streams = device->GetDataStreams()) {
+        streams->Refresh();
+        for (auto& stream : *streams) {
+            stream.second->StopAcquisition();
+        }
+    }
+    if (!wasOpen) {
+        device->Close();
+    }
+}
+
 uint64_t heapBytesInUse() {
 #if defined(VXCAM_TEST_SANITIZED_HEAP)
     return __sanitizer_get_current_allocated_bytes();

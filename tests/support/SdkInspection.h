@@ -16,6 +16,10 @@ std::vector<sdk::Device*> devicesWithSerial(const std::string& serial);
 // Sizes of the device's streams' buffer lists. Opens the device for the look if it is closed, and closes it again.
 std::vector<uint64_t> bufferListSizes(sdk::Device* device);
 
+// Returns once no buffer of the device's streams is in flight (delivered or being freed on a delivery
+// thread), by stopping each stream; opens the device for it if it is closed, and closes it again.
+void awaitStreamsIdle(sdk::Device* device);
+
 // Heap bytes in use by the process, as the allocator in force counts them.
 uint64_t heapBytesInUse();
 
