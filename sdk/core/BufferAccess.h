@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sdk/Buffer.h"
+#include "sdk/SdkExport.h"
 
 #include <cstdint>
 
@@ -23,7 +24,8 @@ protected:
     ~BufferOwner() = default;
 };
 
-class BufferAccess {
+// Exported so that benchmarks and tests can hand the driver buffers of their own making.
+class VXSDK_API BufferAccess {
 public:
     // Announces: the buffer gets `memSize` bytes of zeroed memory and its owner.
     static void attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize);
