@@ -2,7 +2,6 @@
 
 #include "sdk/Buffer.h"
 #include "sdk/core/BufferAccess.h"
-#include "sdk/core/PixelFormats.h"
 #include "sdk/sim/SimPattern.h"
 
 #include <algorithm>
@@ -36,24 +35,14 @@ std::vector<unsigned char> renderPattern(const SimDeviceConfig& config, uint64_t
     return pattern;
 }
 
-uint64_t payloadOf(const SimDeviceConfig& config) {
-    if (config.payloadSize != 0) {
-        return config.payloadSize;
-    }
-    if (const core::PixelFormatInfo* format = core::findPixelFormat(config.pixelFormat)) {
-        return core::framePayloadSize(*format, config.width, config.height);
-    }
-    return uint64_t{config.width} * config.height;
-}
-
 } // namespace
 
-std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& config) {
-    return std::shared_ptr<SimAcquisition>(new SimAcquisition(config)); // NOLINT: private constructor
+std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& config, uint64_t payloadSize) {
+    return std::shared_ptr<SimAcquisition>(new SimAcquisition(config, payloadSize)); // NOLINT: private constructor
 }
 
-SimAcquisition::SimAcquisition(const SimDeviceConfig& config)
-    : m_config(config), m_pattern(renderPattern(config, payloadOf(config))),
+SimAcquisition::SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize)
+    : m_config(config), m_pattern(renderPattern(config, payloadSize)),
       m_triggerSource(config.triggerSources.empty() ? std::string() : config.triggerSources.front()) {
     for (uint32_t index = 0; index < config.streams; ++index) {
         m_lanes.push_back(std::make_unique<Lane>());

@@ -31,7 +31,8 @@ class SimAcquisition : public std::enable_shared_from_this<SimAcquisition> {
 public:
     // Shared by the camera, its streams and their threads, so that a lane whose stream is destroyed from its
     // own delivery thread can still finish safely.
-    static std::shared_ptr<SimAcquisition> create(const SimDeviceConfig& config);
+    // `payloadSize` is the bytes of one buffer; the pattern is rendered once, at that size.
+    static std::shared_ptr<SimAcquisition> create(const SimDeviceConfig& config, uint64_t payloadSize);
     ~SimAcquisition();
     SimAcquisition(const SimAcquisition&) = delete;
     SimAcquisition& operator=(const SimAcquisition&) = delete;
@@ -65,7 +66,7 @@ private:
     struct Lane;
     using Clock = std::chrono::steady_clock;
 
-    explicit SimAcquisition(const SimDeviceConfig& config);
+    SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize);
     void run(std::size_t index);
     // Waits for the lane's next frame event; false when the lane is to end. Called with m_mutex held.
     bool awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& lock);

@@ -44,7 +44,8 @@ uint64_t payloadSizeOf(const SimDeviceConfig& config) {
 
 SimDevice::SimDevice(core::CallGate& gate, std::string id, SimDeviceConfig config)
     : m_id(std::move(id)), m_config(std::move(config)), m_site(gate, m_config.serial),
-      m_pEngine(SimAcquisition::create(m_config)), m_features(gate, m_config.serial), m_streamList(*this) {
+      m_pEngine(SimAcquisition::create(m_config, payloadSizeOf(m_config))), m_features(gate, m_config.serial),
+      m_streamList(*this) {
     buildFeatures();
     const uint64_t payload = payloadSizeOf(m_config);
     for (uint32_t index = 0; index < m_config.streams; ++index) {
