@@ -32,69 +32,79 @@ QString triggerNames() {
     return names.join(QStringLiteral(", "));
 }
 
-const QString kToolHelp = QStringLiteral(
-    "vxcam - checks a camera and the vxCam_160 module, the way a machine-vision host uses them.\n"
-    "\n"
-    "Usage: vxcam COMMAND [OPTIONS]\n"
-    "\n"
-    "Commands:\n"
-    "  list    the cameras the module can reach, one identifier a line\n"
-    "  grab    opens one camera, acquires frames, saves pictures and prints a summary\n"
-    "  demo    grabs from the built-in simulated cameras into ./vxcam-demo/ (no set-up needed)\n"
-    "\n"
-    "'vxcam COMMAND --help' describes a command's options.\n"
-    "\n"
-    "Exit codes: 0 success, 1 internal error, 2 bad usage, 3 module not loadable, 4 camera not found or\n"
-    "not opened, 5 start failed, 6 too few frames in time, 7 output not writable.\n");
-
-const QString kCommonHelp =
-    QStringLiteral("  --module-dir DIR     load vxCam_160 from DIR (default: the folder of this binary)\n"
-                   "  --verbose            show every log line of the module\n"
-                   "  -h, --help           this help\n");
-
-const QString kListHelp = QStringLiteral("Usage: vxcam list [--json] [--module-dir DIR]\n"
-                                         "\n"
-                                         "Prints the identifiers of the cameras the module lists, one a line.\n"
-                                         "\n"
-                                         "Options:\n"
-                                         "  --json               a JSON object {\"cameras\": [...]} instead\n") +
-                          kCommonHelp;
-
-const QString kGrabHelp =
-    QStringLiteral(
-        "Usage: vxcam grab --camera ID [OPTIONS]\n"
+QString toolHelp() {
+    return QStringLiteral(
+        "vxcam - checks a camera and the vxCam_160 module, the way a machine-vision host uses them.\n"
         "\n"
-        "Opens the camera, writes the exposure, starts it in the chosen trigger mode, collects frames, stops and\n"
-        "closes it, then prints a summary: frames received, frame rate, frame-ID gaps (lost frames), the camera's\n"
-        "pixel format and what the host received.\n"
+        "Usage: vxcam COMMAND [OPTIONS]\n"
         "\n"
-        "Options:\n"
-        "  --camera ID          the camera, as 'vxcam list' shows it (\"veyra SN1001\") or by serial number\n"
-        "  --trigger MODE       line, freerun, freerun-reset, soft or idle (default freerun); soft fires one\n"
-        "                       software trigger per frame\n"
-        "  --exposure US        exposure time in microseconds\n"
-        "  --frames N           stop after N frames (default 10, when --duration is not given)\n"
-        "  --duration S         stop after S seconds (default for idle: 1); with --frames, N frames must\n"
-        "                       arrive within S seconds\n"
-        "  --timeout S          give up when no frame came for S seconds (default 5); with --frames only\n"
-        "  --save DIR           write frames as PNG into DIR (created if missing), and DIR/contact-sheet.png\n"
-        "  --every K            with --save: write every K-th frame (default 1)\n"
-        "  --json               the summary as JSON\n") +
-    kCommonHelp +
-    QStringLiteral("\nExit codes: 0 success, 2 bad usage, 3 module not loadable, 4 camera not found or not opened,\n"
-                   "5 start failed, 6 too few frames in time, 7 output not writable.\n");
+        "Commands:\n"
+        "  list    the cameras the module can reach, one identifier a line\n"
+        "  grab    opens one camera, acquires frames, saves pictures and prints a summary\n"
+        "  demo    grabs from the built-in simulated cameras into ./vxcam-demo/ (no set-up needed)\n"
+        "\n"
+        "'vxcam COMMAND --help' describes a command's options.\n"
+        "\n"
+        "Exit codes: 0 success, 1 internal error, 2 bad usage, 3 module not loadable, 4 camera not found or\n"
+        "not opened, 5 start failed, 6 too few frames in time, 7 output not writable.\n");
+}
 
-const QString kDemoHelp =
-    QStringLiteral("Usage: vxcam demo [--out DIR] [--json]\n"
-                   "\n"
-                   "Grabs from the built-in simulated cameras (Bayer, YUV, mono and RGB, each in another trigger\n"
-                   "mode) and writes their pictures and a contact sheet of all of them into ./vxcam-demo/.\n"
-                   "Needs no camera and no set-up: the simulated configuration ships beside this binary.\n"
-                   "\n"
-                   "Options:\n"
-                   "  --out DIR            write into DIR instead of ./vxcam-demo\n"
-                   "  --json               the summaries as one JSON object\n") +
-    kCommonHelp;
+QString commonHelp() {
+    return QStringLiteral("  --module-dir DIR     load vxCam_160 from DIR (default: the folder of this binary)\n"
+                          "  --verbose            show every log line of the module\n"
+                          "  -h, --help           this help\n");
+}
+
+QString listHelp() {
+    return QStringLiteral("Usage: vxcam list [--json] [--module-dir DIR]\n"
+                          "\n"
+                          "Prints the identifiers of the cameras the module lists, one a line.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --json               a JSON object {\"cameras\": [...]} instead\n") +
+           commonHelp();
+}
+
+QString grabHelp() {
+    return QStringLiteral(
+               "Usage: vxcam grab --camera ID [OPTIONS]\n"
+               "\n"
+               "Opens the camera, writes the exposure, starts it in the chosen trigger mode, collects\n"
+               "frames, stops and closes it, then prints a summary: frames received, frame rate,\n"
+               "frame-ID gaps (lost frames), the camera's pixel format and what the host received.\n"
+               "\n"
+               "Options:\n"
+               "  --camera ID          the camera as 'vxcam list' shows it (\"veyra SN1001\"), or its serial\n"
+               "  --trigger MODE       line, freerun, freerun-reset, soft or idle (default freerun);\n"
+               "                       soft fires one software trigger per frame\n"
+               "  --exposure US        exposure time in microseconds\n"
+               "  --frames N           stop after N frames (default 10, when --duration is not given)\n"
+               "  --duration S         stop after S seconds (default for idle: 1); with --frames,\n"
+               "                       N frames must arrive within S seconds\n"
+               "  --timeout S          with --frames only: give up when no frame came for S seconds\n"
+               "                       (default 5)\n"
+               "  --save DIR           write frames as PNG into DIR (made if missing), and a contact\n"
+               "                       sheet of sampled frames, DIR/contact-sheet.png\n"
+               "  --every K            with --save: write every K-th frame (default 1)\n"
+               "  --json               the summary as JSON\n") +
+           commonHelp() +
+           QStringLiteral("\nExit codes: 0 success, 2 bad usage, 3 module not loadable, 4 camera not found or not\n"
+                          "opened, 5 start failed, 6 too few frames in time, 7 output not writable.\n");
+}
+
+QString demoHelp() {
+    return QStringLiteral(
+               "Usage: vxcam demo [--out DIR] [--json]\n"
+               "\n"
+               "Grabs from the built-in simulated cameras (Bayer, YUV, mono and RGB, each in another trigger\n"
+               "mode) and writes their pictures and a contact sheet of all of them into ./vxcam-demo/.\n"
+               "Needs no camera and no set-up: the simulated configuration ships beside this binary.\n"
+               "\n"
+               "Options:\n"
+               "  --out DIR            write into DIR instead of ./vxcam-demo\n"
+               "  --json               the summaries as one JSON object\n") +
+           commonHelp();
+}
 
 // The options of one command, and the checks of their values.
 class OptionReader {
@@ -134,7 +144,7 @@ public:
     [[nodiscard]] bool isSet(const QString& name) const { return m_parser.isSet(name); }
     [[nodiscard]] QString value(const QString& name) const { return m_parser.value(name); }
 
-    CommonOptions common() const {
+    [[nodiscard]] CommonOptions common() const {
         CommonOptions options;
         options.moduleDir = value(QStringLiteral("module-dir"));
         options.json = isSet(QStringLiteral("json"));
@@ -212,7 +222,7 @@ ParsedCommand parseList(OptionReader& reader) {
         return reader.error();
     }
     if (reader.isSet(QStringLiteral("help"))) {
-        return HelpRequest{kListHelp};
+        return HelpRequest{listHelp()};
     }
     return ListOptions{reader.common()};
 }
@@ -265,7 +275,7 @@ ParsedCommand parseGrab(OptionReader& reader) {
         return reader.error();
     }
     if (reader.isSet(QStringLiteral("help"))) {
-        return HelpRequest{kGrabHelp};
+        return HelpRequest{grabHelp()};
     }
     GrabOptions options;
     options.common = reader.common();
@@ -289,7 +299,7 @@ ParsedCommand parseDemo(OptionReader& reader) {
         return reader.error();
     }
     if (reader.isSet(QStringLiteral("help"))) {
-        return HelpRequest{kDemoHelp};
+        return HelpRequest{demoHelp()};
     }
     DemoOptions options;
     options.common = reader.common();
@@ -317,14 +327,14 @@ ParsedCommand parseCommandLine(const QStringList& arguments) {
     if (arguments.size() < 2) {
         return UsageError{QStringLiteral("no command given"), {}};
     }
-    const QString command = arguments.at(1);
+    const QString& command = arguments.at(1);
     if (command == QLatin1String("-h") || command == QLatin1String("--help")) {
-        return HelpRequest{kToolHelp};
+        return HelpRequest{toolHelp()};
     }
     if (command == QLatin1String("help")) {
         // "vxcam help grab" is "vxcam grab --help".
         if (arguments.size() == 2) {
-            return HelpRequest{kToolHelp};
+            return HelpRequest{toolHelp()};
         }
         return parseCommandLine({arguments.at(0), arguments.at(2), QStringLiteral("--help")});
     }

@@ -27,17 +27,18 @@ struct Rgb {
 // One pixel of the formats frameImage makes, as 8-bit RGB; 16-bit grey keeps its high byte, rounded.
 std::array<unsigned, 3> rgbAt(const QImage& image, int x, int y) {
     const uchar* line = image.constScanLine(y);
+    const auto column = static_cast<std::size_t>(x);
     switch (image.format()) {
     case QImage::Format_Grayscale8:
-        return {line[x], line[x], line[x]};
+        return {line[column], line[column], line[column]};
     case QImage::Format_Grayscale16: {
         quint16 value = 0;
-        std::memcpy(&value, line + 2 * x, sizeof value);
+        std::memcpy(&value, line + 2 * column, sizeof value);
         const unsigned grey = (value + 128U) / 257U;
         return {grey, grey, grey};
     }
     case QImage::Format_RGB888:
-        return {line[3 * x], line[3 * x + 1], line[3 * x + 2]};
+        return {line[3 * column], line[3 * column + 1], line[3 * column + 2]};
     default: {
         const QRgb pixel = image.pixel(x, y);
         return {static_cast<unsigned>(qRed(pixel)), static_cast<unsigned>(qGreen(pixel)),
@@ -79,9 +80,10 @@ QImage thumbnailOf(const QImage& frame, int maxSide) {
         unsigned char* out = tile.scanLine(y);
         for (int x = 0; x < tile.width(); ++x) {
             const Rgb mean = boxMean(frame, x * factor, y * factor, factor);
-            out[3 * x] = mean.red;
-            out[3 * x + 1] = mean.green;
-            out[3 * x + 2] = mean.blue;
+            const auto column = static_cast<std::size_t>(x);
+            out[3 * column] = mean.red;
+            out[3 * column + 1] = mean.green;
+            out[3 * column + 2] = mean.blue;
         }
     }
     return tile;

@@ -22,7 +22,7 @@ void FrameCollector::OnImageReady(ICameraObject* camera) {
         return;
     }
     // The frame members describe this frame only while the call lasts.
-    const uint32_t frameId = static_cast<uint32_t>(camera->m_nFrameId.load(std::memory_order_relaxed));
+    const auto frameId = static_cast<uint32_t>(camera->m_nFrameId.load(std::memory_order_relaxed));
     const int32_t width = camera->m_nWidth;
     const int32_t height = camera->m_nHeight;
     const unsigned char* pixels = camera->m_pImageData;

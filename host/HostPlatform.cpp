@@ -13,7 +13,7 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0; // written by the signal handler only
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int /*signal*/) {
     g_interrupted = 1;
     std::signal(SIGINT, SIG_DFL);
 }

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace vxcam::host {
 namespace {
 
@@ -15,12 +17,9 @@ bool simulationInUse() {
     if (transports.trimmed().isEmpty()) {
         return true;
     }
-    for (const QString& name : transports.split(QLatin1Char(','))) {
-        if (name.trimmed() == QLatin1String("sim")) {
-            return true;
-        }
-    }
-    return false;
+    const QStringList names = transports.split(QLatin1Char(','));
+    return std::any_of(names.begin(), names.end(),
+                       [](const QString& name) { return name.trimmed() == QLatin1String("sim"); });
 }
 
 int32_t sideOf(const QJsonObject& device, const QString& key, int32_t fallback) {

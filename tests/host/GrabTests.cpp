@@ -20,13 +20,15 @@ int64_t number(const QJsonObject& object, const char* key) {
 
 // ---- list ------------------------------------------------------------------------------------------------
 
-const QString kTwoSystems = QStringLiteral(R"({ "systems": [
+QString twoSystems() {
+    return QStringLiteral(R"({ "systems": [
   { "id": "simA", "interfaces": [ { "id": "if0", "devices": [ { "serial": "A1" }, { "serial": "A2" } ] } ] },
   { "id": "simB", "interfaces": [ { "id": "if0", "devices": [ { "serial": "B1" } ] } ] } ] })");
+}
 
 TEST(ListCommand, PrintsEveryListedCameraOneALineAndAsJson) {
     ToolSandbox sandbox;
-    sandbox.useCameras(kTwoSystems);
+    sandbox.useCameras(twoSystems());
     const QStringList expected{QStringLiteral("veyra A1"), QStringLiteral("veyra A2"), QStringLiteral("veyra B1")};
 
     const ToolResult text = sandbox.run({QStringLiteral("list")});

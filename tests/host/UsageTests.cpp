@@ -14,15 +14,17 @@ namespace {
 using namespace exit_code;
 
 // Cameras for the cases below: A1 and A2 are healthy; the others fail in the way their name says.
-const QString kCameras = simConfig(
-    {simDevice(QStringLiteral("A1"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 100)")),
-     simDevice(QStringLiteral("A2"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 100)")),
-     simDevice(QStringLiteral("BUSY")),
-     simDevice(QStringLiteral("NOTRIGGER"), QStringLiteral(R"("absent": ["TriggerMode"])")),
-     simDevice(QStringLiteral("NOSOFT"), QStringLiteral(R"("frameRate": 0, "absent": ["TriggerSoftware"])")),
-     simDevice(QStringLiteral("SLOW"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 5)")),
-     simDevice(QStringLiteral("DARK"), QStringLiteral(R"("frameRate": 0, "lineRate": 0)"))},
-    QStringLiteral(R"({ "call": "Device::Open", "match": "BUSY", "times": 0, "description": "device busy" })"));
+QString cameras() {
+    return simConfig(
+        {simDevice(QStringLiteral("A1"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 100)")),
+         simDevice(QStringLiteral("A2"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 100)")),
+         simDevice(QStringLiteral("BUSY")),
+         simDevice(QStringLiteral("NOTRIGGER"), QStringLiteral(R"("absent": ["TriggerMode"])")),
+         simDevice(QStringLiteral("NOSOFT"), QStringLiteral(R"("frameRate": 0, "absent": ["TriggerSoftware"])")),
+         simDevice(QStringLiteral("SLOW"), QStringLiteral(R"("width": 64, "height": 32, "frameRate": 5)")),
+         simDevice(QStringLiteral("DARK"), QStringLiteral(R"("frameRate": 0, "lineRate": 0)"))},
+        QStringLiteral(R"({ "call": "Device::Open", "match": "BUSY", "times": 0, "description": "device busy" })"));
+}
 
 struct UsageCase {
     const char* name;
@@ -48,7 +50,7 @@ class UsageTest : public ::testing::TestWithParam<UsageCase> {};
 TEST_P(UsageTest, ExitsWithItsCodeAndNamesTheProblem) {
     const UsageCase& c = GetParam();
     ToolSandbox sandbox;
-    sandbox.useCameras(kCameras);
+    sandbox.useCameras(cameras());
     const ToolResult result = sandbox.run(c.arguments);
     ASSERT_TRUE(result.finished && !result.crashed) << result.describe().toStdString();
     EXPECT_EQ(result.exitCode, c.exitCode) << result.describe().toStdString();
