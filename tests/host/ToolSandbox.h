@@ -2,6 +2,8 @@
 // file the test writes there. The transport variables of the test's own environment never reach the tool.
 #pragma once
 
+#include "tests/support/SimConfigText.h"
+
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -55,10 +57,5 @@ private:
     QTemporaryDir m_dir;
     QProcessEnvironment m_environment;
 };
-
-// One device entry, with extra JSON members (without braces).
-QString simDevice(const QString& serial, const QString& extra = {});
-// A configuration with one system "simA", one interface "if0", the devices, and fault entries.
-QString simConfig(const QStringList& devices, const QString& faults = {});
 
 } // namespace vxcam::test

@@ -2,6 +2,8 @@
 // all in a temporary folder, and the SDK session released again at the end.
 #pragma once
 
+#include "tests/support/SimConfigText.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -27,10 +29,5 @@ public:
 private:
     QTemporaryDir m_dir;
 };
-
-// One device entry of a configuration, with the given serial and extra JSON members (without braces).
-QString simDevice(const QString& serial, const QString& extra = {});
-// A configuration with one system "simA", one interface "if0" and the given device entries.
-QString simConfig(const QStringList& devices, const QString& faults = {});
 
 } // namespace vxcam::test
