@@ -37,7 +37,7 @@ public:
     CCameraVeyra& operator=(const CCameraVeyra&) = delete;
     ~CCameraVeyra() override;
 
-    // Interface operations; host thread.
+    // Interface operations: any of the host's threads, one turn at a time (see DeliveryGate).
     QStringList IEnumAvailableCameras() override;
     int32_t IOpenCamera() override;
     void ICloseCamera() override;
