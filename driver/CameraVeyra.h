@@ -131,11 +131,11 @@ private:
     void joinSystemList();
     void leaveSystemList() noexcept;
 
-    bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; host thread only
+    bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; construction/destruction
 
     // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
-    // Host thread only: delivery reaches buffers through the SDK, never through this map.
+    // Used under the operation turn only: delivery reaches buffers through the SDK, never through this map.
     std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
-    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Host thread.
+    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Under the turn.
     std::vector<sdk::DataStream*> m_boundStreams;
 };

@@ -11,7 +11,9 @@
 namespace sdk {
 
 // Each entry is (key, object). The key is the object's identifier within its list; the object belongs to the
-// SDK. Lists are used from the host's thread only; a refresh replaces the entries, so no iterator survives it.
+// SDK. Lists are called from the host's side, one call at a time; a refresh replaces the entries, so no iterator
+// survives it. (A stream's buffer list also loses a buffer that is destroyed while announced; the stream guards
+// that change.)
 template <typename T>
 class ObjectList {
 public:

@@ -28,7 +28,7 @@ private:
     void onLookup(const std::string& key) override;
 
     SimDataStream& m_stream;
-    uint64_t m_nNextKey = 0; // host thread only
+    uint64_t m_nNextKey = 0; // calls of the host's side, one at a time
 };
 
 class SimDataStream final : public DataStream, private core::BufferOwner {
@@ -64,7 +64,7 @@ private:
     uint64_t m_nPayloadSize;
     bool m_bNullBufferList;
     SimBufferList m_bufferList;
-    bool m_bOpen = false; // host thread only
+    bool m_bOpen = false; // calls of the host's side, one at a time
 
     // Guards the buffer list's entries: the host's thread announces and revokes, and a destroyed buffer leaves
     // the list from whatever thread destroys it.

@@ -53,7 +53,7 @@ private:
     std::string m_id;
     SimDeviceConfig m_config;
     SimCallSite m_site;                        // object name: the serial number
-    bool m_bOpen = false;                      // host thread only
+    bool m_bOpen = false;                      // calls of the host's side, one at a time
     std::shared_ptr<SimAcquisition> m_pEngine; // trigger state and the streams' delivery
     SimNodeMap m_features;
     std::vector<std::unique_ptr<SimDataStream>> m_streams;

@@ -40,7 +40,7 @@ private:
     std::string m_id;
     bool m_bNullDeviceList;
     SimCallSite m_site;   // object name: the interface's id
-    bool m_bOpen = false; // host thread only
+    bool m_bOpen = false; // calls of the host's side, one at a time
     std::vector<std::unique_ptr<SimDevice>> m_devices;
     SimDeviceList m_deviceList;
 };

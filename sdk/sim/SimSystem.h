@@ -43,7 +43,7 @@ private:
     std::string m_id;
     bool m_bNullInterfaceList;
     SimCallSite m_site;   // object name: the system's id
-    bool m_bOpen = false; // host thread only
+    bool m_bOpen = false; // calls of the host's side, one at a time
     std::vector<std::unique_ptr<SimInterface>> m_interfaces;
     SimInterfaceList m_interfaceList;
 };
