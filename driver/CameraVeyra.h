@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace sdk {
@@ -50,6 +51,8 @@ public:
 
     // The family's own virtual operation, after the thirteen of the interface: fires one software trigger.
     int32_t ISendSoftTrigger() override;
+    // Describes the frame in delivery; only on the delivering thread, during OnImageReady.
+    int32_t IGetFrameLayout(VeyraFrameLayout* layout) override;
 
     // Process-wide state shared by every driver object; guarded by s_systemListMutex.
     static sdk::SystemList* s_pSystemList; // the SDK's system list, the root of discovery and opening
@@ -130,6 +133,15 @@ private:
 
     void joinSystemList();
     void leaveSystemList() noexcept;
+
+    // The frame in delivery, for IGetFrameLayout: written and read on the delivering thread only, while the
+    // delivery is past the gate.
+    struct CurrentFrame {
+        const sdk::Buffer* buffer = nullptr;
+        std::string_view cameraFormat; // the buffer's pixel-format name, alive during the delivery
+        bool converted = false;
+    };
+    CurrentFrame m_currentFrame;
 
     bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; construction/destruction
 

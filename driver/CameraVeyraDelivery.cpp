@@ -74,6 +74,7 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
     qCDebug(vxcam::lcFrame()) << "CCameraVeyra::BufferReady";
     guardSdk("BufferReady", [&] {
         const sdk::String pixelFormat = buffer->GetPixelFormat();
+        m_currentFrame = {buffer, pixelFormat.view(), false};
         if (passesThrough(pixelFormat.view())) {
             publishFrame(*buffer, static_cast<unsigned char*>(buffer->GetMemPtr()));
             notifyHost();
@@ -88,6 +89,7 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
                                                           static_cast<uint32_t>(buffer->GetHeight()), pixelFormat,
                                                           buffer->GetMemPtr(), buffer->GetMemSize()));
         ImageHandle converted(source->TransformImage("BGR8"));
+        m_currentFrame.converted = true;
         publishFrame(*buffer, static_cast<unsigned char*>(converted->GetBuffer()));
         notifyHost();
         source.release();

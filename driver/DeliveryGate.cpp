@@ -8,6 +8,11 @@ bool DeliveryGate::onDeliveringThread() const noexcept {
     return m_bDelivering && m_deliveringThread == std::this_thread::get_id();
 }
 
+bool DeliveryGate::isDeliveringThread() const {
+    const std::lock_guard lock(m_mutex);
+    return onDeliveringThread();
+}
+
 bool DeliveryGate::acquireOperation() {
     std::unique_lock lock(m_mutex);
     const std::thread::id self = std::this_thread::get_id();

@@ -51,6 +51,9 @@ public:
     // it (taking it out of `buffer`) until that delivery ends; true then.
     [[nodiscard]] bool retireIfDelivering(std::unique_ptr<sdk::Buffer>& buffer);
 
+    // True on the thread whose delivery is past the gate.
+    [[nodiscard]] bool isDeliveringThread() const;
+
     // The object is gone: the delivery on this thread, if any, must not touch it once the host returns.
     void markObjectDeleted() noexcept;
 

@@ -2,6 +2,7 @@
 
 #include "sdk/SdkExceptions.h"
 #include "sdk/core/BufferAccess.h"
+#include "sdk/core/PixelFormats.h"
 
 #include <cstring>
 
@@ -45,6 +46,16 @@ void BufferAccess::describeFrame(Buffer& buffer, uint64_t width, uint64_t height
     buffer.m_nFrameId = frameId;
     buffer.m_pPixelFormat = pixelFormat;
     buffer.m_nTimestamp = timestamp;
+    // A format the SDK does not know fills the whole buffer as far as anyone can tell.
+    const PixelFormatInfo* format = findPixelFormat(pixelFormat);
+    if (format == nullptr) {
+        buffer.m_nPayloadSize = width * height == 0 ? 0 : buffer.m_nMemSize;
+        buffer.m_nLinePitch = 0;
+        return;
+    }
+    const uint64_t lineBits = width * format->bitsPerPixel;
+    buffer.m_nPayloadSize = framePayloadSize(*format, width, height);
+    buffer.m_nLinePitch = lineBits % 8 == 0 ? lineBits / 8 : 0;
 }
 
 } // namespace core

@@ -38,6 +38,10 @@ public:
     [[nodiscard]] uint64_t GetFrameID() const noexcept { return m_nFrameId; }
     [[nodiscard]] String GetPixelFormat() const { return String(m_pPixelFormat); }
     [[nodiscard]] uint64_t GetTimestamp() const noexcept { return m_nTimestamp; }
+    // Bytes of the frame in the buffer's memory (at most GetMemSize()).
+    [[nodiscard]] uint64_t GetPayloadSize() const noexcept { return m_nPayloadSize; }
+    // Bytes from the start of one line to the next; 0 when lines do not start on a byte (packed formats).
+    [[nodiscard]] uint64_t GetLinePitch() const noexcept { return m_nLinePitch; }
 
 private:
     friend class core::BufferAccess;
@@ -50,6 +54,8 @@ private:
     uint64_t m_nHeight = 0;
     uint64_t m_nFrameId = 0;
     uint64_t m_nTimestamp = 0;
+    uint64_t m_nPayloadSize = 0;
+    uint64_t m_nLinePitch = 0;
     const char* m_pPixelFormat = ""; // a name with static storage
 };
 

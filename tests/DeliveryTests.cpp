@@ -332,5 +332,59 @@ TEST_F(DeliveryTest, SoftTriggerModeAfterAStopDeliversTheTriggeredFrame) {
     cam.IStopCamera();
 }
 
+// What IGetFrameLayout says for each class of format, inside the callback; outside it, nothing.
+TEST_F(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
+    struct Case {
+        const char* cameraFormat;
+        const char* received;
+        uint64_t pitch; // for a 16 x 4 frame
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"Mono8", "Mono8", 16, 64},      {"Mono12", "Mono12", 32, 128}, {"Mono12p", "Mono12p", 24, 96},
+        {"RGB8Packed", "RGB8", 48, 192}, {"BayerRG8", "BGR8", 48, 192}, {"YUV422Packed", "BGR8", 48, 192},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cameraFormat);
+        ICameraObject& cam =
+            openCamera(device(QStringLiteral("L1"),
+                              QStringLiteral(R"("pixelFormat": "%1", "width": 16, "height": 4, "frameRate": 500)")
+                                  .arg(QLatin1String(c.cameraFormat))),
+                       QStringLiteral("veyra L1"));
+        std::mutex mutex;
+        VeyraFrameLayout seen;
+        int32_t answer = -1;
+        m_frames.setAction([&](ICameraObject& object, const RecordedFrame&) {
+            VeyraFrameLayout layout;
+            const int32_t result = asVeyraCamera(&object)->IGetFrameLayout(&layout);
+            const std::lock_guard lock(mutex);
+            answer = result;
+            seen = layout;
+        });
+        cam.m_nTriggerMode = FreeRun;
+        ASSERT_EQ(cam.IStartCamera(), 1);
+        ASSERT_TRUE(m_frames.waitForFrames(1));
+        cam.IStopCamera();
+        VeyraFrameLayout outside;
+        EXPECT_EQ(asVeyraCamera(&cam)->IGetFrameLayout(&outside), 0) << "outside OnImageReady";
+        EXPECT_EQ(outside.width, 0u);
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(answer, 1);
+        EXPECT_STREQ(seen.pixelFormat, c.received);
+        EXPECT_STREQ(seen.cameraPixelFormat, c.cameraFormat);
+        EXPECT_EQ(seen.width, 16u);
+        EXPECT_EQ(seen.height, 4u);
+        EXPECT_EQ(seen.linePitch, c.pitch);
+        EXPECT_EQ(seen.byteSize, c.bytes);
+        cam.ICloseCamera();
+        m_frames.setAction({});
+        m_frames.clear();
+    }
+    VeyraFrameLayout shortRecord;
+    shortRecord.recordSize = 8;
+    EXPECT_EQ(asVeyraCamera(m_camera.get())->IGetFrameLayout(&shortRecord), 0);
+    EXPECT_EQ(asVeyraCamera(m_camera.get())->IGetFrameLayout(nullptr), 0);
+}
+
 } // namespace
 } // namespace vxcam::test
