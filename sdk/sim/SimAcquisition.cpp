@@ -11,6 +11,8 @@ namespace sdk::sim {
 
 struct SimAcquisition::Lane {
     std::thread thread;
+    // The thread's id, kept after endLane took `thread` to join it: that thread never waits for itself.
+    std::thread::id threadId;
     bool bQuit = false;          // the lane's thread is to end
     bool bGrabbing = false;      // the stream is grabbing
     std::deque<Buffer*> queue;   // buffers waiting to be filled, oldest first
@@ -100,6 +102,7 @@ void SimAcquisition::startLane(std::size_t lane) {
     if (!l.thread.joinable() && !l.bQuit) {
         // The thread holds the engine, so that it can outlive a stream destroyed from the thread itself.
         l.thread = std::thread([engine = shared_from_this(), lane] { engine->run(lane); });
+        l.threadId = l.thread.get_id();
     }
     l.bGrabbing = true;
     l.nNextFrameId = m_config.firstFrameId;
@@ -181,7 +184,7 @@ void SimAcquisition::endLane(std::size_t lane) noexcept {
 }
 
 bool SimAcquisition::onLaneThread(const Lane& lane) const {
-    return lane.thread.get_id() == std::this_thread::get_id();
+    return lane.threadId == std::this_thread::get_id();
 }
 
 // Waits until the lane has no buffer in flight (or not `buffer`, when one is given). The lane's own thread
