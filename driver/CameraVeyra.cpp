@@ -5,12 +5,14 @@
 #include "sdk/Sdk.h"
 
 #include <map>
+#include <vector>
 
 using vxcam::guardSdk;
 
 sdk::SystemList* CCameraVeyra::s_pSystemList = nullptr;
 int32_t CCameraVeyra::s_nInstanceCount = 0;
 vxcam::Mutex CCameraVeyra::s_systemListMutex;
+CCameraVeyra* CCameraVeyra::s_pKeptObjects = nullptr;
 
 namespace {
 
@@ -19,6 +21,7 @@ std::map<QString, const CCameraVeyra*>& heldCameras() {
     static std::map<QString, const CCameraVeyra*> held;
     return held;
 }
+
 
 } // namespace
 
@@ -30,7 +33,7 @@ CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback)
       m_pLifecycle(
           std::make_shared<vxcam::CameraLifecycle>([this] { delete this; })), // NOLINT(cppcoreguidelines-owning-memory)
       m_life(*m_pLifecycle) {
-    joinSystemList();
+    joinSystemList("CCameraVeyra");
     m_pImageProcessor = guardSdk("CCameraVeyra", static_cast<sdk::ImageProcessor*>(nullptr),
                                  [] { return sdk::ImageProcessor::GetInstance(); });
 }
@@ -43,17 +46,31 @@ void CCameraVeyra::deleteCamera(ICameraObject* camera) {
     }
     auto* veyra = static_cast<CCameraVeyra*>(camera);
     const vxcam::Call call(veyra->m_life, "~CCameraVeyra");
-    if (call.admitted()) {
-        veyra->tearDown();
-        veyra->m_life.markDeleted(true);
+    if (!call.admitted()) {
+        return;
     }
-} // the call's end frees the object, unless another thread is still inside it
+    if (veyra->tearDown()) {
+        veyra->m_life.markDeleted(true);
+        return;
+    } // the call's end frees the object, unless another thread is still inside it
+    // A stream the SDK would not unbind may still call the object: it is kept, deleted but never freed, so
+    // that such a call finds a closed gate instead of freed memory.
+    veyra->m_life.markDeleted(false);
+    {
+        const vxcam::MutexLock lock(s_systemListMutex);
+        veyra->m_pNextKept = s_pKeptObjects;
+        s_pKeptObjects = veyra;
+    }
+    qCWarning(vxcam::lcDriver()) << "a data stream could not be unbound; the deleted object stays in memory"
+                                 << " - "
+                                 << "CCameraVeyra::~CCameraVeyra";
+}
 
 // Reached through deleteCamera's call (torn down already), or by a direct delete (a test probe).
 CCameraVeyra::~CCameraVeyra() {
     if (!m_life.isDeleted()) {
         const vxcam::Call call(m_life, "~CCameraVeyra");
-        tearDown();
+        static_cast<void>(tearDown());
         m_life.markDeleted(false);
     }
     leaveSystemList();
@@ -61,15 +78,18 @@ CCameraVeyra::~CCameraVeyra() {
 
 // Frames stop before the camera is stopped and closed; the bindings go last, so that no stream calls the
 // object once it is freed. Inside OnImageReady the delivery in progress finishes without touching the object.
-void CCameraVeyra::tearDown() {
+// False when a stream is still bound (the SDK refused to unbind it).
+bool CCameraVeyra::tearDown() {
     m_life.quiesce();
     if (m_pDevice != nullptr) {
         stopCamera();
         closeCamera();
     }
-    while (!m_boundStreams.empty()) {
-        unbindStream(m_boundStreams.back());
+    const std::vector<sdk::DataStream*> bound = m_boundStreams;
+    for (sdk::DataStream* stream : bound) {
+        unbindStream(stream);
     }
+    return m_boundStreams.empty();
 }
 
 bool CCameraVeyra::claimCamera(const QString& serial) {
@@ -91,12 +111,12 @@ void CCameraVeyra::releaseCamera() noexcept {
 }
 
 // Every new object makes the SDK look for systems again; it counts itself only once the refresh succeeded.
-void CCameraVeyra::joinSystemList() {
+void CCameraVeyra::joinSystemList(const char* method) {
     const vxcam::MutexLock lock(s_systemListMutex);
     sdk::SystemList* obtained = nullptr;
     bool answered = false;
     bool refreshed = false;
-    guardSdk("CCameraVeyra", [&] {
+    guardSdk(method, [&] {
         obtained = sdk::SystemList::GetInstance();
         answered = true;
         if (obtained != nullptr) {

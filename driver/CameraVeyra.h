@@ -8,6 +8,7 @@
 
 #include "contract/IVeyraCameraObject.h"
 #include "driver/CameraLifecycle.h"
+#include "driver/SdkErrorReport.h"
 #include "driver/ThreadSafety.h"
 #include "sdk/Buffer.h"
 
@@ -86,6 +87,7 @@ protected:
     static bool openDevice(sdk::Device* device);
     static bool closeDevice(sdk::Device* device);
     bool setDeviceProperty(sdk::Device* device);
+    void releasePreparedDevice(sdk::Device* device);
 
     // Data streams and buffer pools.
     uint32_t setDeviceDataStream(sdk::Device* device);
@@ -118,7 +120,8 @@ protected:
     const std::shared_ptr<vxcam::CameraLifecycle> m_pLifecycle;
     vxcam::CameraLifecycle& m_life;
 
-    // Taken by the constructor; the delivery threads read it. Never released here.
+    // Taken by the constructor, and again by a delivery that finds none (deliveries are one at a time, and each
+    // passes the lifecycle's mutex). Never released here.
     sdk::ImageProcessor* m_pImageProcessor = nullptr;
     // The opened camera; belongs to the SDK. Deliveries never read it.
     sdk::Device* m_pDevice = nullptr;
@@ -131,13 +134,13 @@ private:
     // s_pSystemList, taken from the SDK without counting when no object has joined (discovery only).
     static sdk::SystemList* systemListForDiscovery();
     static sdk::SystemList* currentSystemList();
-    void unbindStream(sdk::DataStream* stream);
+    bool unbindStream(sdk::DataStream* stream);
 
     // Bodies of the operations, for callers inside a call.
     [[nodiscard]] bool openCamera(const QString& serial);
     void stopCamera();
     void closeCamera();
-    void tearDown();
+    [[nodiscard]] bool tearDown();
     [[nodiscard]] bool needsApplying(int32_t requested) const;
     // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
     // deleted the object meanwhile.
@@ -156,11 +159,19 @@ private:
     [[nodiscard]] bool claimCamera(const QString& serial);
     void releaseCamera() noexcept;
 
-    void joinSystemList();
+    // Joins s_pSystemList (taken and refreshed, counted); errors are reported under `method`.
+    void joinSystemList(const char* method);
+
+    // Deleted objects that a stream may still call, because the SDK refused to unbind it (see deleteCamera):
+    // never freed, chained from here so that they stay reachable as long as the process lives.
+    static CCameraVeyra* s_pKeptObjects VXCAM_GUARDED_BY(s_systemListMutex);
+    CCameraVeyra* m_pNextKept = nullptr; // the next kept object; under s_systemListMutex
     void leaveSystemList() noexcept;
 
-    bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; construction/destruction
-    QString m_heldSerial;             // the serial number this object claimed, while it holds it
+    // This object counted itself in s_nInstanceCount: set by the constructor or, when joining failed there, by
+    // IOpenCamera (inside a call); read by the destructor.
+    bool m_bJoinedSystemList = false;
+    QString m_heldSerial; // the serial number this object claimed, while it holds it
 
     // The frame in delivery, for IGetFrameLayout: written and read on the delivering thread only, while the
     // delivery is past the gate.
@@ -170,6 +181,8 @@ private:
         bool converted = false;
     };
     CurrentFrame m_currentFrame;
+    // SDK errors of the frame path, which may repeat on every frame; delivering thread only, like m_currentFrame.
+    vxcam::RepeatedErrorReport m_frameErrors;
 
     // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
     // Delivery reaches buffers through the SDK, never through this map.

@@ -75,13 +75,17 @@ void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
     qCDebug(vxcam::lcFrame()) << "CCameraVeyra::BufferReady";
-    guardSdk("BufferReady", [&] {
+    try {
         const sdk::String pixelFormat = buffer->GetPixelFormat();
         m_currentFrame = {buffer, pixelFormat.view(), false};
         if (passesThrough(pixelFormat.view())) {
             publishFrame(*buffer, static_cast<unsigned char*>(buffer->GetMemPtr()));
             notifyHost();
             return;
+        }
+        if (m_pImageProcessor == nullptr) {
+            // Taken again when the constructor could not: one failure must not end conversion for good.
+            m_pImageProcessor = sdk::ImageProcessor::GetInstance();
         }
         if (m_pImageProcessor == nullptr) {
             throw sdk::Exceptions::Exception(sdk::String("NotAvailableException"),
@@ -97,7 +101,9 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
         notifyHost();
         source.release();
         converted.release();
-    });
+    } catch (const sdk::Exceptions::IException& error) {
+        m_frameErrors.report(error, "BufferReady");
+    }
 }
 
 // The four frame members, each cut to the contract's 32 bits.

@@ -119,8 +119,12 @@ int32_t CCameraVeyra::IOpenCamera() {
         stopCamera();
         closeCamera();
     }
-    sdk::SystemList* systems = currentSystemList();
-    if (systems == nullptr || m_pConfig == nullptr) {
+    // A camera is opened only through a list this object counts itself a user of, so that no other object's
+    // end releases the list (and the device) under it. An object that could not join at its creation tries again.
+    if (!m_bJoinedSystemList) {
+        joinSystemList("IOpenCamera");
+    }
+    if (!m_bJoinedSystemList || currentSystemList() == nullptr || m_pConfig == nullptr) {
         return 0;
     }
     // Cut at every blank, empty parts kept: the family word in any case, then the serial number as it stands.
@@ -173,13 +177,29 @@ sdk::Device* CCameraVeyra::openDeviceBySerialNumber(sdk::DeviceList* devices, co
                 continue;
             }
             if (!setDeviceProperty(device) || setDeviceDataStream(device) == 0) {
-                closeDevice(device);
+                releasePreparedDevice(device);
                 continue;
             }
-            return (*devices)[entry->first];
+            sdk::Device* const key = device;
+            try {
+                return (*devices)[entry->first];
+            } catch (const sdk::Exceptions::IException&) {
+                // The open answers 0: nothing it prepared may stay out of the reach of ICloseCamera.
+                releasePreparedDevice(key);
+                throw;
+            }
         }
         return nullptr;
     });
+}
+
+// Streams this object prepared on `device` (possibly some of them, when the preparation failed part way) are
+// closed and their pools freed before the device is closed.
+void CCameraVeyra::releasePreparedDevice(sdk::Device* device) {
+    if (!m_bufferPools.empty() || !m_boundStreams.empty()) {
+        clearDeviceDataStream(device);
+    }
+    closeDevice(device);
 }
 
 bool CCameraVeyra::openDevice(sdk::Device* device) {

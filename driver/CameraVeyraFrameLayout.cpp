@@ -40,7 +40,8 @@ int32_t CCameraVeyra::IGetFrameLayout(VeyraFrameLayout* layout) {
     } else {
         copyName(layout->pixelFormat, passedThroughLayout(cameraFormat));
         layout->linePitch = buffer.GetLinePitch();
-        layout->byteSize = buffer.GetPayloadSize();
+        // Never more than the buffer holds, whatever the frame's description says.
+        layout->byteSize = std::min(buffer.GetPayloadSize(), buffer.GetMemSize());
     }
     return 1;
 }

@@ -40,11 +40,12 @@ uint32_t CCameraVeyra::setDeviceDataStream(sdk::Device* device) {
                 closeDataStream(stream);
                 continue;
             }
-            ++ready;
+            // Counted once bound: a stream whose handler could not be bound never delivers.
             stream->RegisterNewBufferEventHandler(this, &CCameraVeyra::BufferHandler);
             if (std::find(m_boundStreams.begin(), m_boundStreams.end(), stream) == m_boundStreams.end()) {
                 m_boundStreams.push_back(stream);
             }
+            ++ready;
         }
     });
     return ready;
@@ -71,13 +72,20 @@ uint32_t CCameraVeyra::clearDeviceDataStream(sdk::Device* device) {
     return closed;
 }
 
-void CCameraVeyra::unbindStream(sdk::DataStream* stream) {
+// A stream that refuses to be unbound stays in the list, so that a later close or the object's end tries again.
+bool CCameraVeyra::unbindStream(sdk::DataStream* stream) {
     const auto bound = std::find(m_boundStreams.begin(), m_boundStreams.end(), stream);
     if (bound == m_boundStreams.end()) {
-        return;
+        return true;
     }
-    m_boundStreams.erase(bound);
-    guardSdk("clearDeviceDataStream", [stream] { stream->RegisterNewBufferEventHandler(nullptr, nullptr); });
+    const bool unbound = guardSdk("clearDeviceDataStream", false, [stream] {
+        stream->RegisterNewBufferEventHandler(nullptr, nullptr);
+        return true;
+    });
+    if (unbound) {
+        m_boundStreams.erase(std::find(m_boundStreams.begin(), m_boundStreams.end(), stream));
+    }
+    return unbound;
 }
 
 bool CCameraVeyra::openDataStream(sdk::DataStream* stream) {
@@ -144,7 +152,8 @@ bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
 }
 
 // Frames are let in before the first stream starts: they wait for the calling operation's end, so that the
-// first frame of a start reaches the host like every other.
+// first frame of a start reaches the host like every other. A stream that cannot be opened makes the start
+// fail: the camera would be started with a stream that never delivers.
 bool CCameraVeyra::startDeviceDataStream(sdk::Device* device) {
     return guardSdk("startDeviceDataStream", false, [this, device] {
         sdk::DataStreamList* streams = refreshedStreams(device);
@@ -152,13 +161,18 @@ bool CCameraVeyra::startDeviceDataStream(sdk::Device* device) {
             return true;
         }
         m_life.acceptFrames();
+        bool everyStreamOpen = true;
         for (auto entry = streams->begin(); entry != streams->end(); ++entry) {
             sdk::DataStream* stream = entry->second;
-            if (openDataStream(stream) && !stream->GetIsGrabbing()) {
+            if (!openDataStream(stream)) {
+                everyStreamOpen = false;
+                continue;
+            }
+            if (!stream->GetIsGrabbing()) {
                 stream->StartAcquisitionContinuous();
             }
         }
-        return true;
+        return everyStreamOpen;
     });
 }
 

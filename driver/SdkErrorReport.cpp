@@ -28,4 +28,41 @@ void reportSdkError(const sdk::Exceptions::IException& error, const char* method
     }
 }
 
+void RepeatedErrorReport::report(const sdk::Exceptions::IException& error, const char* method) noexcept {
+    try {
+        const auto now = std::chrono::steady_clock::now();
+        std::string key = std::string(error.GetType().view()) + '\n' + std::string(error.GetErrorDescription().view()) +
+                          '\n' + std::string(error.GetFunctionName().view());
+        if (key == m_lastError) {
+            ++m_nRepeats;
+            if (now - m_windowStart >= std::chrono::seconds(1)) {
+                writeRepeats(method);
+                m_windowStart = now;
+            }
+            return;
+        }
+        writeRepeats(method);
+        reportSdkError(error, method);
+        m_lastError = std::move(key);
+        m_windowStart = now;
+    } catch (...) {
+        reportSdkError(error, method);
+    }
+}
+
+void RepeatedErrorReport::writeRepeats(const char* method) noexcept {
+    if (m_nRepeats == 0) {
+        return;
+    }
+    try {
+        const QByteArray suffix = QByteArray("CCameraVeyra::") + method;
+        qCCritical(lcDriver()).noquote()
+            << QStringLiteral("The same SDK error again, %1 times since it was reported.").arg(m_nRepeats) << " - "
+            << suffix.constData();
+    } catch (...) {
+        // See reportSdkError.
+    }
+    m_nRepeats = 0;
+}
+
 } // namespace vxcam

@@ -1,0 +1,153 @@
+// One SDK failure at a time where it used to leave the module in a state its answers denied: a list released
+// under an object, a start or open reported as success for a camera that never delivers, a handler bound to a
+// freed object, conversion lost for good, resources out of reach after a failed open.
+#include "contract/IVeyraCameraObject.h"
+#include "tests/support/ModuleFixture.h"
+#include "tests/support/SdkInspection.h"
+
+namespace vxcam::test {
+namespace {
+
+using FailureTest = ModuleFixture;
+
+const QString kCameraLine = QStringLiteral(R"("width": 16, "height": 4, "frameRate": 500)");
+
+int traced(const SimEnvironment& sim, const char* call) {
+    return static_cast<int>(sim.trace(QLatin1String(call)).size());
+}
+
+// An object that could not join the shared list at its creation joins when it opens a camera, so that another
+// object's end does not release the list (and the device) under it.
+TEST_F(FailureTest, AnObjectThatCouldNotJoinTheListAtCreationCountsOnceItOpens) {
+    m_sim = std::make_unique<SimEnvironment>(simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                                                       QStringLiteral(R"({ "call": "SystemList::GetInstance" })")));
+    CameraConfig config;
+    config.cameraId = QStringLiteral("veyra U1");
+    ModuleLoader::Camera unjoined = m_module.makeCamera(&config, &m_frames);
+    EXPECT_EQ(m_log.texts(QtCriticalMsg).size(), 3);
+    CameraConfig otherConfig;
+    ModuleLoader::Camera other = m_module.makeCamera(&otherConfig, &m_frames);
+
+    ASSERT_EQ(unjoined->IOpenCamera(), 1);
+    other.reset();
+    EXPECT_EQ(traced(*m_sim, "SystemList::ReleaseInstance"), 0) << "the opened object still uses the list";
+    unjoined->m_nTriggerMode = FreeRun;
+    ASSERT_EQ(unjoined->IStartCamera(), 1);
+    EXPECT_TRUE(m_frames.waitForFrames(2));
+    unjoined->IStopCamera();
+    unjoined->ICloseCamera();
+    unjoined.reset();
+    EXPECT_EQ(traced(*m_sim, "SystemList::ReleaseInstance"), 1);
+}
+
+// A stream that cannot be opened when acquisition starts: the start says so (0, not running) and the camera's
+// acquisition is not started, instead of a camera that answers "started" and never delivers.
+TEST_F(FailureTest, AStreamThatCannotOpenAtTheStartFailsTheStart) {
+    // The second stream's open check passes at the opening and fails at the start.
+    ICameraObject& cam =
+        openCamera(simConfig({simDevice(QStringLiteral("U1"), kCameraLine + QStringLiteral(R"(, "streams": 2)"))},
+                             QStringLiteral(R"({ "call": "DataStream::IsOpen", "match": "U1/1", "nth": 2 })")),
+                   QStringLiteral("veyra U1"));
+    cam.m_nTriggerMode = FreeRun;
+    EXPECT_EQ(cam.IStartCamera(), 0);
+    EXPECT_FALSE(cam.m_bRunning);
+    EXPECT_TRUE(m_sim->trace(QStringLiteral("Node::Execute")).filter(QStringLiteral("AcquisitionStart")).isEmpty());
+    EXPECT_EQ(m_log.texts(QtCriticalMsg).at(2),
+              QStringLiteral("in function:        DataStream::IsOpen  - CCameraVeyra::openDataStream"));
+    // The failure was a moment's: the next start tries again and runs.
+    EXPECT_EQ(cam.IStartCamera(), 1);
+    EXPECT_TRUE(cam.m_bRunning);
+    EXPECT_TRUE(m_frames.waitForFrames(2));
+    cam.IStopCamera();
+}
+
+// An open whose only stream could not be bound to the handler answers 0 and leaves nothing behind: the device
+// closed, its buffers revoked.
+TEST_F(FailureTest, AnOpenWhoseStreamCannotBeBoundFailsAndReleasesWhatItPrepared) {
+    ICameraObject& cam = camera(simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                                          QStringLiteral(R"({ "call": "DataStream::RegisterNewBufferEventHandler" })")),
+                                QStringLiteral("veyra U1"));
+    EXPECT_EQ(cam.IOpenCamera(), 0);
+    EXPECT_FALSE(cam.m_bOpened);
+    EXPECT_FALSE(devicesWithSerial("U1").front()->IsOpen());
+    EXPECT_EQ(traced(*m_sim, "BufferList::RevokeBuffer"), 8);
+}
+
+// The last lookup of an open fails after the device was prepared: the open answers 0 and releases the device,
+// its buffers and its handler, which ICloseCamera could not reach.
+TEST_F(FailureTest, AFailedLastLookupOfAnOpenReleasesThePreparedDevice) {
+    ICameraObject& cam = camera(simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                                          QStringLiteral(R"({ "call": "DeviceList::operator[]" })")),
+                                QStringLiteral("veyra U1"));
+    EXPECT_EQ(cam.IOpenCamera(), 0);
+    EXPECT_FALSE(cam.m_bOpened);
+    EXPECT_FALSE(devicesWithSerial("U1").front()->IsOpen());
+    EXPECT_EQ(traced(*m_sim, "BufferList::RevokeBuffer"), 8);
+    EXPECT_EQ(traced(*m_sim, "DataStream::RegisterNewBufferEventHandler"), 2) << "bound, then unbound";
+    // The camera is free again for this object.
+    EXPECT_EQ(cam.IOpenCamera(), 1);
+}
+
+// Unbinding fails once at the close: the stream stays in the object's list and the object's end unbinds it,
+// instead of leaving the SDK a handler whose owner is freed.
+TEST_F(FailureTest, AStreamThatCouldNotBeUnboundIsUnboundAtTheObjectsEnd) {
+    ICameraObject& cam =
+        openCamera(simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                             QStringLiteral(R"({ "call": "DataStream::RegisterNewBufferEventHandler", "nth": 2 })")),
+                   QStringLiteral("veyra U1"));
+    cam.ICloseCamera();
+    EXPECT_EQ(m_log.texts(QtCriticalMsg).at(2),
+              QStringLiteral("in function:        DataStream::RegisterNewBufferEventHandler  - "
+                             "CCameraVeyra::clearDeviceDataStream"));
+    m_camera.reset();
+    EXPECT_EQ(traced(*m_sim, "DataStream::RegisterNewBufferEventHandler"), 2) << "tried again at the end";
+    EXPECT_TRUE(m_log.texts(QtWarningMsg).filter(QStringLiteral("stays in memory")).isEmpty());
+}
+
+// When the SDK never lets go of the binding, the deleted object is kept (never freed) rather than left to a
+// stream that may still call it; the log says so.
+TEST_F(FailureTest, AnObjectWhoseStreamStaysBoundIsKeptAndSaysSo) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                  QStringLiteral(R"({ "call": "DataStream::RegisterNewBufferEventHandler", "nth": 2, "times": 0 })")),
+        QStringLiteral("veyra U1"));
+    cam.ICloseCamera();
+    m_camera.reset();
+    EXPECT_EQ(m_log.texts(QtWarningMsg).filter(QStringLiteral("stays in memory")).size(), 1);
+}
+
+// Taking the image processor failed once, when the object was made: conversion works all the same.
+TEST_F(FailureTest, ConversionRecoversFromAFailureToTakeTheImageProcessor) {
+    m_sim = std::make_unique<SimEnvironment>(
+        simConfig({simDevice(QStringLiteral("U1"), kCameraLine + QStringLiteral(R"(, "pixelFormat": "BayerRG8")"))},
+                  QStringLiteral(R"({ "call": "ImageProcessor::GetInstance" })")));
+    m_config.cameraId = QStringLiteral("veyra U1");
+    m_camera = m_module.makeCamera(&m_config, &m_frames);
+    EXPECT_EQ(m_log.texts(QtCriticalMsg).size(), 3);
+    ASSERT_EQ(m_camera->IOpenCamera(), 1);
+    m_camera->m_nTriggerMode = FreeRun;
+    ASSERT_EQ(m_camera->IStartCamera(), 1);
+    EXPECT_TRUE(m_frames.waitForFrames(3));
+    m_camera->IStopCamera();
+    EXPECT_EQ(m_log.texts(QtCriticalMsg).size(), 3) << "no frame failed";
+}
+
+// Reprogramming for software trigger fails after the camera was stopped: m_bRunning says so.
+TEST_F(FailureTest, AFailedSoftTriggerProgrammingLeavesTheCameraNotRunning) {
+    ICameraObject& cam =
+        openCamera(simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
+                             QStringLiteral(R"({ "call": "Node::SetString", "match": "TriggerMode", "nth": 2 })")),
+                   QStringLiteral("veyra U1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(cam.m_bRunning);
+    cam.ISetSoftTriggerMode();
+    EXPECT_FALSE(cam.m_bRunning);
+    // A start in the same mode programs the camera again, since it does not run.
+    EXPECT_EQ(cam.IStartCamera(), 1);
+    EXPECT_TRUE(cam.m_bRunning);
+    cam.IStopCamera();
+}
+
+} // namespace
+} // namespace vxcam::test
