@@ -22,7 +22,6 @@ std::map<QString, const CCameraVeyra*>& heldCameras() {
     return held;
 }
 
-
 } // namespace
 
 // ---- construction, deletion and the shared system list ---------------------------------------------------
@@ -64,6 +63,8 @@ void CCameraVeyra::deleteCamera(ICameraObject* camera) {
     qCWarning(vxcam::lcDriver()) << "a data stream could not be unbound; the deleted object stays in memory"
                                  << " - "
                                  << "CCameraVeyra::~CCameraVeyra";
+    // It leaves the shared list all the same: when that releases the list, the SDK ends the stream with it.
+    veyra->leaveSystemList();
 }
 
 // Reached through deleteCamera's call (torn down already), or by a direct delete (a test probe).

@@ -105,7 +105,7 @@ TEST_F(FailureTest, AStreamThatCouldNotBeUnboundIsUnboundAtTheObjectsEnd) {
 }
 
 // When the SDK never lets go of the binding, the deleted object is kept (never freed) rather than left to a
-// stream that may still call it; the log says so.
+// stream that may still call it; the log says so. It leaves the shared list, whose release ends the stream.
 TEST_F(FailureTest, AnObjectWhoseStreamStaysBoundIsKeptAndSaysSo) {
     ICameraObject& cam = openCamera(
         simConfig({simDevice(QStringLiteral("U1"), kCameraLine)},
@@ -114,6 +114,7 @@ TEST_F(FailureTest, AnObjectWhoseStreamStaysBoundIsKeptAndSaysSo) {
     cam.ICloseCamera();
     m_camera.reset();
     EXPECT_EQ(m_log.texts(QtWarningMsg).filter(QStringLiteral("stays in memory")).size(), 1);
+    EXPECT_EQ(traced(*m_sim, "SystemList::ReleaseInstance"), 1) << "it left the shared list all the same";
 }
 
 // Taking the image processor failed once, when the object was made: conversion works all the same.
