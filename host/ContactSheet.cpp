@@ -1,5 +1,10 @@
 #include "host/ContactSheet.h"
 
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -87,6 +92,31 @@ QImage thumbnailOf(const QImage& frame, int maxSide) {
         }
     }
     return tile;
+}
+
+QImage labelledTile(const QImage& tile, const QString& label) {
+    if (tile.isNull()) {
+        return {};
+    }
+    QFont font;
+    font.setPixelSize(kLabelHeight - 4);
+    const int textWidth = QFontMetrics(font).horizontalAdvance(label) + 6;
+    const int width = std::max(tile.width(), textWidth);
+    // Painted as RGB32, which every raster engine draws on, and handed back as the sheet's RGB888.
+    QImage labelled(width, tile.height() + kLabelHeight, QImage::Format_RGB32);
+    if (labelled.isNull()) {
+        return labelled;
+    }
+    labelled.fill(QColor(kBackground, kBackground, kBackground));
+    QPainter painter(&labelled);
+    painter.drawImage((width - tile.width()) / 2, 0, tile);
+    const QRect strip(0, tile.height(), width, kLabelHeight);
+    painter.fillRect(strip, QColor(kLabelStrip[0], kLabelStrip[1], kLabelStrip[2]));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(strip.adjusted(3, 0, -3, 0), Qt::AlignVCenter | Qt::AlignLeft, label);
+    painter.end();
+    return labelled.convertToFormat(QImage::Format_RGB888);
 }
 
 QImage composeSheet(const std::vector<std::vector<QImage>>& rows) {

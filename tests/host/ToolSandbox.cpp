@@ -41,18 +41,21 @@ QString ToolSandbox::path(const QString& name) const {
     return m_dir.filePath(name);
 }
 
-ToolResult ToolSandbox::run(const QStringList& arguments, std::chrono::milliseconds wait) const {
-    QProcess process;
-    process.setProgram(QStringLiteral(VXCAM_TOOL_PATH));
-    process.setArguments(arguments);
-    process.setProcessEnvironment(m_environment);
-    process.setWorkingDirectory(m_dir.path());
-    process.start();
-    ToolResult result;
-    if (!process.waitForStarted()) {
-        result.err = QStringLiteral("the tool did not start: ") + process.errorString();
-        return result;
+std::unique_ptr<QProcess> ToolSandbox::start(const QStringList& arguments) const {
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(QStringLiteral(VXCAM_TOOL_PATH));
+    process->setArguments(arguments);
+    process->setProcessEnvironment(m_environment);
+    process->setWorkingDirectory(m_dir.path());
+    process->start();
+    if (!process->waitForStarted()) {
+        return nullptr;
     }
+    return process;
+}
+
+ToolResult ToolSandbox::finish(QProcess& process, std::chrono::milliseconds wait) {
+    ToolResult result;
     result.finished = process.waitForFinished(static_cast<int>(wait.count()));
     if (!result.finished) {
         process.kill();
@@ -63,6 +66,16 @@ ToolResult ToolSandbox::run(const QStringList& arguments, std::chrono::milliseco
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+ToolResult ToolSandbox::run(const QStringList& arguments, std::chrono::milliseconds wait) const {
+    const std::unique_ptr<QProcess> process = start(arguments);
+    if (!process) {
+        ToolResult result;
+        result.err = QStringLiteral("the tool did not start");
+        return result;
+    }
+    return finish(*process, wait);
 }
 
 } // namespace vxcam::test

@@ -1,0 +1,54 @@
+// The live viewer's callback object: keeps the newest frame that the window has not shown yet, follows the
+// frame IDs, and tells the window (on its own thread) that a frame is waiting. The delivery thread never waits
+// for the window: a frame that arrives before the last one was shown replaces it.
+#pragma once
+
+#include "contract/ICameraObject.h"
+#include "host/FrameCollector.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace vxcam::host {
+
+// The newest frame, copied out of the callback.
+struct LiveFrame {
+    CapturedFrame frame;
+    FrameFormat format;
+};
+
+struct LiveCounts {
+    int64_t received = 0;
+    int64_t lost = 0; // frame IDs skipped
+    std::optional<uint32_t> lastFrameId;
+};
+
+class LiveFrames final : public ICameraCallback {
+public:
+    // `frameWaiting` runs on the thread of `window` (queued) whenever a frame waits that it was not told of.
+    LiveFrames(QObject& window, std::function<void()> frameWaiting);
+
+    // Called on the module's delivery thread.
+    void OnImageReady(ICameraObject* camera) override;
+
+    // ---- window thread ----
+    // The newest frame not shown yet, out of the slot.
+    [[nodiscard]] std::optional<LiveFrame> takeNewest();
+    [[nodiscard]] LiveCounts counts() const;
+
+private:
+    QObject& m_window;
+    const std::function<void()> m_frameWaiting;
+    std::atomic<bool> m_bNotified{false}; // a call of m_frameWaiting is queued and its frame not yet taken
+    // Guards the members below: written on the delivery thread, read on the window's.
+    mutable std::mutex m_mutex;
+    std::optional<LiveFrame> m_newest;
+    LiveCounts m_counts;
+};
+
+} // namespace vxcam::host
