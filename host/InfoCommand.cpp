@@ -112,9 +112,9 @@ QString infoText(const QString& cameraId, const SdkCameraDetails& details, const
     } else {
         text += line("exposure", QStringLiteral("%1, %2 to %3 us, now %4 us")
                                      .arg(details.exposureFeature)
-                                     .arg(details.exposureMin.value_or(0.0))
-                                     .arg(details.exposureMax.value_or(0.0))
-                                     .arg(details.exposureValue.value_or(0.0)));
+                                     .arg(details.exposureMin.value_or(0.0), 0, 'g', 12)
+                                     .arg(details.exposureMax.value_or(0.0), 0, 'g', 12)
+                                     .arg(details.exposureValue.value_or(0.0), 0, 'g', 12));
     }
     for (const QString& problem : details.problems) {
         text += line("not read", problem);
