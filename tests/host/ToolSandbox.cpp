@@ -20,9 +20,15 @@ QString ToolResult::describe() const {
 }
 
 ToolSandbox::ToolSandbox() : m_environment(QProcessEnvironment::systemEnvironment()) {
-    for (const char* name : {"VXCAM_SIM_CONFIG", "VXCAM_TRANSPORTS", "VXCAM_SIM_TRACE", "QT_LOGGING_RULES"}) {
+    for (const char* name : {"VXCAM_SIM_CONFIG", "VXCAM_TRANSPORTS", "VXCAM_SIM_TRACE", "QT_LOGGING_RULES",
+                             "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         m_environment.remove(QLatin1String(name));
     }
+    // In leak-checked builds: what Qt's own platform plugins never free is not the tool's leak.
+    const QString leakOptions = m_environment.value(QStringLiteral("LSAN_OPTIONS"));
+    m_environment.insert(QStringLiteral("LSAN_OPTIONS"),
+                         (leakOptions.isEmpty() ? QString() : leakOptions + QLatin1Char(':')) +
+                             QStringLiteral("suppressions=" VXCAM_LSAN_SUPPRESSIONS));
 }
 
 void ToolSandbox::useCameras(const QString& json) {

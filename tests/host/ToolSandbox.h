@@ -1,5 +1,6 @@
 // Runs the built vxcam binary the way a user does, in a temporary folder of its own, with a simulated-camera
-// file the test writes there. The transport variables of the test's own environment never reach the tool.
+// file the test writes there. The transport and display variables of the test's own environment never reach the
+// tool.
 #pragma once
 
 #include "tests/support/SimConfigText.h"

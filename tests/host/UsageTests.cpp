@@ -92,6 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {QStringLiteral("info"), QStringLiteral("A1"), QStringLiteral("A2")},
                   kUsage,
                   "unexpected argument 'A2'"},
+        UsageCase{"ViewWithoutDisplay", {QStringLiteral("view")}, kUsage, "'vxcam view' needs a display"},
         UsageCase{"ViewShotWithoutQuit",
                   {QStringLiteral("view"), QStringLiteral("--window-shot"), QStringLiteral("w.png")},
                   kUsage,
