@@ -12,6 +12,10 @@ namespace vxcam::host {
 // on its thread pool, which the tool has no use for.
 [[nodiscard]] QImage thumbnailOf(const QImage& frame, int maxSide = 240);
 
+// `frame` (as frameImage makes it) as Format_RGB32, converted here rather than in Qt, whose conversions of larger
+// images run on its thread pool.
+[[nodiscard]] QImage rgb32Of(const QImage& frame);
+
 // `tile` (RGB888) above a strip that carries `label` (the camera and the frame ID), as one RGB888 tile at least
 // as wide as the text. Needs the GUI application object (for the font).
 [[nodiscard]] QImage labelledTile(const QImage& tile, const QString& label);

@@ -2,16 +2,11 @@
 
 #include "contract/IVeyraCameraObject.h"
 
-#include <QMetaObject>
-
 #include <cstring>
 #include <new>
 #include <utility>
 
 namespace vxcam::host {
-
-LiveFrames::LiveFrames(QObject& window, std::function<void()> frameWaiting)
-    : m_window(window), m_frameWaiting(std::move(frameWaiting)) {}
 
 void LiveFrames::OnImageReady(ICameraObject* camera) {
     if (camera == nullptr) {
@@ -44,13 +39,9 @@ void LiveFrames::OnImageReady(ICameraObject* camera) {
         m_counts.lastFrameId = frame.frameId;
         m_newest = std::move(live);
     }
-    if (!m_bNotified.exchange(true)) {
-        QMetaObject::invokeMethod(&m_window, m_frameWaiting, Qt::QueuedConnection);
-    }
 }
 
 std::optional<LiveFrame> LiveFrames::takeNewest() {
-    m_bNotified.store(false);
     const std::lock_guard lock(m_mutex);
     return std::exchange(m_newest, std::nullopt);
 }

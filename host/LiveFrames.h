@@ -1,16 +1,12 @@
-// The live viewer's callback object: keeps the newest frame that the window has not shown yet, follows the
-// frame IDs, and tells the window (on its own thread) that a frame is waiting. The delivery thread never waits
-// for the window: a frame that arrives before the last one was shown replaces it.
+// The live viewer's callback object: keeps the newest frame that the window has not shown yet and follows the
+// frame IDs; the window takes the frame on its own refresh tick. The delivery thread never waits for the
+// window and never calls into Qt: a frame that arrives before the last one was shown replaces it.
 #pragma once
 
 #include "contract/ICameraObject.h"
 #include "host/FrameCollector.h"
 
-#include <QObject>
-
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -30,8 +26,7 @@ struct LiveCounts {
 
 class LiveFrames final : public ICameraCallback {
 public:
-    // `frameWaiting` runs on the thread of `window` (queued) whenever a frame waits that it was not told of.
-    LiveFrames(QObject& window, std::function<void()> frameWaiting);
+    LiveFrames() = default;
 
     // Called on the module's delivery thread.
     void OnImageReady(ICameraObject* camera) override;
@@ -42,9 +37,6 @@ public:
     [[nodiscard]] LiveCounts counts() const;
 
 private:
-    QObject& m_window;
-    const std::function<void()> m_frameWaiting;
-    std::atomic<bool> m_bNotified{false}; // a call of m_frameWaiting is queued and its frame not yet taken
     // Guards the members below: written on the delivery thread, read on the window's.
     mutable std::mutex m_mutex;
     std::optional<LiveFrame> m_newest;

@@ -4,6 +4,7 @@
 #include "host/CameraChoice.h"
 #include "host/Commands.h"
 #include "host/Console.h"
+#include "host/ContactSheet.h"
 #include "host/FrameImage.h"
 #include "host/GrabReport.h"
 #include "host/GrabSession.h"
@@ -31,6 +32,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTickMs = 250;
+// The window looks for a new frame at about the rate of a screen; frames in between are not drawn.
+constexpr int kRefreshMs = 15;
 constexpr QRgb kViewBackground = qRgb(48, 48, 48);
 
 struct ModeEntry {
@@ -75,8 +78,7 @@ void FrameView::paintEvent(QPaintEvent* /*event*/) {
 // ---- ViewerWindow ----------------------------------------------------------------------------------------
 
 ViewerWindow::ViewerWindow(const CameraModule& module, QString cameraId, ViewOptions options)
-    : m_module(module), m_cameraId(std::move(cameraId)), m_options(std::move(options)),
-      m_frames(*this, [this] { showNewestFrame(); }) {
+    : m_module(module), m_cameraId(std::move(cameraId)), m_options(std::move(options)), m_frames() {
     m_config.cameraType = CameraTypeVeyra;
     m_config.cameraId = m_cameraId;
     m_mode = m_options.trigger;
@@ -137,6 +139,9 @@ void ViewerWindow::buildControls() {
         updateStatus();
     });
     m_pTicker->start(kTickMs);
+    auto* refresh = new QTimer(this);
+    connect(refresh, &QTimer::timeout, this, [this] { showNewestFrame(); });
+    refresh->start(kRefreshMs);
 }
 
 bool ViewerWindow::startCamera() {
@@ -224,14 +229,16 @@ void ViewerWindow::takeSnapshot() {
                              6000);
 }
 
-// Runs on this window's thread, queued by LiveFrames.
+// On this window's thread, at every refresh.
 void ViewerWindow::showNewestFrame() {
     std::optional<LiveFrame> live = m_frames.takeNewest();
     if (!live || m_bFinished) {
         return;
     }
     const CapturedFrame& frame = live->frame;
-    QImage picture = frame.bytes.empty() ? QImage() : frameImage(frame.layout, frame.width, frame.height, frame.bytes);
+    // Drawn as RGB32, which the painter scales without converting (and so without Qt's thread pool).
+    QImage picture =
+        frame.bytes.empty() ? QImage() : rgb32Of(frameImage(frame.layout, frame.width, frame.height, frame.bytes));
     m_nShownFrameId = frame.frameId;
     m_shownFormat =
         live->format.described
