@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 
 namespace vxcam::test {
 namespace {
@@ -53,14 +54,42 @@ TEST_P(ViewWindow, ShowsTheCamerasColourBarsScaledToTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(PixelFormats, ViewWindow, ::testing::Values("RGB8", "BayerRG8", "YUV422Packed"));
 
-TEST(ViewWindowFailures, AnUnknownCameraOpensNoWindow) {
+struct ViewFailure {
+    const char* name;
+    QStringList arguments;
+    int exitCode;
+    const char* mentions;
+};
+
+std::ostream& operator<<(std::ostream& out, const ViewFailure& c) {
+    return out << c.name;
+}
+
+class ViewWindowFailures : public ::testing::TestWithParam<ViewFailure> {};
+
+TEST_P(ViewWindowFailures, EndWithTheirExitCodeAndSayWhy) {
+    const ViewFailure& c = GetParam();
     ToolSandbox sandbox;
     sandbox.setVariable(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    sandbox.useCameras(simConfig({simDevice(QStringLiteral("V2"))}));
-    const ToolResult result = sandbox.run({QStringLiteral("view"), QStringLiteral("--camera"), QStringLiteral("V9")});
-    EXPECT_EQ(result.exitCode, kCameraUnavailable) << result.describe().toStdString();
-    EXPECT_TRUE(result.err.contains(QLatin1String("unknown camera 'V9'"))) << result.err.toStdString();
+    sandbox.useCameras(simConfig({simDevice(QStringLiteral("V2"), QStringLiteral(R"("width": 64, "height": 32,
+        "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })"))}));
+    const ToolResult result = sandbox.run(QStringList{QStringLiteral("view")} << c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.describe().toStdString();
+    EXPECT_TRUE(result.err.contains(QLatin1String(c.mentions))) << result.err.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ViewWindowFailures,
+    ::testing::Values(ViewFailure{"UnknownCamera",
+                                  {QStringLiteral("--camera"), QStringLiteral("V9")},
+                                  kCameraUnavailable,
+                                  "unknown camera 'V9'"},
+                      ViewFailure{"ExposureRefused",
+                                  {QStringLiteral("--camera"), QStringLiteral("V2"), QStringLiteral("--exposure"),
+                                   QStringLiteral("2500"), QStringLiteral("--quit-after"), QStringLiteral("1")},
+                                  kSettingRefused,
+                                  "refused the exposure 2500 us"}),
+    [](const ::testing::TestParamInfo<ViewFailure>& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace vxcam::test
