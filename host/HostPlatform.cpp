@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <initializer_list>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -26,13 +25,12 @@ bool hasDisplay() noexcept {
 #if defined(_WIN32) || defined(__APPLE__)
     return true;
 #else
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            return true;
-        }
-    }
-    return false;
+    // Read once, on the host thread at start, before any other thread runs.
+    const auto named = [](const char* name) {
+        const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
+        return value != nullptr && *value != '\0';
+    };
+    return named("QT_QPA_PLATFORM") || named("DISPLAY") || named("WAYLAND_DISPLAY");
 #endif
 }
 

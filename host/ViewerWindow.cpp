@@ -49,6 +49,12 @@ constexpr ModeEntry kModes[] = {
     {"Idle", Idle},
 };
 
+// A widget or object that its Qt parent owns and deletes with itself: Qt's own ownership, kept in one place.
+template <typename T, typename Parent, typename... Args>
+T* ownedBy(Parent* parent, Args&&... args) {
+    return new T(std::forward<Args>(args)..., parent); // NOLINT(cppcoreguidelines-owning-memory)
+}
+
 } // namespace
 
 // ---- FrameView -------------------------------------------------------------------------------------------
@@ -78,7 +84,7 @@ void FrameView::paintEvent(QPaintEvent* /*event*/) {
 // ---- ViewerWindow ----------------------------------------------------------------------------------------
 
 ViewerWindow::ViewerWindow(const CameraModule& module, QString cameraId, ViewOptions options)
-    : m_module(module), m_cameraId(std::move(cameraId)), m_options(std::move(options)), m_frames() {
+    : m_module(module), m_cameraId(std::move(cameraId)), m_options(std::move(options)) {
     m_config.cameraType = CameraTypeVeyra;
     m_config.cameraId = m_cameraId;
     m_mode = m_options.trigger;
@@ -92,35 +98,35 @@ ViewerWindow::~ViewerWindow() {
 }
 
 void ViewerWindow::buildControls() {
-    m_pView = new FrameView(this);
+    m_pView = ownedBy<FrameView>(this);
     setCentralWidget(m_pView);
 
     auto* controls = addToolBar(QStringLiteral("Camera"));
     controls->setMovable(false);
-    controls->addWidget(new QLabel(QStringLiteral(" Trigger "), controls));
-    m_pTrigger = new QComboBox(controls);
+    controls->addWidget(ownedBy<QLabel>(controls, QStringLiteral(" Trigger ")));
+    m_pTrigger = ownedBy<QComboBox>(controls);
     for (const ModeEntry& entry : kModes) {
         m_pTrigger->addItem(QLatin1String(entry.label), static_cast<int>(entry.mode));
     }
     m_pTrigger->setCurrentIndex(m_pTrigger->findData(static_cast<int>(m_mode)));
     controls->addWidget(m_pTrigger);
-    m_pSoftTrigger = new QPushButton(QStringLiteral("Trigger"), controls);
+    m_pSoftTrigger = ownedBy<QPushButton>(controls, QStringLiteral("Trigger"));
     m_pSoftTrigger->setToolTip(QStringLiteral("Fire one software trigger"));
     controls->addWidget(m_pSoftTrigger);
     controls->addSeparator();
-    controls->addWidget(new QLabel(QStringLiteral(" Exposure (us) "), controls));
-    m_pExposure = new QSpinBox(controls);
+    controls->addWidget(ownedBy<QLabel>(controls, QStringLiteral(" Exposure (us) ")));
+    m_pExposure = ownedBy<QSpinBox>(controls);
     m_pExposure->setRange(1, std::numeric_limits<int32_t>::max());
     m_pExposure->setValue(m_options.exposureUs.value_or(5000));
     m_pExposure->setKeyboardTracking(false);
     controls->addWidget(m_pExposure);
     controls->addSeparator();
-    auto* snapshot = new QPushButton(QStringLiteral("Snapshot"), controls);
+    auto* snapshot = ownedBy<QPushButton>(controls, QStringLiteral("Snapshot"));
     snapshot->setToolTip(QStringLiteral("Write the frame shown as PNG into %1")
                              .arg(QDir::toNativeSeparators(QDir(m_options.snapshotDir).absolutePath())));
     controls->addWidget(snapshot);
 
-    m_pStatus = new QLabel(this);
+    m_pStatus = ownedBy<QLabel>(this);
     statusBar()->addPermanentWidget(m_pStatus, 1);
 
     connect(m_pTrigger, QOverload<int>::of(&QComboBox::activated), this,
@@ -130,7 +136,7 @@ void ViewerWindow::buildControls() {
             [this](int value) { applyExposure(value); });
     connect(snapshot, &QPushButton::clicked, this, [this] { takeSnapshot(); });
 
-    m_pTicker = new QTimer(this);
+    m_pTicker = ownedBy<QTimer>(this);
     connect(m_pTicker, &QTimer::timeout, this, [this] {
         if (platform::interrupted()) {
             close();
@@ -139,7 +145,7 @@ void ViewerWindow::buildControls() {
         updateStatus();
     });
     m_pTicker->start(kTickMs);
-    auto* refresh = new QTimer(this);
+    auto* refresh = ownedBy<QTimer>(this);
     connect(refresh, &QTimer::timeout, this, [this] { showNewestFrame(); });
     refresh->start(kRefreshMs);
 }
