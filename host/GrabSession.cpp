@@ -218,9 +218,10 @@ void judge(GrabReport& report, const GrabOptions& options, const Collected& coll
             report.exitCode = ExitCode::OutputFailed;
         }
     }
-    // Frames the module could not deliver never reach the host; its first error says why, once.
+    // Frames the module could not deliver never reach the host; its first error says why, once and first.
     if (report.exitCode == ExitCode::TooFewFrames && !report.moduleError.isEmpty()) {
-        report.problem += QStringLiteral("; the module failed to deliver frames: %1").arg(report.moduleError);
+        report.problem =
+            QStringLiteral("the module failed to deliver frames: %1; %2").arg(report.moduleError, report.problem);
     }
 }
 
