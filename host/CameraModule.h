@@ -34,6 +34,8 @@ public:
     // True when the module is loaded and both exports were found; otherwise errorString() says why.
     [[nodiscard]] bool load();
     [[nodiscard]] QString errorString() const { return m_error; }
+    // The file that was loaded (or was to be).
+    [[nodiscard]] QString fileName() const { return m_library.fileName(); }
 
     // A new camera object over the host's `config` and `callback`, which must outlive it. Null when the module
     // made none. Host thread.

@@ -37,16 +37,20 @@ QString toolHelp() {
         "vxcam - checks a camera and the vxCam_160 module, the way a machine-vision host uses them.\n"
         "\n"
         "Usage: vxcam COMMAND [OPTIONS]\n"
+        "       vxcam --version\n"
         "\n"
         "Commands:\n"
         "  list    the cameras the module can reach, one identifier a line\n"
+        "  info    one camera's model, serial, pixel formats, trigger sources and exposure limits\n"
         "  grab    opens one camera, acquires frames, saves pictures and prints a summary\n"
+        "  view    a window showing one camera live, with its controls\n"
         "  demo    grabs from the built-in simulated cameras into ./vxcam-demo/ (no set-up needed)\n"
         "\n"
         "'vxcam COMMAND --help' describes a command's options.\n"
         "\n"
         "Exit codes: 0 success, 1 internal error, 2 bad usage, 3 module not loadable, 4 camera not found or\n"
-        "not opened, 5 start failed, 6 too few frames in time, 7 output not writable.\n");
+        "not opened (also: list found none), 5 start failed, 6 too few frames in time, 7 output not\n"
+        "writable, 8 the camera refused a setting, 130 interrupted (Ctrl-C or SIGTERM).\n");
 }
 
 QString commonHelp() {
@@ -58,7 +62,8 @@ QString commonHelp() {
 QString listHelp() {
     return QStringLiteral("Usage: vxcam list [--json] [--module-dir DIR]\n"
                           "\n"
-                          "Prints the identifiers of the cameras the module lists, one a line.\n"
+                          "Prints the identifiers of the cameras the module lists, one a line. Exits with 4 when\n"
+                          "it lists none.\n"
                           "\n"
                           "Options:\n"
                           "  --json               a JSON object {\"cameras\": [...]} instead\n") +
@@ -75,21 +80,27 @@ QString grabHelp() {
                "\n"
                "Options:\n"
                "  --camera ID          the camera as 'vxcam list' shows it (\"veyra SN1001\"), or its serial\n"
+               "                       number alone when no other camera has it\n"
                "  --trigger MODE       line, freerun, freerun-reset, soft or idle (default freerun);\n"
                "                       soft fires one software trigger per frame\n"
-               "  --exposure US        exposure time in microseconds\n"
+               "  --exposure US        exposure time in microseconds; a value the camera refuses ends the\n"
+               "                       run with exit code 8\n"
                "  --frames N           stop after N frames (default 10, when --duration is not given)\n"
                "  --duration S         stop after S seconds (default for idle: 1); with --frames,\n"
                "                       N frames must arrive within S seconds\n"
-               "  --timeout S          with --frames only: give up when no frame came for S seconds\n"
-               "                       (default 5)\n"
+               "  --timeout S          give up when no frame came for S seconds (default 5 with --frames\n"
+               "                       alone; none with --duration)\n"
                "  --save DIR           write frames as PNG into DIR (made if missing), and a contact\n"
                "                       sheet of sampled frames, DIR/contact-sheet.png\n"
-               "  --every K            with --save: write every K-th frame (default 1)\n"
+               "  --every K            with --save: write every K-th frame (default 1). Frames wait in\n"
+               "                       memory (up to 2 GiB) while pictures are written; past that, frames\n"
+               "                       go unsaved: save fewer (--every) or pace the camera (--trigger soft)\n"
                "  --json               the summary as JSON\n") +
            commonHelp() +
-           QStringLiteral("\nExit codes: 0 success, 2 bad usage, 3 module not loadable, 4 camera not found or not\n"
-                          "opened, 5 start failed, 6 too few frames in time, 7 output not writable.\n");
+           QStringLiteral("\nCtrl-C or SIGTERM stops the camera and prints the summary so far.\n"
+                          "\nExit codes: 0 success, 2 bad usage, 3 module not loadable, 4 camera not found or not\n"
+                          "opened, 5 start failed, 6 too few frames in time, 7 output not writable or frames\n"
+                          "asked for not saved, 8 the camera refused the exposure, 130 interrupted.\n");
 }
 
 QString demoHelp() {
@@ -103,6 +114,35 @@ QString demoHelp() {
                "Options:\n"
                "  --out DIR            write into DIR instead of ./vxcam-demo\n"
                "  --json               the summaries as one JSON object\n") +
+           commonHelp();
+}
+
+QString infoHelp() {
+    return QStringLiteral("Usage: vxcam info CAMERA [--json]\n"
+                          "\n"
+                          "Opens the camera and prints what the SDK layer reports of it: model, serial, pixel format,\n"
+                          "frame size, the pixel formats it offers, its trigger sources, its exposure feature and\n"
+                          "limits. CAMERA as 'vxcam list' shows it, or its serial number alone.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --json               a JSON object instead\n") +
+           commonHelp();
+}
+
+QString viewHelp() {
+    return QStringLiteral("Usage: vxcam view [--camera ID] [OPTIONS]\n"
+                          "\n"
+                          "A window showing the camera live, scaled to the window, with frame rate, frame ID, lost\n"
+                          "frames, pixel format and size in its status bar; controls for the trigger mode, the\n"
+                          "software trigger and the exposure; Snapshot writes the frame shown as PNG.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --camera ID          the camera (default: the first one listed)\n"
+                          "  --trigger MODE       the trigger mode to start in (default freerun)\n"
+                          "  --exposure US        the exposure to start with, in microseconds\n"
+                          "  --snapshot-dir DIR   where Snapshot writes (default: the current folder)\n"
+                          "  --quit-after N       for scripts: close after N frames were shown\n"
+                          "  --window-shot FILE   with --quit-after: first write the window's picture to FILE\n") +
            commonHelp();
 }
 
@@ -128,18 +168,20 @@ public:
         m_parser.addOption(option);
     }
 
-    // False, with the error set, when the arguments do not parse or name something extra.
-    bool parse() {
+    // False, with the error set, when the arguments do not parse or name more than `positional` arguments
+    // besides the options.
+    bool parse(int positional = 0) {
         if (!m_parser.parse(m_arguments)) {
             fail(m_parser.errorText());
             return false;
         }
-        if (!m_parser.positionalArguments().isEmpty()) {
-            fail(QStringLiteral("unexpected argument '%1'").arg(m_parser.positionalArguments().constFirst()));
+        if (m_parser.positionalArguments().size() > positional) {
+            fail(QStringLiteral("unexpected argument '%1'").arg(m_parser.positionalArguments().at(positional)));
             return false;
         }
         return true;
     }
+    [[nodiscard]] QStringList positional() const { return m_parser.positionalArguments(); }
 
     [[nodiscard]] bool isSet(const QString& name) const { return m_parser.isSet(name); }
     [[nodiscard]] QString value(const QString& name) const { return m_parser.value(name); }
@@ -195,7 +237,9 @@ public:
         }
     }
     [[nodiscard]] bool failed() const { return !m_error.isEmpty(); }
-    [[nodiscard]] UsageError error() const { return {m_error, m_command}; }
+    [[nodiscard]] UsageError error() const {
+        return {m_error, m_command, m_arguments.contains(QStringLiteral("--json"))};
+    }
 
 private:
     QString m_command;
@@ -227,16 +271,12 @@ ParsedCommand parseList(OptionReader& reader) {
     return ListOptions{reader.common()};
 }
 
-void readGrabValues(OptionReader& reader, GrabOptions& options) {
-    if (!reader.isSet(QStringLiteral("camera"))) {
-        reader.fail(QStringLiteral("grab needs --camera ID ('vxcam list' shows the identifiers)"));
-    } else if (const std::optional<QString> camera = reader.text(QStringLiteral("camera"))) {
-        options.camera = camera->trimmed();
-    }
+// --trigger and --exposure, which grab and view share.
+void readCameraSettings(OptionReader& reader, AcqTriggerMode& trigger, std::optional<int32_t>& exposureUs) {
     if (reader.isSet(QStringLiteral("trigger"))) {
         const QString name = reader.value(QStringLiteral("trigger"));
         if (const std::optional<AcqTriggerMode> mode = triggerFrom(name)) {
-            options.trigger = *mode;
+            trigger = *mode;
         } else {
             reader.fail(
                 QStringLiteral("--trigger '%1' is not a trigger mode; use one of %2").arg(name, triggerNames()));
@@ -244,9 +284,18 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
     }
     if (reader.isSet(QStringLiteral("exposure"))) {
         if (const auto us = reader.integer(QStringLiteral("exposure"), 1, std::numeric_limits<int32_t>::max())) {
-            options.exposureUs = static_cast<int32_t>(*us);
+            exposureUs = static_cast<int32_t>(*us);
         }
     }
+}
+
+void readGrabValues(OptionReader& reader, GrabOptions& options) {
+    if (!reader.isSet(QStringLiteral("camera"))) {
+        reader.fail(QStringLiteral("grab needs --camera ID ('vxcam list' shows the identifiers)"));
+    } else if (const std::optional<QString> camera = reader.text(QStringLiteral("camera"))) {
+        options.camera = camera->trimmed();
+    }
+    readCameraSettings(reader, options.trigger, options.exposureUs);
     if (reader.isSet(QStringLiteral("frames"))) {
         options.frames = reader.integer(QStringLiteral("frames"), 1, kMaxFrames);
     }
@@ -254,7 +303,7 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
         options.durationS = reader.seconds(QStringLiteral("duration"), kMaxDurationS);
     }
     if (reader.isSet(QStringLiteral("timeout"))) {
-        options.timeoutS = reader.seconds(QStringLiteral("timeout"), kMaxTimeoutS).value_or(options.timeoutS);
+        options.timeoutS = reader.seconds(QStringLiteral("timeout"), kMaxTimeoutS);
     }
     if (reader.isSet(QStringLiteral("save"))) {
         options.saveDir = reader.text(QStringLiteral("save")).value_or(QString());
@@ -289,6 +338,70 @@ ParsedCommand parseGrab(OptionReader& reader) {
         } else {
             options.frames = kDefaultFrames;
         }
+    }
+    if (!options.timeoutS && !options.durationS) {
+        options.timeoutS = kDefaultTimeoutS;
+    }
+    return options;
+}
+
+ParsedCommand parseInfo(OptionReader& reader) {
+    reader.add(QStringLiteral("camera"), true);
+    if (!reader.parse(1)) {
+        return reader.error();
+    }
+    if (reader.isSet(QStringLiteral("help"))) {
+        return HelpRequest{infoHelp()};
+    }
+    InfoOptions options;
+    options.common = reader.common();
+    const QStringList positional = reader.positional();
+    if (!positional.isEmpty() && reader.isSet(QStringLiteral("camera"))) {
+        reader.fail(QStringLiteral("name the camera once, either as CAMERA or with --camera"));
+    } else if (!positional.isEmpty()) {
+        options.camera = positional.constFirst().trimmed();
+    } else if (reader.isSet(QStringLiteral("camera"))) {
+        options.camera = reader.text(QStringLiteral("camera")).value_or(QString()).trimmed();
+    }
+    if (!reader.failed() && options.camera.isEmpty()) {
+        reader.fail(QStringLiteral("info needs a CAMERA ('vxcam list' shows the identifiers)"));
+    }
+    if (reader.failed()) {
+        return reader.error();
+    }
+    return options;
+}
+
+ParsedCommand parseView(OptionReader& reader) {
+    for (const char* name : {"camera", "trigger", "exposure", "snapshot-dir", "quit-after", "window-shot"}) {
+        reader.add(QLatin1String(name), true);
+    }
+    if (!reader.parse()) {
+        return reader.error();
+    }
+    if (reader.isSet(QStringLiteral("help"))) {
+        return HelpRequest{viewHelp()};
+    }
+    ViewOptions options;
+    options.common = reader.common();
+    if (reader.isSet(QStringLiteral("camera"))) {
+        options.camera = reader.text(QStringLiteral("camera")).value_or(QString()).trimmed();
+    }
+    readCameraSettings(reader, options.trigger, options.exposureUs);
+    if (reader.isSet(QStringLiteral("snapshot-dir"))) {
+        options.snapshotDir = reader.text(QStringLiteral("snapshot-dir")).value_or(options.snapshotDir);
+    }
+    if (reader.isSet(QStringLiteral("quit-after"))) {
+        options.quitAfterFrames = reader.integer(QStringLiteral("quit-after"), 1, kMaxFrames).value_or(0);
+    }
+    if (reader.isSet(QStringLiteral("window-shot"))) {
+        if (!reader.isSet(QStringLiteral("quit-after"))) {
+            reader.fail(QStringLiteral("--window-shot only applies with --quit-after N"));
+        }
+        options.windowShot = reader.text(QStringLiteral("window-shot")).value_or(QString());
+    }
+    if (reader.failed()) {
+        return reader.error();
     }
     return options;
 }
@@ -325,11 +438,20 @@ QString triggerName(AcqTriggerMode mode) {
 
 ParsedCommand parseCommandLine(const QStringList& arguments) {
     if (arguments.size() < 2) {
-        return UsageError{QStringLiteral("no command given"), {}};
+        return UsageError{QStringLiteral("no command given"), {}, false};
     }
     const QString& command = arguments.at(1);
     if (command == QLatin1String("-h") || command == QLatin1String("--help")) {
         return HelpRequest{toolHelp()};
+    }
+    if (command == QLatin1String("--version")) {
+        QStringList rest = arguments.mid(2);
+        rest.prepend(arguments.at(0));
+        OptionReader reader(QString(), rest);
+        if (!reader.parse()) {
+            return reader.error();
+        }
+        return VersionRequest{reader.common()};
     }
     if (command == QLatin1String("help")) {
         // "vxcam help grab" is "vxcam grab --help".
@@ -351,10 +473,20 @@ ParsedCommand parseCommandLine(const QStringList& arguments) {
     if (command == QLatin1String("demo")) {
         return parseDemo(reader);
     }
-    if (command.startsWith(QLatin1Char('-'))) {
-        return UsageError{QStringLiteral("the command comes first, before option '%1'").arg(command), {}};
+    if (command == QLatin1String("info")) {
+        return parseInfo(reader);
     }
-    return UsageError{QStringLiteral("unknown command '%1'; the commands are list, grab and demo").arg(command), {}};
+    if (command == QLatin1String("view")) {
+        return parseView(reader);
+    }
+    const bool json = arguments.contains(QStringLiteral("--json"));
+    if (command.startsWith(QLatin1Char('-'))) {
+        return UsageError{QStringLiteral("the command comes first, before option '%1'").arg(command), {}, json};
+    }
+    return UsageError{
+        QStringLiteral("unknown command '%1'; the commands are list, info, grab, view and demo").arg(command),
+        {},
+        json};
 }
 
 } // namespace vxcam::host

@@ -82,6 +82,10 @@ std::vector<QImage> spread(const std::vector<QImage>& tiles, std::size_t count) 
 
 ExitCode showUsageError(const UsageError& usage) {
     Console& console = Console::instance();
+    if (usage.json) {
+        console.result(jsonText(QJsonObject{{QStringLiteral("result"), usage.message},
+                                            {QStringLiteral("exitCode"), toInt(ExitCode::Usage)}}));
+    }
     console.error(usage.message);
     console.message(usage.command.isEmpty() ? QStringLiteral("Try 'vxcam --help'.\n")
                                             : QStringLiteral("Try 'vxcam %1 --help'.\n").arg(usage.command));
@@ -146,6 +150,15 @@ ExitCode runCommand(const QStringList& arguments) {
     if (const auto* grabOptions = std::get_if<GrabOptions>(&parsed)) {
         return runGrab(*grabOptions);
     }
+    if (const auto* info = std::get_if<InfoOptions>(&parsed)) {
+        return runInfo(*info);
+    }
+    if (const auto* view = std::get_if<ViewOptions>(&parsed)) {
+        return runView(*view);
+    }
+    if (const auto* version = std::get_if<VersionRequest>(&parsed)) {
+        return runVersion(*version);
+    }
     return runDemo(std::get<DemoOptions>(parsed));
 }
 
@@ -161,17 +174,23 @@ ExitCode runList(const ListOptions& options) {
         console.error(QStringLiteral("the module made no camera object"));
         return ExitCode::ModuleUnusable;
     }
+    // No camera at all is a failure of the run: a missing or broken camera file looks just like it.
+    const ExitCode exitCode = cameras->isEmpty() ? ExitCode::CameraUnavailable : ExitCode::Success;
     if (options.common.json) {
-        console.result(jsonText(QJsonObject{{QStringLiteral("cameras"), QJsonArray::fromStringList(*cameras)}}));
-        return ExitCode::Success;
-    }
-    for (const QString& camera : *cameras) {
-        console.result(camera + QLatin1Char('\n'));
+        console.result(jsonText(QJsonObject{{QStringLiteral("cameras"), QJsonArray::fromStringList(*cameras)},
+                                            {QStringLiteral("exitCode"), toInt(exitCode)}}));
     }
     if (cameras->isEmpty()) {
-        console.note(QStringLiteral("no cameras found (simulated cameras need VXCAM_SIM_CONFIG naming their file)"));
+        console.error(QStringLiteral("no camera found (simulated cameras need VXCAM_SIM_CONFIG naming their file; "
+                                     "VXCAM_TRANSPORTS names the transports in use)"));
+        return exitCode;
     }
-    return ExitCode::Success;
+    if (!options.common.json) {
+        for (const QString& camera : *cameras) {
+            console.result(camera + QLatin1Char('\n'));
+        }
+    }
+    return exitCode;
 }
 
 ExitCode runGrab(const GrabOptions& options) {

@@ -14,6 +14,10 @@ namespace vxcam::host {
 [[nodiscard]] ExitCode runList(const ListOptions& options);
 [[nodiscard]] ExitCode runGrab(const GrabOptions& options);
 [[nodiscard]] ExitCode runDemo(const DemoOptions& options);
+[[nodiscard]] ExitCode runInfo(const InfoOptions& options);
+[[nodiscard]] ExitCode runVersion(const VersionRequest& request);
+// The live viewer (ViewerWindow.cpp); makes the widget application itself.
+[[nodiscard]] ExitCode runView(const ViewOptions& options);
 
 // The simulated-camera file of the demo, which the build puts beside the binary.
 inline constexpr const char* kDemoConfigName = "vxcam-demo-cameras.json";

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <cstdio>
+#include <utility>
 
 namespace vxcam::host {
 namespace {
@@ -12,6 +13,13 @@ namespace {
 // Written by the module at warning level on every Camera_Create and IOpenCamera; they say nothing went wrong.
 bool isRoutineNote(const QString& text) {
     return text == QLatin1String("create veyra camera...") || text == QLatin1String("start open veyra camera...");
+}
+
+// Qt's own notes on its platform (no runtime folder, window hints the offscreen platform ignores) come in the
+// default category below critical; the module and the SDK log in categories of their own.
+bool isQtNote(QtMsgType type, const QMessageLogContext& context) {
+    const bool defaultCategory = context.category == nullptr || qstrcmp(context.category, "default") == 0;
+    return defaultCategory && type != QtCriticalMsg && type != QtFatalMsg;
 }
 
 const char* levelName(QtMsgType type) {
@@ -49,8 +57,9 @@ void Console::setVerbose(bool verbose) noexcept {
 
 void Console::handleLogLine(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     Console& console = instance();
+    console.keepModuleError(type, text);
     const bool verbose = console.m_bVerbose.load(std::memory_order_relaxed);
-    if (!verbose && (type == QtDebugMsg || type == QtInfoMsg || isRoutineNote(text))) {
+    if (!verbose && (type == QtDebugMsg || type == QtInfoMsg || isRoutineNote(text) || isQtNote(type, context))) {
         return;
     }
     const QString category = context.category != nullptr ? QString::fromLatin1(context.category) : QString();
@@ -73,6 +82,44 @@ bool Console::firstShowing(const QString& line) {
         m_shownLogLines.insert(line);
     }
     return true;
+}
+
+// The module reports an SDK error in three critical lines, of which the description line says what went wrong,
+// and a refusal in one warning line; both end with " - " and the method's name.
+void Console::keepModuleError(QtMsgType type, const QString& text) {
+    static const QLatin1String kDescription("ErrorDescription:");
+    const bool sdkError = type == QtCriticalMsg && text.startsWith(kDescription);
+    if (!sdkError && type != QtWarningMsg) {
+        return;
+    }
+    QString description = sdkError ? text.mid(kDescription.size()).trimmed() : text.trimmed();
+    QString where;
+    const int suffix = description.lastIndexOf(QLatin1String(" - "));
+    if (suffix >= 0) {
+        where = description.mid(suffix + 3).trimmed();
+        description = description.left(suffix).trimmed();
+    }
+    // A text item of the module's line stands in double quotes.
+    if (description.size() >= 2 && description.startsWith(QLatin1Char('"')) && description.endsWith(QLatin1Char('"'))) {
+        description = description.mid(1, description.size() - 2);
+    }
+    const std::lock_guard lock(m_mutex);
+    if (!where.isEmpty() && !m_complaints.contains(where)) {
+        m_complaints.insert(where, description);
+    }
+    if (sdkError && m_moduleError.isEmpty()) {
+        m_moduleError = where.isEmpty() ? description : QStringLiteral("%1 (in %2)").arg(description, where);
+    }
+}
+
+QString Console::takeModuleComplaint(const QString& method) {
+    const std::lock_guard lock(m_mutex);
+    return m_complaints.take(method);
+}
+
+QString Console::takeModuleError() {
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_moduleError, QString());
 }
 
 void Console::finish() {

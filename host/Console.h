@@ -2,6 +2,7 @@
 // line on standard error. One instance for the process, because Qt's message handler is a plain function.
 #pragma once
 
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QtGlobal>
@@ -42,11 +43,20 @@ public:
     // Says how many repeated log lines were held back. Host thread, at the end.
     void finish();
 
+    // The first error the module has logged since the last call (the description of its first SDK error, as
+    // "unknown pixel format "Foo12" (in CCameraVeyra::BufferReady)"), or empty; forgets it. Thread-safe.
+    [[nodiscard]] QString takeModuleError();
+    // The first warning or error the module has logged about `method` (its lines end with " - " and the
+    // method's full name, such as "CCameraVeyra::ISetProperty") since the last call for it, or empty; forgets
+    // it. The module answers some refusals only in its log, so a host that must know watches it. Thread-safe.
+    [[nodiscard]] QString takeModuleComplaint(const QString& method);
+
 private:
     Console();
     static void handleLogLine(QtMsgType type, const QMessageLogContext& context, const QString& text);
     // True when `line` was not shown before and is to be shown now.
     bool firstShowing(const QString& line);
+    void keepModuleError(QtMsgType type, const QString& text);
     void clearProgressLocked();
     void writeLocked(std::FILE* stream, const QString& text);
 
@@ -55,9 +65,11 @@ private:
     // Guards both streams and the members below: the delivery thread logs while the host thread writes.
     std::mutex m_mutex;
     bool m_bProgressShown = false;
-    int m_nProgressWidth = 0;      // characters of the progress line on screen
-    QSet<QString> m_shownLogLines; // without verbose output, each distinct log line is shown once
-    int64_t m_nHeldBack = 0;       // repeats of shown log lines that were not shown again
+    int m_nProgressWidth = 0;            // characters of the progress line on screen
+    QSet<QString> m_shownLogLines;       // without verbose output, each distinct log line is shown once
+    int64_t m_nHeldBack = 0;             // repeats of shown log lines that were not shown again
+    QString m_moduleError;               // the first error logged since takeModuleError
+    QMap<QString, QString> m_complaints; // by method: the first warning or error since takeModuleComplaint
 };
 
 } // namespace vxcam::host

@@ -1,5 +1,10 @@
 #include "host/ContactSheet.h"
 
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -87,6 +92,74 @@ QImage thumbnailOf(const QImage& frame, int maxSide) {
         }
     }
     return tile;
+}
+
+QImage rgb32Of(const QImage& frame) {
+    if (frame.isNull()) {
+        return {};
+    }
+    QImage converted(frame.width(), frame.height(), QImage::Format_RGB32);
+    if (converted.isNull()) {
+        return converted;
+    }
+    for (int y = 0; y < frame.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(converted.scanLine(y)); // NOLINT: the format's own layout
+        for (int x = 0; x < frame.width(); ++x) {
+            const std::array<unsigned, 3> pixel = rgbAt(frame, x, y);
+            line[x] = qRgb(static_cast<int>(pixel[0]), static_cast<int>(pixel[1]), static_cast<int>(pixel[2]));
+        }
+    }
+    return converted;
+}
+
+QImage labelledTile(const QImage& tile, const QString& label) {
+    if (tile.isNull()) {
+        return {};
+    }
+    QFont font;
+    font.setPixelSize(kLabelHeight - 4);
+    const int textWidth = QFontMetrics(font).horizontalAdvance(label) + 6;
+    const int width = std::max(tile.width(), textWidth);
+    const int height = tile.height() + kLabelHeight;
+    // Only the text is painted; every other pixel is set here, since Qt converts larger images on its thread
+    // pool. The painter draws on RGB32, and the sheet takes RGB888.
+    QImage canvas(width, height, QImage::Format_RGB32);
+    if (canvas.isNull()) {
+        return canvas;
+    }
+    canvas.fill(QColor(kBackground, kBackground, kBackground));
+    const QImage picture = rgb32Of(tile);
+    const int left = (width - tile.width()) / 2;
+    for (int y = 0; y < picture.height(); ++y) {
+        std::memcpy(canvas.scanLine(y) + static_cast<std::size_t>(left) * 4, picture.constScanLine(y),
+                    static_cast<std::size_t>(picture.width()) * 4);
+    }
+    const QRgb strip = qRgb(kLabelStrip[0], kLabelStrip[1], kLabelStrip[2]);
+    for (int y = tile.height(); y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(canvas.scanLine(y)); // NOLINT: the format's own layout
+        std::fill(line, line + width, strip);
+    }
+    {
+        QPainter painter(&canvas);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(3, tile.height(), width - 6, kLabelHeight), Qt::AlignVCenter | Qt::AlignLeft, label);
+    }
+    QImage labelled(width, height, QImage::Format_RGB888);
+    if (labelled.isNull()) {
+        return labelled;
+    }
+    for (int y = 0; y < height; ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(canvas.constScanLine(y)); // NOLINT: the format's own layout
+        unsigned char* out = labelled.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const auto column = static_cast<std::size_t>(x);
+            out[3 * column] = static_cast<unsigned char>(qRed(in[x]));
+            out[3 * column + 1] = static_cast<unsigned char>(qGreen(in[x]));
+            out[3 * column + 2] = static_cast<unsigned char>(qBlue(in[x]));
+        }
+    }
+    return labelled;
 }
 
 QImage composeSheet(const std::vector<std::vector<QImage>>& rows) {

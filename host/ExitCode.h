@@ -12,6 +12,8 @@ enum class ExitCode : int {
     StartFailed = 5,       // the camera did not start in the chosen mode, or refused a software trigger
     TooFewFrames = 6,      // fewer frames than asked for arrived in time
     OutputFailed = 7,      // a folder or a picture could not be written
+    SettingRefused = 8,    // the camera refused a setting the command line asked for (ISetProperty failed)
+    Interrupted = 130,     // stopped by Ctrl-C or a termination request; the summary says how far it got
 };
 
 [[nodiscard]] constexpr int toInt(ExitCode code) noexcept {

@@ -1,5 +1,7 @@
 #include "host/FrameCollector.h"
 
+#include "contract/IVeyraCameraObject.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -8,26 +10,92 @@
 namespace vxcam::host {
 namespace {
 
-// Copies the writer may fall behind by before the frames to copy are let go: a slow disk must not hold the
-// module's buffers, and must not fill memory either.
-constexpr std::size_t kMaxQueuedFrames = 32;
-constexpr std::size_t kMaxQueuedBytes = std::size_t{256} << 20U;
+// Where the lines of a frame lie in the module's memory, when all of them lie within what it may read.
+struct LinePlan {
+    std::size_t frameBytes = 0; // of the copy, lines without padding
+    std::size_t lineBytes = 0;  // 0: one bit stream, copied whole
+    std::size_t pitch = 0;      // in the module's memory
+};
+
+std::optional<LinePlan> linePlanOf(const FrameFormat& format, int32_t width, int32_t height) {
+    if (!format.described) {
+        return std::nullopt;
+    }
+    const std::optional<std::size_t> bytes = format.layout.frameBytes(width, height);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    LinePlan plan;
+    plan.frameBytes = *bytes;
+    const std::optional<std::size_t> line = lineBytes(format.layout, width);
+    if (line && format.linePitch > 0 && format.linePitch != *line) {
+        if (format.linePitch < *line) {
+            return std::nullopt;
+        }
+        plan.lineBytes = *line;
+        plan.pitch = static_cast<std::size_t>(format.linePitch);
+        const uint64_t reach = uint64_t{plan.pitch} * static_cast<uint64_t>(height - 1) + *line;
+        return reach <= format.byteSize ? std::optional<LinePlan>(plan) : std::nullopt;
+    }
+    return plan.frameBytes <= format.byteSize ? std::optional<LinePlan>(plan) : std::nullopt;
+}
 
 } // namespace
 
-FrameCollector::FrameCollector(Plan plan) : m_plan(std::move(plan)), m_sampler(m_plan.sheetTiles) {}
+FrameFormat describeFrame(ICameraObject& camera) {
+    VeyraFrameLayout layout;
+    FrameFormat format;
+    if (asVeyraCamera(&camera)->IGetFrameLayout(&layout) != 1) {
+        return format;
+    }
+    const auto text = [](const char* name, std::size_t size) {
+        return QString::fromLatin1(name, static_cast<int>(qstrnlen(name, static_cast<uint>(size))));
+    };
+    format.described = true;
+    format.cameraPixelFormat = text(layout.cameraPixelFormat, sizeof layout.cameraPixelFormat);
+    format.layout = layoutNamed(text(layout.pixelFormat, sizeof layout.pixelFormat));
+    format.linePitch = layout.linePitch;
+    format.byteSize = layout.byteSize;
+    return format;
+}
+
+std::optional<std::size_t> copyableBytes(const FrameFormat& format, int32_t width, int32_t height) {
+    const std::optional<LinePlan> plan = linePlanOf(format, width, height);
+    return plan ? std::optional(plan->frameBytes) : std::nullopt;
+}
+
+void copyFrame(const unsigned char* pixels, const FrameFormat& format, int32_t width, int32_t height,
+               std::vector<unsigned char>& out) {
+    const std::optional<LinePlan> plan = linePlanOf(format, width, height);
+    if (!plan) {
+        out.clear();
+        return;
+    }
+    if (plan->lineBytes == 0) {
+        out.assign(pixels, pixels + plan->frameBytes);
+        return;
+    }
+    out.resize(plan->frameBytes);
+    for (int32_t row = 0; row < height; ++row) {
+        const auto line = static_cast<std::size_t>(row);
+        std::memcpy(out.data() + line * plan->lineBytes, pixels + line * plan->pitch, plan->lineBytes);
+    }
+}
+
+FrameCollector::FrameCollector(Plan plan) : m_plan(plan), m_sampler(m_plan.sheetTiles) {}
 
 void FrameCollector::OnImageReady(ICameraObject* camera) {
     if (camera == nullptr) {
         return;
     }
-    // The frame members describe this frame only while the call lasts.
+    // The frame members and the description are this frame's only while the call lasts.
     const auto frameId = static_cast<uint32_t>(camera->m_nFrameId.load(std::memory_order_relaxed));
     const int32_t width = camera->m_nWidth;
     const int32_t height = camera->m_nHeight;
     const unsigned char* pixels = camera->m_pImageData;
+    const FrameFormat format = describeFrame(*camera);
 
-    const Decision decision = countFrame(frameId, width, height, pixels != nullptr);
+    const Decision decision = countFrame(frameId, width, height, format, pixels != nullptr);
     if (!decision.copy) {
         m_changed.notify_all();
         return;
@@ -37,28 +105,30 @@ void FrameCollector::OnImageReady(ICameraObject* camera) {
     frame.frameId = frameId;
     frame.width = width;
     frame.height = height;
+    frame.layout = format.layout;
     frame.save = decision.save;
     frame.sample = decision.sample;
     bool copied = true;
     try {
-        frame.bytes.assign(pixels, pixels + decision.bytes);
+        copyFrame(pixels, format, width, height, frame.bytes);
     } catch (const std::bad_alloc&) {
         copied = false; // the frame goes unsaved, like one the writer had no room for
     }
     {
         const std::lock_guard lock(m_mutex);
-        --m_nReserved;
         if (copied) {
             m_captured.push_back(std::move(frame));
         } else {
-            m_nQueuedBytes -= decision.bytes;
+            m_nKeptBytes -= decision.bytes;
             ++m_tally.writerBehind;
         }
     }
     m_changed.notify_all();
+    m_captures.notify_one();
 }
 
-FrameCollector::Decision FrameCollector::countFrame(uint32_t frameId, int32_t width, int32_t height, bool hasPixels) {
+FrameCollector::Decision FrameCollector::countFrame(uint32_t frameId, int32_t width, int32_t height,
+                                                    const FrameFormat& format, bool hasPixels) {
     const Clock::time_point now = Clock::now();
     const std::lock_guard lock(m_mutex);
     Decision decision;
@@ -71,10 +141,16 @@ FrameCollector::Decision FrameCollector::countFrame(uint32_t frameId, int32_t wi
         m_tally.firstArrival = now;
         m_tally.width = width;
         m_tally.height = height;
-    } else if (width != m_tally.width || height != m_tally.height) {
-        m_tally.sizeChanged = true;
-        m_tally.width = width;
-        m_tally.height = height;
+        m_tally.format = format;
+    } else {
+        if (width != m_tally.width || height != m_tally.height) {
+            m_tally.sizeChanged = true;
+            m_tally.width = width;
+            m_tally.height = height;
+        }
+        if (!format.sameKind(*m_tally.format)) {
+            m_tally.formatChanged = true;
+        }
     }
     m_tally.lastArrival = now;
     followFrameId(frameId);
@@ -84,17 +160,16 @@ FrameCollector::Decision FrameCollector::countFrame(uint32_t frameId, int32_t wi
     if (!decision.save && !decision.sample) {
         return decision;
     }
-    const std::optional<std::size_t> bytes = m_plan.layout.frameBytes(width, height);
-    if (!hasPixels || !bytes || (m_plan.readableBytes > 0 && *bytes > m_plan.readableBytes)) {
+    const std::optional<std::size_t> bytes = copyableBytes(format, width, height);
+    if (!hasPixels || !bytes) {
         ++m_tally.unreadable;
         return decision;
     }
-    if (m_captured.size() + m_nReserved >= kMaxQueuedFrames || m_nQueuedBytes + *bytes > kMaxQueuedBytes) {
+    if (m_bClosed || m_nKeptBytes + *bytes > kMaxKeptBytes) {
         ++m_tally.writerBehind;
         return decision;
     }
-    ++m_nReserved;
-    m_nQueuedBytes += *bytes;
+    m_nKeptBytes += *bytes;
     decision.copy = true;
     decision.bytes = *bytes;
     return decision;
@@ -125,21 +200,32 @@ FrameTally FrameCollector::tally() const {
 
 FrameTally FrameCollector::waitForChange(int64_t seenReceived, Clock::time_point until) const {
     std::unique_lock lock(m_mutex);
-    m_changed.wait_until(lock, until, [&] { return m_tally.received != seenReceived || !m_captured.empty(); });
+    m_changed.wait_until(lock, until, [&] { return m_tally.received != seenReceived; });
     return m_tally;
 }
 
-std::vector<CapturedFrame> FrameCollector::takeCaptured(std::size_t most) {
-    const std::lock_guard lock(m_mutex);
-    const std::size_t count = most == 0 ? m_captured.size() : std::min(most, m_captured.size());
-    std::vector<CapturedFrame> frames;
-    frames.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        m_nQueuedBytes -= m_captured.front().bytes.size();
-        frames.push_back(std::move(m_captured.front()));
-        m_captured.pop_front();
+void FrameCollector::closeCaptures() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bClosed = true;
     }
-    return frames;
+    m_captures.notify_all();
+}
+
+std::optional<CapturedFrame> FrameCollector::nextCaptured() {
+    std::unique_lock lock(m_mutex);
+    m_captures.wait(lock, [&] { return !m_captured.empty() || m_bClosed; });
+    if (m_captured.empty()) {
+        return std::nullopt;
+    }
+    CapturedFrame frame = std::move(m_captured.front());
+    m_captured.pop_front();
+    return frame;
+}
+
+void FrameCollector::frameWritten(std::size_t bytes) {
+    const std::lock_guard lock(m_mutex);
+    m_nKeptBytes -= std::min(bytes, m_nKeptBytes);
 }
 
 std::vector<int64_t> FrameCollector::sheetFrames() const {

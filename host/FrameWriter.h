@@ -1,14 +1,15 @@
-// Turns the frames copied out of the callback into PNG files and contact-sheet tiles, on the host thread.
+// Turns the frames copied out of the callback into PNG files and contact-sheet tiles, on threads of its own,
+// so that pictures of large frames are encoded side by side while the camera runs.
 #pragma once
 
 #include "host/FrameCollector.h"
-#include "host/ReceivedLayout.h"
 
 #include <QImage>
 #include <QString>
-#include <QStringList>
 
 #include <map>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vxcam::host {
@@ -19,32 +20,50 @@ struct SavedFrame {
     uint32_t frameId = 0;
 };
 
+// A sampled frame, shrunk for the contact sheet.
+struct FrameTile {
+    QImage picture;
+    uint32_t frameId = 0;
+};
+
 class FrameWriter {
 public:
-    // Pictures go into `directory` (which must exist) as frame-NNNNNN.png, NNNNNN the arrival index.
-    FrameWriter(QString directory, ReceivedLayout layout);
+    // Pictures go into `directory` (which must exist) as frame-NNNNNN.png, NNNNNN the arrival index. Starts the
+    // threads, which take frames from `collector` until its captures are closed; `collector` outlives the
+    // writer. Host thread.
+    FrameWriter(QString directory, FrameCollector& collector);
+    // Closes the collector's captures and waits for the threads.
+    ~FrameWriter();
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
 
-    // Writes the frames that are to be saved and keeps tiles of those sampled that `collector` still samples.
-    void take(std::vector<CapturedFrame> frames, const FrameCollector& collector);
+    // Host thread, after the camera has stopped: writes what is still queued and waits for the threads. The
+    // calls below give the whole run's answers only after it.
+    void finish();
 
     // The tiles of `indices`, in that order, leaving out those the writer never got.
-    [[nodiscard]] std::vector<QImage> tilesOf(const std::vector<int64_t>& indices) const;
-
-    [[nodiscard]] const std::vector<SavedFrame>& saved() const { return m_saved; }
+    [[nodiscard]] std::vector<FrameTile> tilesOf(const std::vector<int64_t>& indices) const;
+    // In arrival order.
+    [[nodiscard]] std::vector<SavedFrame> saved() const;
     // Pictures that could not be written, and the first reason.
-    [[nodiscard]] int64_t failures() const { return m_nFailures; }
-    [[nodiscard]] QString firstFailure() const { return m_firstFailure; }
+    [[nodiscard]] int64_t failures() const;
+    [[nodiscard]] QString firstFailure() const;
 
-    // Writes `image` as PNG at `path`; false, with the reason kept, when that fails.
+    // Writes `image` as PNG at `path`; false, with the reason kept, when that fails. Thread-safe.
     bool savePng(const QImage& image, const QString& path);
 
 private:
+    void writeFrames();
+    void write(CapturedFrame& frame);
     void fail(const QString& reason);
 
-    QString m_directory;
-    ReceivedLayout m_layout;
+    const QString m_directory;
+    FrameCollector& m_collector;
+    std::vector<std::thread> m_threads; // host thread only
+    // Guards the members below, which the writer's threads fill and the host thread reads.
+    mutable std::mutex m_mutex;
     std::vector<SavedFrame> m_saved;
-    std::map<int64_t, QImage> m_tiles; // by arrival index
+    std::map<int64_t, FrameTile> m_tiles; // by arrival index
     int64_t m_nFailures = 0;
     QString m_firstFailure;
 };

@@ -20,10 +20,6 @@ QString seconds(double value) {
     return QString::number(value, 'f', value < 10.0 ? 2 : 1);
 }
 
-QString plural(int64_t count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
-
 QString imageFormatName(int32_t format) {
     return g_imageFormatNames.value(format, QStringLiteral("unnamed"));
 }
@@ -71,12 +67,17 @@ QString receivedText(const GrabReport& report) {
     QString text = report.layout.known() ? report.layout.name : QStringLiteral("unknown layout");
     if (report.tally.received > 0) {
         text += QStringLiteral(", %1 x %2").arg(report.tally.width).arg(report.tally.height);
-        if (const std::optional<std::size_t> bytes =
-                report.layout.frameBytes(report.tally.width, report.tally.height)) {
-            text += QStringLiteral(", %1 bytes per frame").arg(*bytes);
+        if (report.byteSize > 0) {
+            text += QStringLiteral(", %1 bytes per frame").arg(report.byteSize);
+        }
+        if (report.linePitch > 0) {
+            text += QStringLiteral(", %1 bytes per line").arg(report.linePitch);
         }
         if (report.tally.sizeChanged) {
             text += QStringLiteral(" (the size changed during the run)");
+        }
+        if (report.tally.formatChanged) {
+            text += QStringLiteral(" (the format changed during the run)");
         }
     }
     return text;
@@ -121,16 +122,18 @@ QJsonObject savedJson(const GrabReport& report) {
 }
 
 QJsonObject receivedJson(const GrabReport& report) {
-    const std::optional<std::size_t> bytes = report.layout.frameBytes(report.tally.width, report.tally.height);
-    return {{QStringLiteral("layout"), layoutId(report.layout.samples)},
-            {QStringLiteral("description"), report.layout.name},
-            {QStringLiteral("significantBits"), report.layout.significantBits},
-            {QStringLiteral("width"), report.tally.width},
-            {QStringLiteral("height"), report.tally.height},
-            {QStringLiteral("bytesPerFrame"),
-             bytes && report.tally.received > 0 ? QJsonValue(static_cast<double>(*bytes)) : QJsonValue()},
-            {QStringLiteral("pixelsRead"), report.pixelsNote.isEmpty()},
-            {QStringLiteral("note"), report.pixelsNote}};
+    const bool described = report.tally.received > 0 && !report.layout.pfncName.isEmpty();
+    return {
+        {QStringLiteral("layout"), described ? QJsonValue(report.layout.pfncName) : QJsonValue()},
+        {QStringLiteral("description"), report.layout.name},
+        {QStringLiteral("significantBits"), report.layout.significantBits},
+        {QStringLiteral("width"), report.tally.width},
+        {QStringLiteral("height"), report.tally.height},
+        {QStringLiteral("bytesPerFrame"), described ? QJsonValue(static_cast<double>(report.byteSize)) : QJsonValue()},
+        {QStringLiteral("bytesPerLine"), described ? QJsonValue(static_cast<double>(report.linePitch)) : QJsonValue()},
+        {QStringLiteral("formatChanged"), report.tally.formatChanged},
+        {QStringLiteral("pixelsRead"), report.pixelsNote.isEmpty()},
+        {QStringLiteral("note"), report.pixelsNote}};
 }
 
 QJsonValue frameIdJson(const std::optional<uint32_t>& id) {
@@ -139,26 +142,8 @@ QJsonValue frameIdJson(const std::optional<uint32_t>& id) {
 
 } // namespace
 
-QString layoutId(SampleLayout samples) {
-    switch (samples) {
-    case SampleLayout::Gray8:
-        return QStringLiteral("Mono8");
-    case SampleLayout::Gray16:
-        return QStringLiteral("Mono16");
-    case SampleLayout::GrayPacked10:
-        return QStringLiteral("Mono10p");
-    case SampleLayout::GrayPacked12:
-        return QStringLiteral("Mono12p");
-    case SampleLayout::GrayNibbles12:
-        return QStringLiteral("Mono12Packed");
-    case SampleLayout::Rgb8:
-        return QStringLiteral("RGB8");
-    case SampleLayout::Bgr8:
-        return QStringLiteral("BGR8");
-    case SampleLayout::Unknown:
-        break;
-    }
-    return QStringLiteral("unknown");
+QString plural(int64_t count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
 std::optional<double> GrabReport::framesPerSecond() const {
@@ -194,9 +179,6 @@ QString GrabReport::text() const {
                                     .arg(imageFormatName(contractImageFormat)));
     if (!saveDir.isEmpty()) {
         summary += line("saved", savedText(*this));
-    }
-    if (interrupted) {
-        summary += line("", QStringLiteral("interrupted with Ctrl-C"));
     }
     summary += line("result", problem.isEmpty() ? QStringLiteral("ok") : problem);
     return summary;

@@ -29,8 +29,11 @@ struct GrabReport {
 
     QString cameraPixelFormat; // empty when unknown
     QString pixelFormatSource; // where it came from
-    ReceivedLayout layout;
-    QString pixelsNote; // why pixels were not read, when they were not
+    ReceivedLayout layout;     // of the first frame, as the module described it
+    uint64_t linePitch = 0;    // of the first frame, as the module described it
+    uint64_t byteSize = 0;     //
+    QString pixelsNote;        // why pixels were not read, when they were not
+    QString moduleError;       // the first error the module logged while frames came
     int32_t contractBitsPerPixel = 0;
     int32_t contractImageFormat = 0;
 
@@ -50,8 +53,7 @@ struct GrabReport {
     [[nodiscard]] QJsonObject json() const;
 };
 
-// A short name of the received layout for scripts: Mono8, Mono16, Mono10p, Mono12p, Mono12Packed, RGB8, BGR8 or
-// unknown. Mono16 stands for every 16-bit container; significantBits tells how many bits are used.
-[[nodiscard]] QString layoutId(SampleLayout samples);
+// "1 frame", "2 frames".
+[[nodiscard]] QString plural(int64_t count, const char* one, const char* many);
 
 } // namespace vxcam::host

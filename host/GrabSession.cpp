@@ -1,14 +1,15 @@
 #include "host/GrabSession.h"
 
 #include "contract/IVeyraCameraObject.h"
+#include "host/CameraChoice.h"
 #include "host/Console.h"
 #include "host/ContactSheet.h"
 #include "host/FrameCollector.h"
 #include "host/FrameWriter.h"
 #include "host/HostPlatform.h"
-#include "host/SimulatedCamera.h"
 
 #include <QDir>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <chrono>
@@ -29,66 +30,15 @@ public:
     void OnImageReady(ICameraObject* /*camera*/) override {}
 };
 
-// The listed identifier `wanted` stands for: itself, the same with another case, or the one of a serial.
-std::optional<QString> resolveCamera(const QStringList& listed, const QString& wanted) {
-    for (const QString& id : listed) {
-        if (id == wanted) {
-            return id;
-        }
+// True when a file can be made in `folder`: checked before the camera starts, so that a folder the tool cannot
+// write to ends the run at once instead of after the grab.
+bool canWriteInto(const QString& folder, QString& why) {
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".vxcam-probe-XXXXXX")));
+    if (probe.open()) {
+        return true;
     }
-    for (const QString& id : listed) {
-        if (id.compare(wanted, Qt::CaseInsensitive) == 0 || serialOf(id) == wanted) {
-            return id;
-        }
-    }
-    return std::nullopt;
-}
-
-QString unknownCameraMessage(const QString& wanted, const QStringList& listed) {
-    if (listed.isEmpty()) {
-        return QStringLiteral("unknown camera '%1': the module lists no camera (simulated cameras need "
-                              "VXCAM_SIM_CONFIG naming their file)")
-            .arg(wanted);
-    }
-    return QStringLiteral("unknown camera '%1'; the module lists: %2").arg(wanted, listed.join(QStringLiteral(", ")));
-}
-
-// The camera's pixel format as far as the host can know it, and the received layout that follows from it.
-struct FormatKnowledge {
-    QString pixelFormat;
-    QString source;
-    uint64_t readableBytes = 0;
-    ReceivedLayout layout;
-    QString pixelsNote; // why the pixels will not be read
-};
-
-// The contract tells a host neither the camera's pixel format nor the size of a frame's memory, so the tool
-// reads pixels only where it knows both: on simulated cameras, from their configuration. Elsewhere it counts
-// frames and leaves the pixels alone rather than guess a layout and read past a buffer.
-FormatKnowledge knowFormat(const QString& cameraId) {
-    FormatKnowledge known;
-    const std::optional<SimulatedCamera> simulated = findSimulatedCamera(serialOf(cameraId));
-    if (!simulated) {
-        known.source = QStringLiteral("the contract does not tell it, and no simulated configuration has the camera");
-        known.pixelsNote = QStringLiteral("pixels not read: the received layout is unknown");
-        return known;
-    }
-    known.pixelFormat = simulated->pixelFormat;
-    known.source = QStringLiteral("from the simulated configuration");
-    known.layout = receivedLayoutFor(known.pixelFormat);
-    // Frames that pass through are read in the camera's own buffer; converted ones in the module's image.
-    const bool passesThrough = known.layout.known() && known.layout.samples != SampleLayout::Bgr8;
-    known.readableBytes = passesThrough ? simulated->payloadSize : 0;
-    const std::optional<std::size_t> needed = known.layout.frameBytes(simulated->width, simulated->height);
-    if (!known.layout.known()) {
-        known.pixelsNote = QStringLiteral("pixels not read: this tool does not read %1").arg(known.pixelFormat);
-    } else if (known.readableBytes > 0 && needed && *needed > known.readableBytes) {
-        known.pixelsNote = QStringLiteral("pixels not read: the camera's buffers (%1 bytes) are smaller than a "
-                                          "frame (%2 bytes)")
-                               .arg(simulated->payloadSize)
-                               .arg(*needed);
-    }
-    return known;
+    why = probe.errorString();
+    return false;
 }
 
 // The camera object of one grab, stopped and closed on every way out before it goes back to the module.
@@ -154,17 +104,19 @@ QString progressLine(const GrabOptions& options, const QString& cameraId, const 
         .arg(QString::number(elapsedS, 'f', 1));
 }
 
-// Waits for frames until the count is reached, the time is up, the camera stalls or Ctrl-C; in the software
-// trigger mode it fires one trigger whenever the frame of the last one has come. Pictures are written as
-// their copies arrive.
-Collected collect(const GrabOptions& options, const QString& cameraId, ICameraObject& camera, FrameCollector& collector,
-                  FrameWriter* writer) {
+// Waits for frames until the count is reached, the time is up, the camera stalls, or Ctrl-C; in the software
+// trigger mode it fires one trigger whenever the frame of the last one has come. The picture writer's threads
+// write pictures meanwhile.
+Collected collect(const GrabOptions& options, const QString& cameraId, ICameraObject& camera,
+                  FrameCollector& collector) {
     using Seconds = std::chrono::duration<double>;
     const Clock::time_point started = Clock::now();
     const Clock::time_point end =
         options.durationS ? started + std::chrono::duration_cast<Clock::duration>(Seconds(*options.durationS))
                           : Clock::time_point::max();
-    const auto timeout = std::chrono::duration_cast<Clock::duration>(Seconds(options.timeoutS));
+    // Without --timeout (only with --duration) no wait for a frame is too long.
+    const bool watchStall = options.timeoutS.has_value();
+    const auto timeout = std::chrono::duration_cast<Clock::duration>(Seconds(options.timeoutS.value_or(0.0)));
     const int64_t limit = options.frames.value_or(0);
     const bool soft = options.trigger == SoftTrigger;
 
@@ -178,15 +130,11 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
             seen = tally.received;
             lastActivity = Clock::now();
         }
-        // One picture per turn, so that a slow disk cannot hold the loop long past its end.
-        if (writer != nullptr) {
-            writer->take(collector.takeCaptured(1), collector);
-        }
         const Clock::time_point now = Clock::now();
         if ((limit > 0 && tally.received >= limit) || now >= end) {
             break;
         }
-        if (!options.durationS && now - lastActivity >= timeout) {
+        if (watchStall && now - lastActivity >= timeout) {
             result.stalled = true;
             break;
         }
@@ -207,7 +155,7 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
             nextProgress = now + kProgressInterval;
         }
         Clock::time_point until = std::min(nextProgress, end);
-        if (!options.durationS) {
+        if (watchStall) {
             until = std::min(until, lastActivity + timeout);
         }
         tally = collector.waitForChange(seen, until);
@@ -222,18 +170,24 @@ QString unsavedReason(const GrabReport& report, const FrameWriter& writer) {
     if (report.framesNotSaved == 0) {
         return {};
     }
-    QString reason = !report.pixelsNote.isEmpty() ? report.pixelsNote
-                     : writer.failures() > 0      ? writer.firstFailure()
-                     : report.tally.unreadable > 0
-                         ? QStringLiteral("the module gave frames without pixels or of an unreadable size")
-                         : QStringLiteral("the picture writer fell behind the camera");
+    const QString reason =
+        !report.pixelsNote.isEmpty() ? report.pixelsNote
+        : writer.failures() > 0      ? writer.firstFailure()
+        : report.tally.unreadable > 0
+            ? QStringLiteral("the module gave frames without pixels or of an unreadable size")
+            : QStringLiteral("the picture writer fell behind the camera with %1 MiB of frames waiting; save fewer "
+                             "(--every K) or pace the camera (--trigger soft)")
+                  .arg(FrameCollector::kMaxKeptBytes >> 20U);
     return QStringLiteral("%1 of the frames to save not saved: %2").arg(report.framesNotSaved).arg(reason);
 }
 
 // What the run amounts to, the most important failure first.
 void judge(GrabReport& report, const GrabOptions& options, const Collected& collected, const FrameWriter* writer) {
     const int64_t received = report.tally.received;
-    if (collected.triggerRefused) {
+    if (collected.interrupted) {
+        report.exitCode = ExitCode::Interrupted;
+        report.problem = QStringLiteral("interrupted after %1 of the grab").arg(plural(received, "frame", "frames"));
+    } else if (collected.triggerRefused) {
         report.exitCode = ExitCode::StartFailed;
         report.problem = QStringLiteral("the camera refused software trigger %1").arg(collected.softwareTriggers + 1);
     } else if (options.frames && received < *options.frames) {
@@ -241,14 +195,20 @@ void judge(GrabReport& report, const GrabOptions& options, const Collected& coll
         report.problem = collected.stalled ? QStringLiteral("only %1 of %2 frames arrived: none came for %3 s")
                                                  .arg(received)
                                                  .arg(*options.frames)
-                                                 .arg(options.timeoutS)
+                                                 .arg(options.timeoutS.value_or(0.0))
                                            : QStringLiteral("only %1 of %2 frames arrived in %3 s")
                                                  .arg(received)
                                                  .arg(*options.frames)
                                                  .arg(QString::number(collected.elapsedS, 'f', 1));
     } else if (!options.frames && received == 0 && options.trigger != Idle) {
         report.exitCode = ExitCode::TooFewFrames;
-        report.problem = QStringLiteral("no frame arrived in %1 s").arg(QString::number(collected.elapsedS, 'f', 1));
+        report.problem =
+            collected.stalled
+                ? QStringLiteral("no frame arrived: none came for %1 s").arg(options.timeoutS.value_or(0.0))
+                : QStringLiteral("no frame arrived in %1 s").arg(QString::number(collected.elapsedS, 'f', 1));
+    } else if (!options.frames && collected.stalled) {
+        report.exitCode = ExitCode::TooFewFrames;
+        report.problem = QStringLiteral("the frames stopped: none came for %1 s").arg(options.timeoutS.value_or(0.0));
     } else if (writer != nullptr) {
         report.problem = unsavedReason(report, *writer);
         if (report.problem.isEmpty() && writer->failures() > 0) {
@@ -258,29 +218,64 @@ void judge(GrabReport& report, const GrabOptions& options, const Collected& coll
             report.exitCode = ExitCode::OutputFailed;
         }
     }
+    // Frames the module could not deliver never reach the host; its first error says why, once and first.
+    if (report.exitCode == ExitCode::TooFewFrames && !report.moduleError.isEmpty()) {
+        report.problem =
+            QStringLiteral("the module failed to deliver frames: %1; %2").arg(report.moduleError, report.problem);
+    }
 }
 
-GrabReport reportOf(const GrabOptions& options, const QString& cameraId, const FormatKnowledge& known) {
+GrabReport reportOf(const GrabOptions& options, const QString& cameraId) {
     GrabReport report;
     report.camera = cameraId;
     report.trigger = triggerName(options.trigger);
     report.exposureUs = options.exposureUs;
     report.framesAsked = options.frames;
     report.durationAsked = options.durationS;
-    report.cameraPixelFormat = known.pixelFormat;
-    report.pixelFormatSource = known.source;
-    report.layout = known.layout;
-    report.pixelsNote = known.pixelsNote;
     report.saveDir = options.saveDir;
     report.saveEvery = options.every;
     return report;
 }
 
-// The contact sheet of the sampled frames, beside the pictures.
+// What the module said of the first frame, for the report.
+void describeReceived(GrabReport& report) {
+    const FrameTally& tally = report.tally;
+    if (!tally.format) {
+        report.pixelFormatSource = QStringLiteral("no frame arrived to describe it");
+        return;
+    }
+    if (!tally.format->described) {
+        report.pixelFormatSource = QStringLiteral("the module did not describe the frames");
+        report.pixelsNote = QStringLiteral("pixels not read: the module did not describe the frames");
+        return;
+    }
+    report.cameraPixelFormat = tally.format->cameraPixelFormat;
+    report.pixelFormatSource = QStringLiteral("as the module describes each frame");
+    report.layout = tally.format->layout;
+    report.linePitch = tally.format->linePitch;
+    report.byteSize = tally.format->byteSize;
+    if (!report.layout.known()) {
+        report.pixelsNote = QStringLiteral("pixels not read: this tool does not read %1").arg(report.layout.name);
+    } else if (report.tally.unreadable > 0) {
+        report.pixelsNote = QStringLiteral("pixels not read: the module's frame memory (%1 bytes) is smaller than a "
+                                           "%2 x %3 frame of %4")
+                                .arg(report.byteSize)
+                                .arg(tally.width)
+                                .arg(tally.height)
+                                .arg(report.layout.name);
+    }
+}
+
+// The contact sheet of the sampled frames, beside the pictures; each tile labelled with the camera and the
+// frame ID.
 void writeSheet(GrabResult& result, FrameWriter& writer, const FrameCollector& collector) {
     GrabReport& report = *result.report;
     const std::vector<int64_t> chosen = collector.sheetFrames();
-    result.sheetTiles = writer.tilesOf(chosen);
+    result.sheetTiles.clear();
+    for (const FrameTile& tile : writer.tilesOf(chosen)) {
+        result.sheetTiles.push_back(
+            labelledTile(tile.picture, QStringLiteral("%1  #%2").arg(report.camera).arg(tile.frameId)));
+    }
     const QImage sheet = composeSheet(gridOf(result.sheetTiles, kSheetColumns));
     if (sheet.isNull()) {
         return;
@@ -312,24 +307,51 @@ std::optional<QStringList> listCameras(const CameraModule& module) {
     return lister->IEnumAvailableCameras();
 }
 
+std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds) {
+    static const QString kMethod = QStringLiteral("CCameraVeyra::ISetProperty");
+    static_cast<void>(Console::instance().takeModuleComplaint(kMethod));
+    CameraProperty exposure{1, microseconds};
+    const bool taken = camera.ISetProperty(&exposure);
+    // The module answers true to a value outside the camera's limits and to an SDK error alike, and says so
+    // only in its log: both count as refusals here.
+    const QString complaint = Console::instance().takeModuleComplaint(kMethod);
+    if (!taken) {
+        return complaint.isEmpty() ? QStringLiteral("the module answered false") : complaint;
+    }
+    if (!complaint.isEmpty()) {
+        return complaint;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> unwritableFolder(const QString& folder) {
+    if (!QDir().mkpath(folder)) {
+        return QStringLiteral("cannot create the folder '%1'").arg(QDir::toNativeSeparators(folder));
+    }
+    QString why;
+    if (!canWriteInto(folder, why)) {
+        return QStringLiteral("cannot write into the folder '%1': %2").arg(QDir::toNativeSeparators(folder), why);
+    }
+    return std::nullopt;
+}
+
 GrabResult grab(const CameraModule& module, const GrabOptions& options) {
-    if (!options.saveDir.isEmpty() && !QDir().mkpath(options.saveDir)) {
-        return failure(ExitCode::OutputFailed,
-                       QStringLiteral("cannot create the folder '%1'").arg(QDir::toNativeSeparators(options.saveDir)));
+    if (!options.saveDir.isEmpty()) {
+        if (const std::optional<QString> why = unwritableFolder(options.saveDir)) {
+            return failure(ExitCode::OutputFailed, *why);
+        }
     }
     const std::optional<QStringList> listed = listCameras(module);
     if (!listed) {
         return failure(ExitCode::ModuleUnusable, QStringLiteral("the module made no camera object"));
     }
-    const std::optional<QString> cameraId = resolveCamera(*listed, options.camera);
-    if (!cameraId) {
-        return failure(ExitCode::CameraUnavailable, unknownCameraMessage(options.camera, *listed));
+    const CameraChoice choice = chooseCamera(*listed, options.camera);
+    if (!choice.id) {
+        return failure(ExitCode::CameraUnavailable, choice.error);
     }
-    const FormatKnowledge known = knowFormat(*cameraId);
+    const QString& cameraId = *choice.id;
 
     FrameCollector::Plan plan;
-    plan.layout = known.pixelsNote.isEmpty() ? known.layout : ReceivedLayout{};
-    plan.readableBytes = known.readableBytes;
     plan.frameLimit = options.frames.value_or(0);
     if (!options.saveDir.isEmpty()) {
         plan.saveEvery = options.every;
@@ -338,7 +360,7 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     // The record and the callback outlive the camera object: the run below is destroyed first.
     CameraConfig config;
     config.cameraType = CameraTypeVeyra;
-    config.cameraId = *cameraId;
+    config.cameraId = cameraId;
     FrameCollector collector(plan);
     CameraModule::CameraHandle handle = module.makeCamera(&config, &collector);
     if (!handle) {
@@ -347,30 +369,39 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     CameraRun run(std::move(handle));
     if (!run.open()) {
         return failure(ExitCode::CameraUnavailable,
-                       QStringLiteral("camera '%1' is listed but did not open").arg(*cameraId));
+                       QStringLiteral("camera '%1' is listed but did not open").arg(cameraId));
+    }
+    if (options.exposureUs) {
+        if (const std::optional<QString> refusal = writeExposure(*run.get(), *options.exposureUs)) {
+            return failure(ExitCode::SettingRefused, QStringLiteral("camera '%1' refused the exposure %2 us: %3")
+                                                         .arg(cameraId)
+                                                         .arg(*options.exposureUs)
+                                                         .arg(*refusal));
+        }
     }
     GrabResult result;
-    result.report = reportOf(options, *cameraId, known);
+    result.report = reportOf(options, cameraId);
     GrabReport& report = *result.report;
     report.contractBitsPerPixel = run.get()->m_nBitsPerPixel;
     report.contractImageFormat = run.get()->m_nImageFormat;
-    if (options.exposureUs) {
-        CameraProperty exposure{1, *options.exposureUs};
-        run.get()->ISetProperty(&exposure);
-    }
+    // Errors the module logged before the frames (none of them stops a grab) are not why frames are missing.
+    static_cast<void>(Console::instance().takeModuleError());
     if (!run.start(options.trigger)) {
-        return failure(ExitCode::StartFailed, QStringLiteral("camera '%1' did not start in trigger mode %2")
-                                                  .arg(*cameraId, triggerName(options.trigger)));
+        return failure(
+            ExitCode::StartFailed,
+            QStringLiteral("camera '%1' did not start in trigger mode %2").arg(cameraId, triggerName(options.trigger)));
     }
+    Console::instance().note(QStringLiteral("grabbing from %1 in trigger mode %2 (Ctrl-C stops)")
+                                 .arg(cameraId, triggerName(options.trigger)));
 
     std::optional<FrameWriter> writer;
     if (!options.saveDir.isEmpty()) {
-        writer.emplace(options.saveDir, plan.layout);
+        writer.emplace(options.saveDir, collector);
     }
-    const Collected collected = collect(options, *cameraId, *run.get(), collector, writer ? &*writer : nullptr);
+    const Collected collected = collect(options, cameraId, *run.get(), collector);
     run.stop();
     if (writer) {
-        writer->take(collector.takeCaptured(), collector);
+        writer->finish();
     }
     run.close();
 
@@ -378,6 +409,8 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     report.elapsedS = collected.elapsedS;
     report.softwareTriggers = collected.softwareTriggers;
     report.interrupted = collected.interrupted;
+    report.moduleError = Console::instance().takeModuleError();
+    describeReceived(report);
     if (writer) {
         writeSheet(result, *writer, collector);
         report.saved = writer->saved();

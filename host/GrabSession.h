@@ -25,6 +25,13 @@ struct GrabResult {
 // Host thread. `module` must be loaded.
 [[nodiscard]] GrabResult grab(const CameraModule& module, const GrabOptions& options);
 
+// Why pictures cannot go into `folder` (made when missing), or nothing when they can. Checked before a camera
+// starts, so that a bad folder ends the run before the grab rather than after it.
+[[nodiscard]] std::optional<QString> unwritableFolder(const QString& folder);
+
+// Writes the exposure through ISetProperty; why the camera refused it, or nothing when it took it. Host thread.
+[[nodiscard]] std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds);
+
 // The identifiers the module lists, through a short-lived camera object; nothing when it makes none.
 [[nodiscard]] std::optional<QStringList> listCameras(const CameraModule& module);
 

@@ -61,24 +61,32 @@ std::optional<std::size_t> ReceivedLayout::frameBytes(int32_t width, int32_t hei
     return static_cast<std::size_t>(bytes);
 }
 
-ReceivedLayout receivedLayoutFor(const QString& cameraPixelFormat) {
-    if (cameraPixelFormat.isEmpty()) {
-        return {};
-    }
-    // The module's own test, on the name's first four characters.
-    if (cameraPixelFormat.startsWith(QLatin1String("Mono"))) {
-        for (const MonoFormat& format : kMonoFormats) {
-            if (cameraPixelFormat == QLatin1String(format.name)) {
-                return {format.samples, format.bits, QLatin1String(format.description)};
-            }
+ReceivedLayout layoutNamed(const QString& pfncName) {
+    for (const MonoFormat& format : kMonoFormats) {
+        if (pfncName == QLatin1String(format.name)) {
+            return {format.samples, format.bits, QLatin1String(format.description), pfncName};
         }
-        return {SampleLayout::Unknown, 0,
-                QStringLiteral("%1 as the camera sends it (a layout this tool does not read)").arg(cameraPixelFormat)};
     }
-    if (cameraPixelFormat.startsWith(QLatin1String("RGB8"))) {
-        return {SampleLayout::Rgb8, 8, QStringLiteral("RGB8")};
+    if (pfncName == QLatin1String("RGB8")) {
+        return {SampleLayout::Rgb8, 8, QStringLiteral("RGB8"), pfncName};
     }
-    return {SampleLayout::Bgr8, 8, QStringLiteral("BGR8 (converted by the module)")};
+    if (pfncName == QLatin1String("BGR8")) {
+        return {SampleLayout::Bgr8, 8, QStringLiteral("BGR8"), pfncName};
+    }
+    if (pfncName.isEmpty()) {
+        return {SampleLayout::Unknown, 0, QStringLiteral("not described by the module"), pfncName};
+    }
+    return {SampleLayout::Unknown, 0, QStringLiteral("%1 (a layout this tool does not read)").arg(pfncName), pfncName};
+}
+
+std::optional<std::size_t> lineBytes(const ReceivedLayout& layout, int32_t width) noexcept {
+    const std::optional<std::size_t> one = layout.frameBytes(width, 1);
+    const bool packed = layout.samples == SampleLayout::GrayPacked10 || layout.samples == SampleLayout::GrayPacked12 ||
+                        layout.samples == SampleLayout::GrayNibbles12;
+    if (!one || (packed && (static_cast<uint64_t>(width) * static_cast<uint64_t>(layout.significantBits)) % 8 != 0)) {
+        return std::nullopt;
+    }
+    return one;
 }
 
 } // namespace vxcam::host

@@ -1,6 +1,5 @@
-// What the host receives in m_pImageData for a camera pixel format. The contract passes monochrome formats and
-// those whose name begins with "RGB8" through in the camera's own layout and converts every other format to
-// BGR8; it says nothing about the size of the pixel memory, so the host must know the layout before it reads.
+// How the host reads the bytes at m_pImageData. The module names their layout for every frame (IGetFrameLayout,
+// a PFNC name such as "Mono12p" or "BGR8"); this is what the tool makes of that name.
 #pragma once
 
 #include <QString>
@@ -25,15 +24,20 @@ enum class SampleLayout {
 struct ReceivedLayout {
     SampleLayout samples = SampleLayout::Unknown;
     int significantBits = 0; // of one grey value; 8 for colour
-    QString name;            // for people: "Mono12 in 16-bit containers", "BGR8 (converted by the module)"
+    QString name;            // for people: "Mono12 in 16-bit containers", "Mono12p (packed bit stream)"
+    QString pfncName;        // as the module names it: "Mono12", "BGR8"; empty when it named none
 
     [[nodiscard]] bool known() const noexcept { return samples != SampleLayout::Unknown; }
     // Bytes of a frame of this size, or nothing when the size is not a frame's or the layout is unknown.
     [[nodiscard]] std::optional<std::size_t> frameBytes(int32_t width, int32_t height) const noexcept;
 };
 
-// The layout in which frames of a camera sending `cameraPixelFormat` reach the host. Unknown for an empty name
-// and for monochrome names this tool does not know.
-[[nodiscard]] ReceivedLayout receivedLayoutFor(const QString& cameraPixelFormat);
+// The layout the module names `pfncName` for a frame. Unknown (its name kept for people) for an empty name and
+// for layouts this tool does not read.
+[[nodiscard]] ReceivedLayout layoutNamed(const QString& pfncName);
+
+// Bytes of one line of `width` pixels when lines start on a byte, else nothing (packed formats whose lines
+// run on in one bit stream).
+[[nodiscard]] std::optional<std::size_t> lineBytes(const ReceivedLayout& layout, int32_t width) noexcept;
 
 } // namespace vxcam::host

@@ -69,17 +69,25 @@ std::vector<Colour> colourRuns(const QImage& image, int y, Colour background, in
     return runs;
 }
 
-std::vector<int> bandMiddles(const QImage& image, Colour background) {
-    std::vector<int> middles;
+std::vector<std::pair<int, int>> bands(const QImage& image, Colour background) {
+    std::vector<std::pair<int, int>> found;
     int bandStart = -1;
     for (int y = 0; y <= image.height(); ++y) {
         const bool empty = y == image.height() || rowHoldsOnly(image, y, background);
         if (!empty && bandStart < 0) {
             bandStart = y;
         } else if (empty && bandStart >= 0) {
-            middles.push_back((bandStart + y - 1) / 2);
+            found.emplace_back(bandStart, y - 1);
             bandStart = -1;
         }
+    }
+    return found;
+}
+
+std::vector<int> bandMiddles(const QImage& image, Colour background) {
+    std::vector<int> middles;
+    for (const auto& [first, last] : bands(image, background)) {
+        middles.push_back((first + last) / 2);
     }
     return middles;
 }

@@ -7,6 +7,7 @@
 #include <QRgb>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace vxcam::test {
@@ -49,7 +50,9 @@ int grey16At(const QImage& image, int x, int y);
 // Along row `y`, the colours of the runs of at least `shortest` equal pixels that are not `background`, one
 // entry per run.
 std::vector<Colour> colourRuns(const QImage& image, int y, Colour background, int shortest = 1);
-// The rows in the middle of each band of rows that hold anything but `background`, top to bottom.
+// The first and the last row of each band of rows that hold anything but `background`, top to bottom.
+std::vector<std::pair<int, int>> bands(const QImage& image, Colour background);
+// The rows in the middle of each such band.
 std::vector<int> bandMiddles(const QImage& image, Colour background);
 
 } // namespace vxcam::test

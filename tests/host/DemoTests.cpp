@@ -21,7 +21,7 @@ void expectBars(const QImage& image, const QString& receivedLayout) {
         SCOPED_TRACE(::testing::Message() << "bar " << bar);
         if (image.format() == QImage::Format_Grayscale16) {
             // The only deep grey layout the demo ships is Mono12.
-            EXPECT_EQ(receivedLayout, QLatin1String("Mono16"));
+            EXPECT_EQ(receivedLayout, QLatin1String("Mono12"));
             EXPECT_EQ(grey16At(image, x, y), stretchedGrey(bar, 12));
         } else {
             const Colour seen = colourAt(image, x, y);

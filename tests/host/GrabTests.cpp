@@ -40,13 +40,106 @@ TEST(ListCommand, PrintsEveryListedCameraOneALineAndAsJson) {
     EXPECT_EQ(json.json().value(QStringLiteral("cameras")).toArray(), QJsonArray::fromStringList(expected));
 }
 
-TEST(ListCommand, WithoutSimulatedCamerasListsNothingAndSaysWhy) {
-    const ToolSandbox sandbox;
-    const ToolResult result = sandbox.run({QStringLiteral("list")});
-    ASSERT_EQ(result.exitCode, kSuccess) << result.describe().toStdString();
-    EXPECT_TRUE(result.out.isEmpty());
-    EXPECT_TRUE(result.err.contains(QLatin1String("VXCAM_SIM_CONFIG"))) << result.err.toStdString();
+// No camera at all fails the run, whether no file is named, the file is missing or it is broken; the module's
+// own warning names the file.
+struct NoCameraCase {
+    const char* name;
+    const char* fileText; // written as the camera file; null: no file named at all
+    const char* named;    // the file VXCAM_SIM_CONFIG names, when not the written one
+    const char* mentions;
+};
+
+std::ostream& operator<<(std::ostream& out, const NoCameraCase& c) {
+    return out << c.name;
 }
+
+class ListWithoutCameras : public ::testing::TestWithParam<NoCameraCase> {};
+
+TEST_P(ListWithoutCameras, FailsAndSaysWhy) {
+    const NoCameraCase& c = GetParam();
+    ToolSandbox sandbox;
+    if (c.fileText != nullptr) {
+        sandbox.useCameras(QString::fromUtf8(c.fileText));
+    }
+    if (c.named != nullptr) {
+        sandbox.setVariable(QStringLiteral("VXCAM_SIM_CONFIG"), sandbox.path(QLatin1String(c.named)));
+    }
+    for (const bool json : {false, true}) {
+        QStringList arguments{QStringLiteral("list")};
+        if (json) {
+            arguments << QStringLiteral("--json");
+        }
+        const ToolResult result = sandbox.run(arguments);
+        EXPECT_EQ(result.exitCode, kCameraUnavailable) << result.describe().toStdString();
+        EXPECT_TRUE(result.err.contains(QLatin1String(c.mentions))) << result.describe().toStdString();
+        if (json) {
+            EXPECT_EQ(result.json().value(QStringLiteral("cameras")).toArray(), QJsonArray());
+            EXPECT_EQ(result.json().value(QStringLiteral("exitCode")).toInt(), kCameraUnavailable);
+        } else {
+            EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListWithoutCameras,
+    ::testing::Values(NoCameraCase{"NoFileNamed", nullptr, nullptr, "VXCAM_SIM_CONFIG"},
+                      NoCameraCase{"FileMissing", nullptr, "missing.json", "missing.json"},
+                      NoCameraCase{"FileBroken", R"({ "systems": [ { "id": )", nullptr, "cameras.json"},
+                      NoCameraCase{"NoDevices", R"({ "systems": [] })", nullptr, "no camera found"}),
+    [](const ::testing::TestParamInfo<NoCameraCase>& param) { return std::string(param.param.name); });
+
+// ---- which camera --camera names ---------------------------------------------------------------------------
+
+// Two systems, each with a camera whose serial differs only in case, and one serial both systems carry.
+QString matchingCameras() {
+    return QStringLiteral(R"({ "systems": [
+  { "id": "simA", "interfaces": [ { "id": "if0", "devices": [
+      { "serial": "SN10", "frameRate": 100, "width": 32, "height": 16 },
+      { "serial": "sn10", "frameRate": 100, "width": 32, "height": 16 },
+      { "serial": "TWIN", "frameRate": 100, "width": 32, "height": 16 } ] } ] },
+  { "id": "simB", "interfaces": [ { "id": "if0", "devices": [
+      { "serial": "TWIN", "frameRate": 100, "width": 32, "height": 16 } ] } ] } ] })");
+}
+
+struct MatchCase {
+    const char* given;
+    const char* opened; // the identifier the summary names; null: refused
+    const char* mentions;
+};
+
+std::ostream& operator<<(std::ostream& out, const MatchCase& c) {
+    return out << c.given;
+}
+
+class CameraMatching : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(CameraMatching, FamilyWordInAnyCaseSerialExactlyBareSerialWhenUnique) {
+    const MatchCase& c = GetParam();
+    ToolSandbox sandbox;
+    sandbox.useCameras(matchingCameras());
+    const ToolResult result =
+        sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QString::fromUtf8(c.given),
+                     QStringLiteral("--frames"), QStringLiteral("1"), QStringLiteral("--json")});
+    if (c.opened != nullptr) {
+        ASSERT_EQ(result.exitCode, kSuccess) << result.describe().toStdString();
+        EXPECT_EQ(result.json().value(QStringLiteral("camera")).toString(), QString::fromUtf8(c.opened));
+    } else {
+        EXPECT_EQ(result.exitCode, kCameraUnavailable) << result.describe().toStdString();
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.mentions))) << result.err.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Identifiers, CameraMatching,
+                         ::testing::Values(MatchCase{"veyra SN10", "veyra SN10", ""},
+                                           MatchCase{"VEYRA sn10", "veyra sn10", ""},
+                                           MatchCase{"Veyra SN10", "veyra SN10", ""},
+                                           MatchCase{"SN10", "veyra SN10", ""}, MatchCase{"sn10", "veyra sn10", ""},
+                                           MatchCase{"veyra Sn10", nullptr, "unknown camera 'veyra Sn10'"},
+                                           MatchCase{"Sn10", nullptr, "unknown camera 'Sn10'"},
+                                           MatchCase{"TWIN", nullptr, "'TWIN' names 2 listed cameras"},
+                                           MatchCase{"veyra TWIN", "veyra TWIN", ""},
+                                           MatchCase{"other SN10", nullptr, "unknown camera 'other SN10'"}));
 
 // ---- trigger modes ---------------------------------------------------------------------------------------
 
@@ -225,23 +318,45 @@ TEST(GrabExposure, WritesTheExposureToTheCamera) {
     EXPECT_TRUE(lines.contains(QLatin1String("Node::SetDouble\tX1/ExposureTime\t2500"))) << lines.toStdString();
 }
 
-TEST(GrabExposure, ShowsTheModulesRefusalOfAnExposureOutOfRange) {
+// A refused write fails the run before any frame is taken, in text and in JSON alike.
+TEST(GrabExposure, AnExposureTheCameraRefusesFailsTheRun) {
     ToolSandbox sandbox;
     sandbox.useCameras(simConfig({simDevice(QStringLiteral("X2"), QStringLiteral(R"("width": 64, "height": 32,
         "frameRate": 100, "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })"))}));
-    const ToolResult result = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("X2"),
-                                           QStringLiteral("--exposure"), QStringLiteral("2500"),
-                                           QStringLiteral("--frames"), QStringLiteral("1")});
-    ASSERT_EQ(result.exitCode, kSuccess) << result.describe().toStdString();
-    EXPECT_TRUE(result.err.contains(QLatin1String("Invalid exposure time value:2500"))) << result.err.toStdString();
+    const QStringList arguments{QStringLiteral("grab"),       QStringLiteral("--camera"), QStringLiteral("X2"),
+                                QStringLiteral("--exposure"), QStringLiteral("2500"),     QStringLiteral("--frames"),
+                                QStringLiteral("1")};
+    const ToolResult text = sandbox.run(arguments);
+    EXPECT_EQ(text.exitCode, kSettingRefused) << text.describe().toStdString();
+    EXPECT_TRUE(text.err.contains(QLatin1String("refused the exposure 2500 us"))) << text.err.toStdString();
+    EXPECT_FALSE(text.out.contains(QLatin1String("result         ok"))) << text.out.toStdString();
+
+    const ToolResult json = sandbox.run(QStringList(arguments) << QStringLiteral("--json"));
+    EXPECT_EQ(json.exitCode, kSettingRefused) << json.describe().toStdString();
+    EXPECT_EQ(json.json().value(QStringLiteral("exitCode")).toInt(), kSettingRefused);
+    EXPECT_TRUE(json.json().value(QStringLiteral("result")).toString().contains(QLatin1String("refused")))
+        << json.out.toStdString();
 }
 
 // ---- contact sheet ---------------------------------------------------------------------------------------
 
-TEST(GrabContactSheet, ShowsEachSampledFrameWithItsBars) {
+// Tiles carry a strip with the camera and the frame ID in light text under the picture.
+constexpr int kLabelHeight = 14;
+
+bool holdsLightText(const QImage& sheet, int y) {
+    for (int x = 0; x < sheet.width(); ++x) {
+        const Colour c = colourAt(sheet, x, y);
+        if (c.red > 200 && c.green > 200 && c.blue > 200) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(GrabContactSheet, ShowsEachSampledFrameWithItsBarsAndALabel) {
     ToolSandbox sandbox;
     sandbox.useCameras(simConfig({simDevice(QStringLiteral("S1"), QStringLiteral(R"("pixelFormat": "RGB8",
-        "width": 96, "height": 24, "frameRate": 100)"))}));
+        "width": 96, "height": 48, "frameRate": 100)"))}));
     const ToolResult result =
         sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("S1"),
                      QStringLiteral("--frames"), QStringLiteral("7"), QStringLiteral("--save"), QStringLiteral("out"),
@@ -257,7 +372,12 @@ TEST(GrabContactSheet, ShowsEachSampledFrameWithItsBars) {
     const Colour background = colourAt(sheet, 0, 0);
     std::vector<Colour> bars(kBars.begin(), kBars.end());
     int tiles = 0;
-    for (const int y : bandMiddles(sheet, background)) {
+    std::vector<std::vector<Colour>> labelRows;
+    for (const auto& [first, last] : bands(sheet, background)) {
+        const int labelRow = last - kLabelHeight / 2;
+        EXPECT_TRUE(holdsLightText(sheet, labelRow)) << "label row " << labelRow;
+        labelRows.push_back(colourRuns(sheet, labelRow, background));
+        const int y = (first + last - kLabelHeight) / 2;
         const std::vector<Colour> runs = colourRuns(sheet, y, background);
         ASSERT_FALSE(runs.empty());
         ASSERT_EQ(runs.size() % bars.size(), 0U) << "row " << y;
@@ -267,6 +387,9 @@ TEST(GrabContactSheet, ShowsEachSampledFrameWithItsBars) {
         tiles += static_cast<int>(runs.size() / bars.size());
     }
     EXPECT_EQ(tiles, sampled.size());
+    // The rows of tiles show other frame IDs, so their labels differ.
+    ASSERT_GE(labelRows.size(), 2U);
+    EXPECT_NE(labelRows.front(), labelRows.back());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Runs the built vxcam binary the way a user does, in a temporary folder of its own, with a simulated-camera
-// file the test writes there. The transport variables of the test's own environment never reach the tool.
+// file the test writes there. The transport and display variables of the test's own environment never reach the
+// tool.
 #pragma once
 
 #include "tests/support/SimConfigText.h"
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <memory>
 
 namespace vxcam::test {
 
@@ -24,6 +26,8 @@ constexpr int kCameraUnavailable = 4;
 constexpr int kStartFailed = 5;
 constexpr int kTooFewFrames = 6;
 constexpr int kOutputFailed = 7;
+constexpr int kSettingRefused = 8;
+constexpr int kInterrupted = 130;
 } // namespace exit_code
 
 struct ToolResult {
@@ -52,6 +56,12 @@ public:
     // Runs `vxcam arguments...` and waits for it to end (at most `wait`; then it is killed).
     [[nodiscard]] ToolResult run(const QStringList& arguments,
                                  std::chrono::milliseconds wait = std::chrono::seconds(90)) const;
+
+    // Starts `vxcam arguments...` and returns at once; null when it did not start.
+    [[nodiscard]] std::unique_ptr<QProcess> start(const QStringList& arguments) const;
+    // Waits for a started tool to end (at most `wait`; then it is killed) and collects its output.
+    [[nodiscard]] static ToolResult finish(QProcess& process,
+                                           std::chrono::milliseconds wait = std::chrono::seconds(90));
 
 private:
     QTemporaryDir m_dir;

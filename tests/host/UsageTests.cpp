@@ -86,7 +86,17 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"EveryWithoutSave", grabArgs({"--camera", "A1", "--every", "2"}), kUsage, "--every"},
         UsageCase{"EveryZero", grabArgs({"--camera", "A1", "--save", "out", "--every", "0"}), kUsage, "--every '0'"},
         UsageCase{"ListTakesNoArgument", {QStringLiteral("list"), QStringLiteral("extra")}, kUsage, "extra"},
-        UsageCase{"DemoOutEmpty", {QStringLiteral("demo"), QStringLiteral("--out"), QString()}, kUsage, "--out"}));
+        UsageCase{"DemoOutEmpty", {QStringLiteral("demo"), QStringLiteral("--out"), QString()}, kUsage, "--out"},
+        UsageCase{"InfoWithoutCamera", {QStringLiteral("info")}, kUsage, "info needs a CAMERA"},
+        UsageCase{"InfoWithTwoCameras",
+                  {QStringLiteral("info"), QStringLiteral("A1"), QStringLiteral("A2")},
+                  kUsage,
+                  "unexpected argument 'A2'"},
+        UsageCase{"ViewWithoutDisplay", {QStringLiteral("view")}, kUsage, "'vxcam view' needs a display"},
+        UsageCase{"ViewShotWithoutQuit",
+                  {QStringLiteral("view"), QStringLiteral("--window-shot"), QStringLiteral("w.png")},
+                  kUsage,
+                  "--window-shot only applies with --quit-after"}));
 
 INSTANTIATE_TEST_SUITE_P(
     FailingCameras, UsageTest,
@@ -148,7 +158,10 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{{QStringLiteral("grab"), QStringLiteral("--frames"), QStringLiteral("0"),
                                 QStringLiteral("--help")},
                                "Usage: vxcam grab"},
-                      HelpCase{{QStringLiteral("demo"), QStringLiteral("--help")}, "Usage: vxcam demo"}));
+                      HelpCase{{QStringLiteral("demo"), QStringLiteral("--help")}, "Usage: vxcam demo"},
+                      HelpCase{{QStringLiteral("info"), QStringLiteral("--help")}, "Usage: vxcam info"},
+                      // The viewer's help needs no display.
+                      HelpCase{{QStringLiteral("view"), QStringLiteral("--help")}, "Usage: vxcam view"}));
 
 } // namespace
 } // namespace vxcam::test

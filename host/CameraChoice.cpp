@@ -1,0 +1,61 @@
+#include "host/CameraChoice.h"
+
+namespace vxcam::host {
+namespace {
+
+QString noCameraHint() {
+    return QStringLiteral("(simulated cameras need VXCAM_SIM_CONFIG naming their file; VXCAM_TRANSPORTS names the "
+                          "transports in use)");
+}
+
+QString listedText(const QStringList& listed) {
+    return listed.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QString serialOf(const QString& cameraId) {
+    return cameraId.split(QLatin1Char(' ')).value(1);
+}
+
+CameraChoice chooseCamera(const QStringList& listed, const QString& wanted) {
+    CameraChoice choice;
+    if (listed.isEmpty()) {
+        choice.error = QStringLiteral("unknown camera '%1': the module lists no camera %2").arg(wanted, noCameraHint());
+        return choice;
+    }
+    // "veyra SN1001": the module itself takes the family word in any case and the serial as it stands.
+    const int blank = wanted.indexOf(QLatin1Char(' '));
+    if (blank > 0 && wanted.left(blank).compare(QLatin1String("veyra"), Qt::CaseInsensitive) == 0) {
+        const QString serial = wanted.mid(blank + 1);
+        for (const QString& id : listed) {
+            if (serialOf(id) == serial) {
+                choice.id = id;
+                return choice;
+            }
+        }
+    } else if (blank < 0) {
+        QStringList matches;
+        for (const QString& id : listed) {
+            if (serialOf(id) == wanted) {
+                matches << id;
+            }
+        }
+        if (matches.size() == 1) {
+            choice.id = matches.constFirst();
+            return choice;
+        }
+        if (matches.size() > 1) {
+            choice.error = QStringLiteral("the serial number '%1' names %2 listed cameras (%3); the module opens the "
+                                          "first of them, name it in full to take that one")
+                               .arg(wanted)
+                               .arg(matches.size())
+                               .arg(listedText(matches));
+            return choice;
+        }
+    }
+    choice.error = QStringLiteral("unknown camera '%1'; the module lists: %2").arg(wanted, listedText(listed));
+    return choice;
+}
+
+} // namespace vxcam::host
