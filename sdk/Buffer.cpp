@@ -4,6 +4,7 @@
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/PixelFormats.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sdk {
@@ -54,7 +55,8 @@ void BufferAccess::describeFrame(Buffer& buffer, uint64_t width, uint64_t height
         return;
     }
     const uint64_t lineBits = width * format->bitsPerPixel;
-    buffer.m_nPayloadSize = framePayloadSize(*format, width, height);
+    // A frame larger than its buffer was cut short: only what the buffer holds is the payload.
+    buffer.m_nPayloadSize = std::min(framePayloadSize(*format, width, height), buffer.m_nMemSize);
     buffer.m_nLinePitch = lineBits % 8 == 0 ? lineBits / 8 : 0;
 }
 
