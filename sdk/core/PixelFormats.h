@@ -40,6 +40,7 @@ struct PixelFormatInfo {
     ColourLayout layout;      //
     SampleCoding coding;      //
     uint32_t significantBits; // bits of one sample's value (Mono10: 10)
+    uint32_t code;            // the GenICam pixel-format naming convention's code; 0 for a name it lacks
 };
 
 // The format called `name`, or null for a name the SDK does not know.
