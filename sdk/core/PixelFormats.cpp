@@ -16,6 +16,7 @@ constexpr std::array kFormats{
     PixelFormatInfo{"Mono16", 16, L::Mono, C::Word16, 16, 0x01100007},
     PixelFormatInfo{"Mono10p", 10, L::Mono, C::Packed10Lsb, 10, 0x010A0046},
     PixelFormatInfo{"Mono12p", 12, L::Mono, C::Packed12Lsb, 12, 0x010C0047},
+    PixelFormatInfo{"Mono10Packed", 12, L::Mono, C::Packed10Pairs, 10, 0x010C0004},
     PixelFormatInfo{"Mono12Packed", 12, L::Mono, C::Packed12Nibs, 12, 0x010C0006},
     PixelFormatInfo{"BayerRG8", 8, L::BayerRG, C::Byte, 8, 0x01080009},
     PixelFormatInfo{"BayerGR8", 8, L::BayerGR, C::Byte, 8, 0x01080008},
@@ -41,6 +42,10 @@ constexpr std::array kFormats{
     PixelFormatInfo{"BayerGR12p", 12, L::BayerGR, C::Packed12Lsb, 12, 0x010C0057},
     PixelFormatInfo{"BayerGB12p", 12, L::BayerGB, C::Packed12Lsb, 12, 0x010C0055},
     PixelFormatInfo{"BayerBG12p", 12, L::BayerBG, C::Packed12Lsb, 12, 0x010C0053},
+    PixelFormatInfo{"BayerRG10Packed", 12, L::BayerRG, C::Packed10Pairs, 10, 0x010C0027},
+    PixelFormatInfo{"BayerGR10Packed", 12, L::BayerGR, C::Packed10Pairs, 10, 0x010C0026},
+    PixelFormatInfo{"BayerGB10Packed", 12, L::BayerGB, C::Packed10Pairs, 10, 0x010C0028},
+    PixelFormatInfo{"BayerBG10Packed", 12, L::BayerBG, C::Packed10Pairs, 10, 0x010C0029},
     PixelFormatInfo{"BayerRG12Packed", 12, L::BayerRG, C::Packed12Nibs, 12, 0x010C002B},
     PixelFormatInfo{"BayerGR12Packed", 12, L::BayerGR, C::Packed12Nibs, 12, 0x010C002A},
     PixelFormatInfo{"BayerGB12Packed", 12, L::BayerGB, C::Packed12Nibs, 12, 0x010C002C},
@@ -55,6 +60,10 @@ constexpr std::array kFormats{
     PixelFormatInfo{"YUV422_8", 16, L::Yuyv, C::Byte, 8, 0x02100032},
     PixelFormatInfo{"YUV411Packed", 12, L::Uyyvyy, C::Byte, 8, 0x020C001E},
     PixelFormatInfo{"YUV444Packed", 24, L::Uyv, C::Byte, 8, 0x02180020},
+    // The same three layouts under their current names (the ones above are their legacy spellings).
+    PixelFormatInfo{"YUV422_8_UYVY", 16, L::Uyvy, C::Byte, 8, 0x0210001F},
+    PixelFormatInfo{"YUV411_8_UYYVYY", 12, L::Uyyvyy, C::Byte, 8, 0x020C001E},
+    PixelFormatInfo{"YUV8_UYV", 24, L::Uyv, C::Byte, 8, 0x02180020},
     // Not a GenICam name. The driver's format table files it with RGB8Packed (24 bits, RGB24), so it is taken
     // for what such cameras send: the sensor's mosaic already interpolated on the camera, delivered as R, G, B
     // bytes per pixel, exactly the RGB8Packed layout.
