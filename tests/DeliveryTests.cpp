@@ -69,6 +69,34 @@ TEST_F(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
 }
 
+// Frames that lost packets on the way are the SDK's to drop: the host sees only complete ones, the stream counts
+// the others, and their buffers go back to the pool.
+TEST_F(DeliveryTest, IncompleteFramesNeverReachTheHostAndThePoolKeepsItsBuffers) {
+    // Every second frame (odd frame indices) arrives incomplete.
+    ICameraObject& cam =
+        openCamera(device(QStringLiteral("D1"),
+                          QStringLiteral(R"("pixelFormat": "BayerRG8", "width": 32, "height": 8, "frameRate": 400,
+                                 "incompleteRatio": 0.5)")),
+                   QStringLiteral("veyra D1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(20));
+    cam.IStopCamera();
+    for (const RecordedFrame& frame : m_frames.frames()) {
+        EXPECT_EQ(frame.frameId % 2, 0) << "frame " << frame.frameId << " was incomplete";
+    }
+    sdk::Device* sdkDevice = devicesWithSerial("D1").front();
+    sdk::DataStreamList* streams = sdkDevice->GetDataStreams();
+    streams->Refresh();
+    sdk::DataStream* stream = streams->begin()->second;
+    // The 20 frames span at least 19 odd IDs, each incomplete, or lost when the host was slow.
+    EXPECT_GT(stream->GetIncompleteFrameCount(), 0u);
+    EXPECT_GE(stream->GetIncompleteFrameCount() + stream->GetLostFrameCount(), 19u);
+    EXPECT_EQ(bufferListSizes(sdkDevice), std::vector<uint64_t>{8});
+    EXPECT_EQ(queuedBuffers(sdkDevice), 8u);
+    EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+}
+
 TEST_F(DeliveryTest, FrameIdsAreCountedFromTheFirstAndCutTo32Bits) {
     ICameraObject& cam = openCamera(
         device(QStringLiteral("D1"),

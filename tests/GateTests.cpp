@@ -4,6 +4,7 @@
 #include "sdk/Sdk.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/Producer.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/SimEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -319,6 +320,16 @@ TEST(FacadeGate, EveryFacadeClassTracesAndFailsAsConfigured) {
     }
     session.stream->RegisterNewBufferEventHandler(nullptr, nullptr);
     session.stream->GetBufferList()->RevokeBuffer(&buffer);
+}
+
+TEST(FacadeGate, UnusableFaultsAreWarnedAboutOnceWhateverTheProducers) {
+    LogCapture log;
+    BareSession session(QStringLiteral(R"([ { "nth": 0 } ])"));
+    session.device->Open();
+    const QStringList warnings = log.texts(QtWarningMsg);
+    ASSERT_EQ(warnings.size(), 1) << warnings.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(warnings.front().contains(QStringLiteral("$.faults[0].call: missing")))
+        << warnings.front().toStdString();
 }
 
 // ---- what the facade checks for every producer --------------------------------------------------------------
