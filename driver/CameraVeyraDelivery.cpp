@@ -58,16 +58,19 @@ void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
 // Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
 // the whole object) from inside OnImageReady.
 void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    const std::shared_ptr<vxcam::DeliveryGate> gate = m_pDeliveryGate; // outlives `this` if the host deletes it
-    if (!gate->enter(buffer)) {
+    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle; // outlives `this` if the host deletes it
+    if (!lifecycle->enter(buffer)) {
         queueAgain(buffer);
         return;
     }
     deliverFrame(buffer);
-    const vxcam::DeliveryGate::Exit exit = gate->leave();
-    if (!exit.objectDeleted && !exit.bufferRetired) {
-        queueAgain(buffer);
-    }
+    {
+        vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
+        if (!exit.objectDeleted && !exit.bufferRetired) {
+            queueAgain(buffer);
+        }
+    } // buffers the host released during the delivery are freed here, before the object may go
+    lifecycle->finishDelivery();
 }
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {

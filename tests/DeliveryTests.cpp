@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <ostream>
 #include <thread>
@@ -286,6 +287,31 @@ INSTANTIATE_TEST_SUITE_P(Formats, DeliveryConversionTest,
                                            "YUV422_8", "YUV411Packed", "YUV444Packed", "BGR8Packed", "RGBa8",
                                            "BayerRGB8Packed"),
                          [](const auto& param) { return std::string(param.param); });
+
+// Frames that the stream hands over while the start is still at work (here: a slow log handler holds it on the
+// start's own success line) reach the host once the start returned: the host's first frame is the stream's first.
+TEST_F(DeliveryTest, TheFirstFrameAfterAStartReachesTheHost) {
+    ICameraObject& cam =
+        openCamera(device(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 1000)")),
+                   QStringLiteral("veyra D1"));
+    static QtMessageHandler s_next = nullptr;
+    s_next = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (text.startsWith(QLatin1String("Set auto trigger successful."))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        s_next(type, context, text);
+    });
+    cam.m_nTriggerMode = FreeRun;
+    const int32_t started = cam.IStartCamera();
+    qInstallMessageHandler(s_next);
+    ASSERT_EQ(started, 1);
+    ASSERT_TRUE(m_frames.waitForFrames(3));
+    cam.IStopCamera();
+    const std::vector<RecordedFrame> frames = m_frames.frames();
+    EXPECT_EQ(frames[0].frameId, 0);
+    EXPECT_EQ(frames[1].frameId, 1);
+    EXPECT_EQ(lostFrames(devicesWithSerial("D1").front()), 0u);
+}
 
 // ---- stopping, closing and deleting from inside OnImageReady ------------------------------------------------
 
