@@ -182,22 +182,20 @@ void SimAcquisition::endLane(std::size_t lane) noexcept {
     }
 }
 
-bool SimAcquisition::onLaneThread(const Lane& lane) {
-    const std::thread::id self = std::this_thread::get_id();
-    return lane.clockId == self || lane.deliveryId == self;
-}
-
-// Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). The lane's own
-// threads never wait for themselves.
+// Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). The delivery thread
+// (a handler that stops, closes or revokes from inside its call) does not wait for its own delivery, but it
+// does wait for the clock thread to finish writing a buffer: that never calls out, so it always finishes.
 void SimAcquisition::awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer) {
-    if (onLaneThread(lane)) {
+    const std::thread::id self = std::this_thread::get_id();
+    if (lane.clockId == self) {
         return;
     }
+    const bool onDelivery = lane.deliveryId == self;
     m_wake.wait(lock, [&] {
-        if (buffer != nullptr) {
-            return lane.pFilling != buffer && lane.pDelivering != buffer;
-        }
-        return lane.pFilling == nullptr && lane.pDelivering == nullptr;
+        const bool filling = buffer != nullptr ? lane.pFilling == buffer : lane.pFilling != nullptr;
+        const bool delivering =
+            !onDelivery && (buffer != nullptr ? lane.pDelivering == buffer : lane.pDelivering != nullptr);
+        return !filling && !delivering;
     });
 }
 

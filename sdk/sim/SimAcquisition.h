@@ -98,7 +98,6 @@ private:
     void fill(Buffer& buffer, uint64_t frameId, uint64_t frameIndex);
     const std::vector<unsigned char>& pattern();
     void changed(); // with m_mutex held: wakes every lane to look at the new state
-    [[nodiscard]] static bool onLaneThread(const Lane& lane);
     void awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer = nullptr);
 
     const SimDeviceConfig m_config;
