@@ -3,6 +3,8 @@
 // producer.
 #pragma once
 
+#include "sdk/SdkExport.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,7 +19,7 @@ namespace sdk::core {
 
 class CallGate;
 
-class Producer {
+class VXSDK_API Producer {
 public:
     Producer() = default;
     Producer(const Producer&) = delete;
@@ -28,14 +30,19 @@ public:
     [[nodiscard]] virtual std::vector<std::pair<std::string, System*>> systems() = 0;
     // True when the producer's configuration asks the SDK to answer null for the system list.
     [[nodiscard]] virtual bool answersNullSystemList() const { return false; }
+    // True when the producer has warned that the configuration file VXCAM_SIM_CONFIG names cannot be used, so
+    // that the session does not warn about the same file again.
+    [[nodiscard]] virtual bool reportedConfigurationProblem() const { return false; }
 };
 
-// Builds a producer for one session. The gate outlives the producer; every call the producer serves passes
-// it. A factory reports its own configuration problems and may return null.
+// Builds a producer for one session. The gate outlives the producer; the producer gives it to every facade
+// object it builds, whose calls pass it. The session configures the gate (faults, trace) after the factories
+// ran. A factory reports its own configuration problems and may return null.
 using ProducerFactory = std::unique_ptr<Producer> (*)(CallGate& gate);
 
-// Called from static initialisers of the producers' units.
-bool registerProducer(std::string name, ProducerFactory factory);
+// Called from static initialisers of the producers' units (exported: a producer may live in a library of its
+// own). A second registration under a name replaces the first.
+VXSDK_API bool registerProducer(std::string name, ProducerFactory factory);
 [[nodiscard]] ProducerFactory findProducer(std::string_view name);
 
 } // namespace sdk::core
