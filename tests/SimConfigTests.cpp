@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
             "UnknownExposureFeature",
             R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "exposure": { "feature": "Shutter" } } ] } ] } ] })",
             "exposure.feature"},
+        // Found by the configuration fuzzer: such a camera took 6 GiB for its frame when the SDK built it.
+        BadFileCase{
+            "FrameBeyondPayloadLimit",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "width": 65535, "height": 65535, "pixelFormat": "BayerRG12p" } ] } ] } ] })",
+            "devices[0].width: a 65535 x 65535 frame needs 6442254338 bytes"},
         BadFileCase{"FaultWithoutCall", R"({ "faults": [ { "nth": 1 } ] })", "$.faults[0].call: missing"},
         BadFileCase{"FaultNthZero", R"({ "faults": [ { "call": "Device::Open", "nth": 0 } ] })", "$.faults[0].nth"}),
     [](const auto& param) { return std::string(param.param.name); });

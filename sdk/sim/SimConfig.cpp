@@ -1,5 +1,7 @@
 #include "sdk/sim/SimConfig.h"
 
+#include "sdk/core/PixelFormats.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,7 +60,7 @@ public:
 
     // `textAllowed`: the value may also be a decimal string, for numbers past what a JSON number holds exactly.
     [[nodiscard]] uint64_t integer(const QString& key, uint64_t fallback, uint64_t min, uint64_t max,
-                     bool textAllowed = false) const {
+                                   bool textAllowed = false) const {
         const QJsonValue value = m_object.value(key);
         if (value.isUndefined()) {
             return fallback;
@@ -149,6 +151,15 @@ constexpr uint64_t kMaxSide = 65535;
 constexpr uint64_t kMaxStreams = 16;
 constexpr uint64_t kMaxPayload = uint64_t{1} << 30;
 
+// Bytes of one frame as the simulated device sizes its buffers without a payloadSize: one byte a pixel for a
+// format the SDK does not know.
+uint64_t frameBytes(const SimDeviceConfig& device) {
+    if (const core::PixelFormatInfo* format = core::findPixelFormat(device.pixelFormat)) {
+        return core::framePayloadSize(*format, device.width, device.height);
+    }
+    return uint64_t{device.width} * device.height;
+}
+
 SimExposureConfig readExposure(const Reader& in) {
     SimExposureConfig exposure;
     exposure.feature = in.text(QStringLiteral("feature"), exposure.feature);
@@ -180,6 +191,16 @@ SimDeviceConfig readDevice(const Reader& in) {
     device.streams = static_cast<uint32_t>(in.integer(QStringLiteral("streams"), device.streams, 0, kMaxStreams));
     device.firstFrameId = in.integer(QStringLiteral("firstFrameId"), 0, 0, std::numeric_limits<uint64_t>::max(), true);
     device.payloadSize = in.integer(QStringLiteral("payloadSize"), 0, 0, kMaxPayload);
+    // The camera renders its frame once, when the SDK builds it: a frame past the payload limit would take
+    // gigabytes (65535 x 65535 in 12 bits is 6 GiB) at GetInstance().
+    if (device.payloadSize == 0 && frameBytes(device) > kMaxPayload) {
+        fail(in.at(QStringLiteral("width")),
+             QStringLiteral("a %1 x %2 frame needs %3 bytes, more than %4; set a smaller size or payloadSize")
+                 .arg(device.width)
+                 .arg(device.height)
+                 .arg(frameBytes(device))
+                 .arg(kMaxPayload));
+    }
     device.triggerSources = in.texts(QStringLiteral("triggerSources"), device.triggerSources);
     if (in.has(QStringLiteral("exposure"))) {
         device.exposure = readExposure(in.object(QStringLiteral("exposure")));
