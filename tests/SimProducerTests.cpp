@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace vxcam::test {
 namespace {
@@ -151,6 +152,22 @@ TEST(SimProducer, FaultWithTimesZeroStrikesEveryCallFromNth) {
             EXPECT_STREQ(error.GetFunctionName().get(), "Node::GetString");
         }
     }
+}
+
+TEST(SimProducer, RecurringFaultStrikesItsRunEveryPeriodFromNth) {
+    // From the 3rd PixelFormat read on, two reads in a row fail every five: reads 3, 4, 8, 9, 13, 14.
+    SimEnvironment sim(simConfig({simDevice(QStringLiteral("SN1"))},
+                                 QStringLiteral(R"({ "call": "Node::GetString", "nth": 3, "times": 2, "every": 5,
+                                                     "match": "PixelFormat" })")));
+    sdk::Device* device = firstDevice();
+    device->Open();
+    std::vector<int> failed;
+    for (int read = 1; read <= 15; ++read) {
+        if (!sdkError([&] { static_cast<void>(device->GetRemoteNode("PixelFormat")->GetString()); }).empty()) {
+            failed.push_back(read);
+        }
+    }
+    EXPECT_EQ(failed, (std::vector<int>{3, 4, 8, 9, 13, 14}));
 }
 
 TEST(SimProducer, TraceHasOneLinePerCallWithObjectArgumentsAndFaults) {
