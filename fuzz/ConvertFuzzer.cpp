@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string format = formatName(in);
     const uint32_t width = side(in);
     const uint32_t height = side(in);
-    const uint64_t memorySize = in.ConsumeIntegralInRange<uint64_t>(0, kMaxMemory);
+    const auto memorySize = in.ConsumeIntegralInRange<uint64_t>(0, kMaxMemory);
     const bool nullMemory = in.ConsumeIntegralInRange<int>(0, 31) == 0;
     const int targetChoice = in.ConsumeIntegralInRange<int>(0, 3);
     const std::string randomTarget = targetChoice == 3 ? formatName(in) : std::string();
