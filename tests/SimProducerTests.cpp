@@ -159,6 +159,22 @@ TEST(SimProducer, FaultWithTimesZeroStrikesEveryCallFromNth) {
     }
 }
 
+TEST(SimProducer, RecurringFaultStrikesItsRunEveryPeriodFromNth) {
+    // From the 3rd PixelFormat read on, two reads in a row fail every five: reads 3, 4, 8, 9, 13, 14.
+    SimEnvironment sim(simConfig({simDevice(QStringLiteral("SN1"))},
+                                 QStringLiteral(R"({ "call": "Node::GetString", "nth": 3, "times": 2, "every": 5,
+                                                     "match": "PixelFormat" })")));
+    sdk::Device* device = firstDevice();
+    device->Open();
+    std::vector<int> failed;
+    for (int read = 1; read <= 15; ++read) {
+        if (!sdkError([&] { static_cast<void>(device->GetRemoteNode("PixelFormat")->GetString()); }).empty()) {
+            failed.push_back(read);
+        }
+    }
+    EXPECT_EQ(failed, (std::vector<int>{3, 4, 8, 9, 13, 14}));
+}
+
 TEST(SimProducer, TraceHasOneLinePerCallWithObjectArgumentsAndFaults) {
     SimEnvironment sim(simConfig({simDevice(QStringLiteral("SN1"))},
                                  QStringLiteral(R"({ "call": "Node::SetString", "match": "TriggerSource" })")));

@@ -3,6 +3,8 @@
 #include "sdk/SdkExceptions.h"
 #include "sdk/core/SdkLogging.h"
 
+#include <algorithm>
+
 namespace sdk::core {
 namespace {
 
@@ -95,7 +97,10 @@ const FaultRule* CallGate::countAndFindDue(std::string_view call, std::string_vi
         }
         ++rule.seen;
         const bool started = rule.seen >= rule.nth;
-        const bool within = rule.times == 0 || rule.seen < rule.nth + rule.times;
+        // A recurring rule (every > 0) fails `times` calls (at least one) from the nth on, every `every` calls.
+        const bool within = rule.every != 0
+                                ? started && (rule.seen - rule.nth) % rule.every < std::max<uint64_t>(rule.times, 1)
+                                : rule.times == 0 || rule.seen < rule.nth + rule.times;
         if (due == nullptr && started && within) {
             due = &rule;
         }

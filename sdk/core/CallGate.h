@@ -16,6 +16,7 @@ struct FaultRule {
     std::string call;        // SDK call name, such as "Device::Open"
     uint64_t nth = 1;        // the first matching call (1-based) that fails
     uint64_t times = 1;      // how many matching calls in a row fail; 0: every one from the nth on
+    uint64_t every = 0;      // 0: once; otherwise the run of `times` failures recurs every `every` matching calls
     std::string match;       // empty, or an object name or one '/'-separated part of it (serial, feature)
     std::string description; // the exception's error description
     std::string type = "RuntimeException";

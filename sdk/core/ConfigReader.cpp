@@ -12,6 +12,7 @@ FaultRule readFaultRule(const ConfigReader& in) {
     fault.call = in.text(QStringLiteral("call"), {}, true);
     fault.nth = in.integer(QStringLiteral("nth"), 1, 1, std::numeric_limits<uint32_t>::max());
     fault.times = in.integer(QStringLiteral("times"), 1, 0, std::numeric_limits<uint32_t>::max());
+    fault.every = in.integer(QStringLiteral("every"), 0, 0, std::numeric_limits<uint32_t>::max());
     fault.match = in.text(QStringLiteral("match"), {});
     fault.description = in.text(QStringLiteral("description"), "injected fault");
     fault.type = in.text(QStringLiteral("type"), fault.type);
