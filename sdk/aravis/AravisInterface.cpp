@@ -1,0 +1,54 @@
+#include "sdk/aravis/AravisInterface.h"
+
+#include "sdk/SdkExceptions.h"
+
+#include <algorithm>
+
+namespace sdk::aravis {
+namespace {
+std::string textOrEmpty(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
+} // namespace
+
+void AravisDeviceList::Refresh(uint64_t /*timeout*/) {
+    ArvInterface* arvInterface = interfaceOf(m_interface.m_transport);
+    arv_interface_update_device_list(arvInterface);
+    m_entries.clear();
+    const unsigned int count = arv_interface_get_n_devices(arvInterface);
+    for (unsigned int index = 0; index < count; ++index) {
+        const std::string id = textOrEmpty(arv_interface_get_device_id(arvInterface, index));
+        if (id.empty()) {
+            continue;
+        }
+        auto& device = m_interface.m_known[id];
+        if (device == nullptr) {
+            device = std::make_unique<AravisDevice>(
+                m_interface.m_transport, id, textOrEmpty(arv_interface_get_device_serial_nbr(arvInterface, index)),
+                textOrEmpty(arv_interface_get_device_model(arvInterface, index)));
+        }
+        m_entries.emplace_back(id, device.get());
+    }
+    // A camera that is open but no longer answers the discovery stays listed: the driver holds it.
+    for (auto& known : m_interface.m_known) {
+        const bool listed = std::any_of(m_entries.begin(), m_entries.end(),
+                                        [&](const auto& entry) { return entry.first == known.first; });
+        if (!listed && known.second->IsOpen()) {
+            m_entries.emplace_back(known.first, known.second.get());
+        }
+    }
+}
+
+AravisInterface::~AravisInterface() {
+    m_devices.m_entries.clear();
+}
+
+void AravisInterface::Open() {
+    if (m_bOpen) {
+        Exceptions::raise("ResourceException", "Interface::Open",
+                          std::string("interface ") + infoOf(m_transport).interfaceId + " is already open");
+    }
+    m_bOpen = true;
+}
+
+} // namespace sdk::aravis
