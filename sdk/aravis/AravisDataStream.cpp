@@ -50,7 +50,7 @@ AravisDataStream::AravisDataStream(Transport transport, ArvDevice* device, const
 AravisDataStream::~AravisDataStream() {
     stopGrabbing();
     joinDeliveryThread();
-    m_pStream.reset();
+    releaseStream();
     // Buffers the driver never revoked stay its own; they only lose their memory and their stream.
     const std::lock_guard lock(m_mutex);
     for (auto& slot : m_slots) {
@@ -81,6 +81,13 @@ void AravisDataStream::Close() {
     }
     stopGrabbing();
     joinDeliveryThread();
+    releaseStream();
+}
+
+void AravisDataStream::releaseStream() noexcept {
+    if (m_link.lost.load()) {
+        releaseInBackground(m_pStream.release());
+    }
     m_pStream.reset();
 }
 

@@ -72,6 +72,7 @@ private:
     Buffer* revoke(Buffer* buffer);
 
     void stopGrabbing() noexcept;
+    void releaseStream() noexcept;
     void deliveryLoop();
     void handOver(ArvBuffer* arvBuffer);
     void pushToAravis(ArvBuffer* arvBuffer);

@@ -28,7 +28,6 @@ void AravisDevice::requireOpen(const char* function) const {
     if (m_pDevice == nullptr) {
         Exceptions::raise("NotAvailableException", function, "camera " + m_link.serial + " is not open");
     }
-    m_link.requireConnected(function);
 }
 
 void AravisDevice::Open() {
@@ -71,17 +70,22 @@ void AravisDevice::release() noexcept {
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
+        if (m_link.lost.load()) {
+            releaseInBackground(m_pDevice.release());
+        }
         m_pDevice.reset();
     }
 }
 
 NodeMap* AravisDevice::GetRemoteNodeList() {
     requireOpen("Device::GetRemoteNodeList");
+    m_link.requireConnected("Device::GetRemoteNodeList");
     return m_pFeatures.get();
 }
 
 Node* AravisDevice::GetRemoteNode(const String& name) {
     requireOpen("Device::GetRemoteNode");
+    m_link.requireConnected("Device::GetRemoteNode");
     return m_pFeatures->GetNode(name);
 }
 

@@ -44,6 +44,8 @@ public:
 
 private:
     friend class AravisDataStreamList;
+    // Only calls that reach the camera fail once it is lost: its streams can still be stopped, emptied and
+    // closed, and the device closed, without it.
     void requireOpen(const char* function) const;
     void release() noexcept;
     static void onControlLost(ArvDevice* device, gpointer link);

@@ -25,6 +25,11 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
+// Drops one reference of `object` on a thread of its own: when a camera is lost, Aravis's last release of
+// its stream and device still talks to it and waits out every timeout (seconds), which no stop or close of
+// the host may wait for. Releases run in the order given; the thread ends when the process unloads the SDK.
+void releaseInBackground(gpointer object);
+
 // The transports the producer serves; each is one producer with one system and one Aravis interface.
 enum class Transport { GigEVision, Usb3Vision, Virtual };
 
