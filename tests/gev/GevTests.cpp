@@ -7,6 +7,7 @@
 #include "tests/support/SdkInspection.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +319,49 @@ TEST_F(GevTest, TwoDriverObjectsStreamFromTwoCamerasAtOnce) {
     for (const RecordedFrame& frame : m_secondFrames.frames()) {
         ASSERT_EQ(frame.width, 64);
     }
+}
+
+// UDP datagrams this network namespace has sent (the namespace is the test's own).
+uint64_t udpDatagramsSent() {
+    QFile snmp(QStringLiteral("/proc/net/snmp"));
+    if (!snmp.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QStringList lines = QString::fromLatin1(snmp.readAll()).split(QLatin1Char('\n'));
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (lines[i].startsWith(QLatin1String("Udp:")) && lines[i + 1].startsWith(QLatin1String("Udp:"))) {
+            const QStringList names = lines[i].split(QLatin1Char(' '));
+            const QStringList values = lines[i + 1].split(QLatin1Char(' '));
+            const int column = static_cast<int>(names.indexOf(QStringLiteral("OutDatagrams")));
+            return column > 0 && column < values.size() ? values[column].toULongLong() : 0;
+        }
+    }
+    return 0;
+}
+
+// Listing with the default transports, or with only the virtual camera, sends no GigE Vision discovery (nor
+// any other datagram); naming "gev" does.
+TEST_F(GevTest, OnlyANamedGigEVisionTransportSendsDiscovery) {
+    const auto datagramsOfListing = [this](const char* transports) {
+        if (transports == nullptr) {
+            qunsetenv("VXCAM_TRANSPORTS");
+        } else {
+            qputenv("VXCAM_TRANSPORTS", transports);
+        }
+        sdk::SystemList::ReleaseInstance();
+        const uint64_t before = udpDatagramsSent();
+        {
+            ModuleLoader::Camera camera = m_module.makeCamera(&m_config, &m_frames);
+            static_cast<void>(camera->IEnumAvailableCameras());
+        }
+        sdk::SystemList::ReleaseInstance();
+        return udpDatagramsSent() - before;
+    };
+    EXPECT_EQ(datagramsOfListing(nullptr), 0U) << "default transports";
+    EXPECT_EQ(datagramsOfListing("u3v,virtual"), 0U);
+    EXPECT_GT(datagramsOfListing("virtual,gev"), 0U) << "the count does not see discovery";
+    EXPECT_EQ(datagramsOfListing("virtual"), 0U) << "after a gev session";
+    qputenv("VXCAM_TRANSPORTS", "gev");
 }
 
 } // namespace
