@@ -97,6 +97,7 @@ std::vector<Conversion> conversions() {
         {"Mono10p", CV_8UC1, none},
         {"Mono12p", CV_8UC1, none},
         {"Mono12Packed", CV_8UC1, none},
+        {"Mono10Packed", CV_8UC1, none},
         {"BayerRG8", CV_8UC1, colourConversion(cv::COLOR_BayerBG2BGR)},
         {"BayerGB8", CV_8UC1, colourConversion(cv::COLOR_BayerGR2BGR)},
         {"BayerRG10", CV_16UC1, scaledThenConverted(cv::COLOR_BayerBG2BGR, 10)},
@@ -105,6 +106,8 @@ std::vector<Conversion> conversions() {
         {"BayerRG10p", CV_8UC1, none},
         {"BayerRG12p", CV_8UC1, none},
         {"BayerRG12Packed", CV_8UC1, none},
+        {"BayerRG10Packed", CV_8UC1, none},
+        {"BayerBG10Packed", CV_8UC1, none},
         {"RGB8", CV_8UC3, colourConversion(cv::COLOR_RGB2BGR)},
         {"BayerRGB8Packed", CV_8UC3, colourConversion(cv::COLOR_RGB2BGR)},
         {"BGR8", CV_8UC3, [](const cv::Mat& frame, cv::Mat& bgr) { frame.copyTo(bgr); }},
@@ -114,6 +117,9 @@ std::vector<Conversion> conversions() {
         {"YUV422_8", CV_8UC2, colourConversion(cv::COLOR_YUV2BGR_YUY2)},
         {"YUV411Packed", CV_8UC1, none},
         {"YUV444Packed", CV_8UC1, none},
+        {"YUV422_8_UYVY", CV_8UC2, colourConversion(cv::COLOR_YUV2BGR_UYVY)},
+        {"YUV411_8_UYYVYY", CV_8UC1, none},
+        {"YUV8_UYV", CV_8UC1, none},
     };
 }
 

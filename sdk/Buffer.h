@@ -16,9 +16,16 @@ class BufferAccess;
 class BufferOwner;
 } // namespace core
 
+// What the transport made of the frame it put into the buffer.
+enum class BufferStatus : uint8_t {
+    Complete,   // every byte of the frame arrived
+    Incomplete, // packets were lost on the way: parts of the frame are missing
+    Failed,     // the transport gave up on the frame (timeout, size mismatch, error)
+};
+
 // Ownership at each hand-over: after QueueBuffer the stream fills the buffer and may write its memory until
 // it hands the buffer to the new-buffer handler; from then until the next QueueBuffer the handler's side
-// owns it and the stream does not touch it.
+// owns it and the stream does not touch it. Only complete buffers reach the handler.
 class VXSDK_API Buffer {
 public:
     Buffer() noexcept;
@@ -37,7 +44,14 @@ public:
     [[nodiscard]] uint64_t GetHeight() const noexcept { return m_nHeight; }
     [[nodiscard]] uint64_t GetFrameID() const noexcept { return m_nFrameId; }
     [[nodiscard]] String GetPixelFormat() const { return String(m_pPixelFormat); }
+    // The same name without a copy; it lives as long as the process.
+    [[nodiscard]] const char* GetPixelFormatName() const noexcept { return m_pPixelFormat; }
+    // The GenICam pixel-format naming convention's 32-bit code of the format; 0 when the name has none.
+    [[nodiscard]] uint32_t GetPixelFormatCode() const noexcept { return m_nPixelFormatCode; }
+    // Nanoseconds on the camera's clock when the frame was taken.
     [[nodiscard]] uint64_t GetTimestamp() const noexcept { return m_nTimestamp; }
+    [[nodiscard]] BufferStatus GetStatus() const noexcept { return m_status; }
+    [[nodiscard]] bool IsComplete() const noexcept { return m_status == BufferStatus::Complete; }
     // Bytes of the frame in the buffer's memory (at most GetMemSize()).
     [[nodiscard]] uint64_t GetPayloadSize() const noexcept { return m_nPayloadSize; }
     // Bytes from the start of one line to the next; 0 when lines do not start on a byte (packed formats).
@@ -56,7 +70,9 @@ private:
     uint64_t m_nTimestamp = 0;
     uint64_t m_nPayloadSize = 0;
     uint64_t m_nLinePitch = 0;
-    const char* m_pPixelFormat = ""; // a name with static storage
+    const char* m_pPixelFormat = ""; // a name that lives as long as the process
+    uint32_t m_nPixelFormatCode = 0;
+    BufferStatus m_status = BufferStatus::Complete;
 };
 
 } // namespace sdk

@@ -1,68 +1,152 @@
 // A data stream of a device, its buffer list, and its new-buffer event control.
 #pragma once
 
+#include "sdk/CallSite.h"
 #include "sdk/ObjectList.h"
 #include "sdk/SdkExport.h"
 #include "sdk/SdkString.h"
+#include "sdk/core/BufferAccess.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
 namespace sdk {
 
 class Buffer;
+class DataStream;
 
 class VXSDK_API BufferList : public ObjectList<Buffer> {
 public:
     ~BufferList() override;
     // Announces `buffer` to the stream and gives it memory for one frame of the device's current format.
-    // The caller keeps ownership of the Buffer object.
-    virtual void Add(Buffer* buffer) = 0;
+    // The caller keeps ownership of the Buffer object. Needs an open stream.
+    void Add(Buffer* buffer);
     // Takes `buffer` out of the stream (and out of its queue) and frees its memory; returns it so that its
-    // allocator can delete it. Refused while the stream is grabbing or the buffer is with the handler.
-    virtual Buffer* RevokeBuffer(Buffer* buffer) = 0;
+    // allocator can delete it. Refused while the stream is grabbing.
+    Buffer* RevokeBuffer(Buffer* buffer);
     // Buffers queued and waiting to be filled.
-    [[nodiscard]] virtual uint64_t GetQueuedCount() = 0;
+    [[nodiscard]] uint64_t GetQueuedCount();
 
-protected:
-    BufferList() noexcept : ObjectList("BufferList::operator[]") {}
+private:
+    friend class DataStream;
+    explicit BufferList(DataStream& stream) noexcept;
+
+    DataStream& m_stream;
+    uint64_t m_nNextKey = 0; // host thread only
 };
 
 namespace Events {
 
-// Called on the stream's delivery thread, once per filled buffer, with the owner given at registration.
+// Called on the stream's delivery thread, once per complete buffer, with the owner given at registration.
 using NewBufferEventHandler = void (*)(void* owner, Buffer* buffer);
 
 class VXSDK_API DataStreamEventControl {
 public:
-    DataStreamEventControl() = default;
     DataStreamEventControl(const DataStreamEventControl&) = delete;
     DataStreamEventControl& operator=(const DataStreamEventControl&) = delete;
     virtual ~DataStreamEventControl();
 
     // Binds `handler` and `owner` to the stream's new-buffer event, replacing an earlier binding; a null
     // handler unbinds. Returns once no call of the earlier binding is running, unless it is called from the
-    // delivery thread itself.
-    virtual void RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler) = 0;
+    // delivery thread itself. Thread-safe.
+    void RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler);
+
+protected:
+    // `site` is the stream's; it outlives this object.
+    explicit DataStreamEventControl(const CallSite& site);
+
+    // What became of a buffer handed to the event.
+    enum class HandOver : uint8_t { Delivered, NotComplete, Unbound };
+    // Called by the producer on its delivery thread, for every filled buffer, with no lock of its own held that
+    // the handler's calls into the stream would need. Complete buffers go to the bound handler; others, and
+    // every buffer while no handler is bound, are not delivered: the caller gets them back (see deliverBuffer).
+    [[nodiscard]] HandOver callHandler(Buffer& buffer);
+
+private:
+    struct Binding;
+    const CallSite& m_eventSite;
+    // The handler, its owner and the running calls. Shared with each running call, so that a handler that
+    // destroys the stream from inside its call (the session's last release) returns into live state.
+    std::shared_ptr<Binding> m_pBinding;
 };
 
 } // namespace Events
 
-class VXSDK_API DataStream : public Events::DataStreamEventControl {
+// The facade keeps what every producer's stream shares: the open state, the buffer list and its memory, the
+// new-buffer binding, and what happens to a buffer that is not complete. The producer fills buffers and calls
+// deliverBuffer() for each.
+class VXSDK_API DataStream : public Events::DataStreamEventControl, private core::BufferOwner {
 public:
-    [[nodiscard]] virtual String GetID() = 0;
-    [[nodiscard]] virtual bool IsOpen() = 0;
-    virtual void Open() = 0;
+    // Lets go of every announced buffer that was not revoked (the driver's Buffer objects stay its own).
+    ~DataStream() override;
+
+    [[nodiscard]] String GetID() const { return String(m_site.objectName()); }
+    [[nodiscard]] bool IsOpen();
+    // Opening an open stream is an SDK error.
+    void Open();
     // Closing stops acquisition first; announced buffers stay in the buffer list until revoked.
-    virtual void Close() = 0;
+    void Close();
     // The stream's buffer list, or null when the stream has none.
-    [[nodiscard]] virtual BufferList* GetBufferList() = 0;
-    [[nodiscard]] virtual bool GetIsGrabbing() = 0;
-    virtual void StartAcquisitionContinuous() = 0;
+    [[nodiscard]] BufferList* GetBufferList();
+    [[nodiscard]] bool GetIsGrabbing();
+    // Needs an open stream that is not grabbing.
+    void StartAcquisitionContinuous();
     // Stops filling buffers; returns once no handler call is running, unless it is called from the delivery
     // thread itself.
-    virtual void StopAcquisition() = 0;
+    void StopAcquisition();
     // Frames the camera sent while no buffer was queued for them.
-    [[nodiscard]] virtual uint64_t GetLostFrameCount() = 0;
+    [[nodiscard]] uint64_t GetLostFrameCount();
+    // Buffers that came back incomplete or failed: they never reached the handler and were queued again.
+    [[nodiscard]] uint64_t GetIncompleteFrameCount();
+
+protected:
+    // `objectName` names the stream in the trace and in fault rules ("serial/index").
+    DataStream(core::CallGate& gate, std::string objectName);
+    [[nodiscard]] const CallSite& site() const noexcept { return m_site; }
+
+    // For the producer's delivery thread: hands one filled buffer on. A complete buffer goes to the handler
+    // (which queues it again); any other is queued again here and counted. Returns what became of it; an
+    // undelivered buffer is back in the producer's queue already.
+    HandOver deliverBuffer(Buffer& buffer);
+
+    virtual void doOpen() {}
+    // Stops acquisition and ends the stream's use of the transport.
+    virtual void doClose() = 0;
+    // False makes GetBufferList() answer null.
+    [[nodiscard]] virtual bool doHasBufferList() { return true; }
+    // Bytes each announced buffer gets.
+    [[nodiscard]] virtual uint64_t doGetBufferSize() = 0;
+    [[nodiscard]] virtual bool doGetIsGrabbing() = 0;
+    virtual void doStartAcquisition() = 0;
+    // Returns once no buffer is in flight, unless called on the delivery thread.
+    virtual void doStopAcquisition() = 0;
+    [[nodiscard]] virtual uint64_t doGetLostFrameCount() = 0;
+    // A buffer was announced: it has its memory and is in the buffer list, not yet queued.
+    virtual void doAnnounceBuffer(Buffer& buffer) { static_cast<void>(buffer); }
+    // Puts the buffer into the input queue; raises an SDK error when it is queued already. Thread-safe.
+    virtual void doQueueBuffer(Buffer& buffer) = 0;
+    // Takes the buffer out of every queue, waiting while it is being filled or with the handler (unless called
+    // on the delivery thread). Thread-safe.
+    virtual void doWithdrawBuffer(Buffer& buffer) noexcept = 0;
+    [[nodiscard]] virtual uint64_t doGetQueuedCount() = 0;
+
+private:
+    friend class BufferList;
+    void requireOpen(const char* call) const;
+    // core::BufferOwner: Buffer::QueueBuffer() and a destroyed announced buffer.
+    void queueBuffer(Buffer& buffer) override;
+    void forgetBuffer(Buffer& buffer) noexcept override;
+
+    CallSite m_site;
+    std::atomic<bool> m_bOpen{false};
+    std::atomic<uint64_t> m_nIncomplete{0};
+    BufferList m_bufferList;
+    // Guards the buffer list's entries: the host's thread announces and revokes, and a destroyed buffer leaves
+    // the list from whatever thread destroys it.
+    std::mutex m_entriesMutex;
 };
 
 } // namespace sdk

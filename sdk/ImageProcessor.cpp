@@ -50,4 +50,11 @@ Image* ImageProcessor::CreateImage(uint32_t width, uint32_t height, const String
     return image.release();
 }
 
+Image* Image::TransformImage(const String& targetFormat) {
+    if (const std::shared_ptr<core::CallGate> gate = core::Session::currentGate()) {
+        gate->passUntraced("Image::TransformImage", targetFormat.view());
+    }
+    return doTransformImage(targetFormat);
+}
+
 } // namespace sdk

@@ -28,12 +28,14 @@ public:
     [[nodiscard]] virtual uint64_t GetBufferSize() = 0;
     // A new image holding this one converted to `targetFormat`; release both. Targets: "BGR8" (also under its
     // older name "BGR8Packed"), or the image's own format, which copies the pixels as they are.
-    [[nodiscard]] virtual Image* TransformImage(const String& targetFormat) = 0;
+    // The call passes the session's gate ("Image::TransformImage", faults matched on the target name).
+    [[nodiscard]] Image* TransformImage(const String& targetFormat);
     // Gives the image back to the processor; the image must not be used afterwards.
     virtual void Release() = 0;
 
 protected:
     virtual ~Image();
+    [[nodiscard]] virtual Image* doTransformImage(const String& targetFormat) = 0;
 };
 
 class VXSDK_API ImageProcessor {

@@ -1,6 +1,7 @@
 // The SDK's map-like object lists: walked in list order with begin/end, and looked up by entry key.
 #pragma once
 
+#include "sdk/CallSite.h"
 #include "sdk/SdkExceptions.h"
 
 #include <cstddef>
@@ -13,7 +14,7 @@ namespace sdk {
 // Each entry is (key, object). The key is the object's identifier within its list; the object belongs to the
 // SDK. Lists are called from the host's side, one call at a time; a refresh replaces the entries, so no iterator
 // survives it. (A stream's buffer list also loses a buffer that is destroyed while announced; the stream guards
-// that change.)
+// that change.) The walk ("...::begin") and the lookup ("...::operator[]") pass the owner's call gate.
 template <typename T>
 class ObjectList {
 public:
@@ -25,7 +26,7 @@ public:
     virtual ~ObjectList() = default;
 
     iterator begin() {
-        onBegin();
+        m_site.pass(m_beginCall);
         return m_entries.begin();
     }
     iterator end() noexcept { return m_entries.end(); }
@@ -33,7 +34,7 @@ public:
 
     // The object listed under `key`; an unknown key is an SDK error.
     T* operator[](const std::string& key) {
-        onLookup(key);
+        m_site.pass(m_lookupCall, key);
         for (const Entry& entry : m_entries) {
             if (entry.first == key) {
                 return entry.second;
@@ -43,15 +44,18 @@ public:
     }
 
 protected:
-    explicit ObjectList(const char* lookupCall) noexcept : m_lookupCall(lookupCall) {}
+    // `site` is the owner's (it outlives the list); the call names are static texts.
+    ObjectList(const CallSite& site, const char* beginCall, const char* lookupCall) noexcept
+        : m_site(site), m_beginCall(beginCall), m_lookupCall(lookupCall) {}
 
-    // Hooks through which a producer sees the walk and the lookup (to trace them or to fail them).
-    virtual void onBegin() {}
-    virtual void onLookup(const std::string& key) { static_cast<void>(key); }
+    [[nodiscard]] const CallSite& site() const noexcept { return m_site; }
 
+    // Filled by the producer in its refresh.
     std::vector<Entry> m_entries;
 
 private:
+    const CallSite& m_site;
+    const char* m_beginCall;
     const char* m_lookupCall;
 };
 

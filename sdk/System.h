@@ -1,11 +1,14 @@
 // A transport system (one per producer) and its list of interfaces. Both belong to the SDK.
 #pragma once
 
+#include "sdk/CallSite.h"
 #include "sdk/ObjectList.h"
 #include "sdk/SdkExport.h"
 #include "sdk/SdkString.h"
 
+#include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace sdk {
 
@@ -15,25 +18,41 @@ class VXSDK_API InterfaceList : public ObjectList<Interface> {
 public:
     ~InterfaceList() override;
     // Looks for interfaces again, waiting at most `timeout` milliseconds.
-    virtual void Refresh(uint64_t timeout) = 0;
+    void Refresh(uint64_t timeout);
 
 protected:
-    InterfaceList() noexcept : ObjectList("InterfaceList::operator[]") {}
+    // `site` is the system's.
+    explicit InterfaceList(const CallSite& site) noexcept
+        : ObjectList(site, "InterfaceList::begin", "InterfaceList::operator[]") {}
+    // Replaces m_entries with the interfaces found now.
+    virtual void doRefresh(uint64_t timeout) = 0;
 };
 
 class VXSDK_API System {
 public:
-    System() = default;
     System(const System&) = delete;
     System& operator=(const System&) = delete;
     virtual ~System();
 
-    [[nodiscard]] virtual String GetID() = 0;
-    [[nodiscard]] virtual String GetTLType() = 0; // the transport kind, such as "Sim", "U3V", "GEV"
-    [[nodiscard]] virtual bool IsOpen() = 0;
-    virtual void Open() = 0; // a system is never closed
+    [[nodiscard]] String GetID() const { return String(m_site.objectName()); }
+    [[nodiscard]] String GetTLType() const { return String(m_tlType); } // the transport kind: "Sim", "U3V", "GEV"
+    [[nodiscard]] bool IsOpen();
+    void Open(); // a system is never closed; opening an open one is an SDK error
     // The system's interfaces, or null when it offers none.
-    [[nodiscard]] virtual InterfaceList* GetInterfaces() = 0;
+    [[nodiscard]] InterfaceList* GetInterfaces();
+
+protected:
+    // `id` names the system in its list, in the trace and in fault rules.
+    System(core::CallGate& gate, std::string id, std::string tlType);
+    [[nodiscard]] const CallSite& site() const noexcept { return m_site; }
+
+    virtual void doOpen() {}
+    [[nodiscard]] virtual InterfaceList* doGetInterfaces() = 0;
+
+private:
+    CallSite m_site;
+    std::string m_tlType;
+    std::atomic<bool> m_bOpen{false};
 };
 
 } // namespace sdk

@@ -4,7 +4,9 @@
 
 namespace sdk {
 
-SystemList::SystemList(core::Session& session) : ObjectList("SystemList::operator[]"), m_session(session) {
+SystemList::SystemList(core::Session& session)
+    : ObjectList(m_site, "SystemList::begin", "SystemList::operator[]"), m_session(session),
+      m_site(session.gate(), std::string()) {
     m_session.collectSystems(m_entries);
 }
 
@@ -30,17 +32,9 @@ void SystemList::ReleaseInstance() {
 }
 
 void SystemList::Refresh() {
-    m_session.gate().pass("SystemList::Refresh", {});
+    m_site.pass("SystemList::Refresh");
     m_entries.clear();
     m_session.collectSystems(m_entries);
-}
-
-void SystemList::onBegin() {
-    m_session.gate().pass("SystemList::begin", {});
-}
-
-void SystemList::onLookup(const std::string& key) {
-    m_session.gate().pass("SystemList::operator[]", {}, key);
 }
 
 } // namespace sdk

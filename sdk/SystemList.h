@@ -1,6 +1,7 @@
 // The root of the SDK's object tree: one System per configured producer (transport).
 #pragma once
 
+#include "sdk/CallSite.h"
 #include "sdk/ObjectList.h"
 #include "sdk/SdkExport.h"
 
@@ -28,10 +29,9 @@ private:
     friend class core::Session;
     explicit SystemList(core::Session& session);
     ~SystemList() override;
-    void onBegin() override;
-    void onLookup(const std::string& key) override;
 
     core::Session& m_session;
+    CallSite m_site; // calls on no object
 };
 
 } // namespace sdk

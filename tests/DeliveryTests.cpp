@@ -28,14 +28,15 @@ std::vector<const void*> bufferMemories(sdk::Device* device) {
     return memories;
 }
 
-uint64_t lostFrames(sdk::Device* device) {
-    uint64_t lost = 0;
+// Buffers of the device's streams that wait in their input queues.
+uint64_t queuedBuffers(sdk::Device* device) {
+    uint64_t queued = 0;
     sdk::DataStreamList* streams = device->GetDataStreams();
     streams->Refresh();
     for (auto& stream : *streams) {
-        lost += stream.second->GetLostFrameCount();
+        queued += stream.second->GetBufferList()->GetQueuedCount();
     }
-    return lost;
+    return queued;
 }
 
 QString device(const QString& serial, const QString& extra) {
@@ -157,7 +158,8 @@ TEST_P(DeliveryFailureTest, StreamKeepsRunningAfterAHundredFailures) {
     cam.IStopCamera();
     ASSERT_GE(failures(), 100);
     EXPECT_EQ(m_frames.count(), 0u) << "no callback for a frame that failed before it";
-    EXPECT_EQ(lostFrames(devicesWithSerial("F1").front()), 0u) << "every buffer went back";
+    // The camera keeps its own clock, so a slow failure path may lose frames; but no buffer may be kept.
+    EXPECT_EQ(queuedBuffers(devicesWithSerial("F1").front()), 8u) << "every buffer went back";
     const QStringList critical = m_log.texts(QtCriticalMsg);
     EXPECT_EQ(critical.at(2),
               QStringLiteral("in function:        %1  - CCameraVeyra::BufferReady").arg(QLatin1String(c.function)));

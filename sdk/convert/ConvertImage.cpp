@@ -2,7 +2,6 @@
 
 #include "sdk/SdkExceptions.h"
 #include "sdk/convert/ConvertImagePool.h"
-#include "sdk/core/Session.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -61,10 +60,7 @@ void* ConvertImage::GetBuffer() {
     return const_cast<unsigned char*>(m_frame.memory); // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
-Image* ConvertImage::TransformImage(const String& targetFormat) {
-    if (const std::shared_ptr<core::CallGate> gate = core::Session::currentGate()) {
-        gate->passUntraced(kTransform, targetFormat.view());
-    }
+Image* ConvertImage::doTransformImage(const String& targetFormat) {
     const core::PixelFormatInfo& source = *m_frame.format;
     const core::PixelFormatInfo& target = transformTarget(source, targetFormat);
 

@@ -35,10 +35,12 @@ public:
     String GetPixelFormat() override { return String(m_frame.format->name); }
     void* GetBuffer() override;
     uint64_t GetBufferSize() override { return m_frame.size; }
+    void Release() override;
+
+protected:
     // "BGR8" (or its older name "BGR8Packed"), or this image's own format for a plain copy. Thread-safe towards
     // other images.
-    Image* TransformImage(const String& targetFormat) override;
-    void Release() override;
+    Image* doTransformImage(const String& targetFormat) override;
 
 private:
     struct FreeBlock {

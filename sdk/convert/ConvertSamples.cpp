@@ -67,14 +67,47 @@ void word16ToGreyBgr(const unsigned char* in, unsigned char* out, std::size_t co
     }
 }
 
-// Four samples in five bytes, bit 0 of sample 0 in bit 0 of byte 0; a sample's top eight bits are its bits 9..2.
-void packed10ToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
+// Four samples in five bytes, bit 0 of sample 0 in bit 0 of byte 0; a sample's top eight bits are its bits 9..2,
+// which start at bit 10k + 2 of the group: bytes (0, 1), (1, 2), (2, 3) shifted by 2, 4, 6, and byte 4 as it is.
+void packed10ToBytesScalar(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count; i += 4, in += 5, out += 4) {
         out[0] = static_cast<unsigned char>((in[0] >> 2U) | (in[1] << 6U));
         out[1] = static_cast<unsigned char>((in[1] >> 4U) | (in[2] << 4U));
         out[2] = static_cast<unsigned char>((in[2] >> 6U) | (in[3] << 2U));
         out[3] = in[4];
     }
+}
+
+#if defined(__AVX2__)
+// Eight samples (ten bytes) per 128-bit lane: a byte shuffle puts each sample's two bytes into a 16-bit lane, a
+// multiply by 2^(8 - shift) lifts the wanted eight bits into the lane's high byte, and a pack keeps those.
+__m256i packed10TopBits(const unsigned char* in) noexcept {
+    // Ten bytes each; the loads read sixteen, within the frame (see the loop bound below).
+    const __m256i bytes =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 10)), 1);
+    const __m256i pairs = _mm256_shuffle_epi8(bytes, _mm256_setr_epi8(0, 1, 1, 2, 2, 3, 4, 5, 5, 6, 6, 7, 7, 8, 9, 10,
+                                                                      0, 1, 1, 2, 2, 3, 4, 5, 5, 6, 6, 7, 7, 8, 9, 10));
+    const __m256i lifted =
+        _mm256_mullo_epi16(pairs, _mm256_setr_epi16(64, 16, 4, 256, 64, 16, 4, 256, 64, 16, 4, 256, 64, 16, 4, 256));
+    return _mm256_srli_epi16(lifted, 8);
+}
+#endif
+
+void packed10ToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
+    std::size_t i = 0;
+#if defined(__AVX2__)
+    // 32 samples (40 bytes) per step; the last load of a step reads 6 bytes past the step, so the loop stops
+    // while at least 8 more samples (10 bytes) follow.
+    for (; i + 40 <= count; i += 32, in += 40, out += 32) {
+        const __m256i first = packed10TopBits(in);       // samples 0..7 | 8..15
+        const __m256i second = packed10TopBits(in + 20); // samples 16..23 | 24..31
+        // The pack works per 128-bit lane: 0..7, 16..23, 8..15, 24..31; the permute puts them in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(first, second), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
+    }
+#endif
+    packed10ToBytesScalar(in, out, count - i);
 }
 
 // Two samples in three bytes, least significant bit first: byte 1 holds sample 0's bits 11..8 in its low nibble
@@ -107,8 +140,9 @@ void packed12LsbToBytes(const unsigned char* in, unsigned char* out, std::size_t
     }
 }
 
-// Two samples in three bytes, bytes 0 and 2 holding the samples' bits 11..4: the top eight bits are those bytes.
-void packed12NibsToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
+// Two samples in three bytes, bytes 0 and 2 holding the samples' top eight bits (bits 11..4 of "12Packed", bits
+// 9..2 of "10Packed"): the top eight bits are those bytes.
+void packedPairsToBytes(const unsigned char* in, unsigned char* out, std::size_t count) noexcept {
     std::size_t i = 0;
 #if CV_SIMD
     for (; i + 2 * kBytesPerVector <= count;
@@ -140,7 +174,8 @@ void packedToBytes(SampleCoding coding, const unsigned char* in, unsigned char* 
         packed12LsbToBytes(in, out, count);
         break;
     case SampleCoding::Packed12Nibs:
-        packed12NibsToBytes(in, out, count);
+    case SampleCoding::Packed10Pairs:
+        packedPairsToBytes(in, out, count);
         break;
     case SampleCoding::Byte:
     case SampleCoding::Word16:
@@ -177,6 +212,7 @@ void samplesToBytes(SampleCoding coding, uint32_t significantBits, const unsigne
     case SampleCoding::Packed10Lsb:
     case SampleCoding::Packed12Lsb:
     case SampleCoding::Packed12Nibs:
+    case SampleCoding::Packed10Pairs:
         packedToBytes(coding, in, out, count);
         break;
     }
@@ -193,7 +229,8 @@ void samplesToGreyBgr(SampleCoding coding, uint32_t significantBits, const unsig
         break;
     case SampleCoding::Packed10Lsb:
     case SampleCoding::Packed12Lsb:
-    case SampleCoding::Packed12Nibs: {
+    case SampleCoding::Packed12Nibs:
+    case SampleCoding::Packed10Pairs: {
         std::array<unsigned char, kChunkSamples> grey; // every byte used is written first
         for (std::size_t done = 0; done < count; done += kChunkSamples) {
             const std::size_t n = std::min(kChunkSamples, count - done);

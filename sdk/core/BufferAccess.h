@@ -5,10 +5,11 @@
 #include "sdk/SdkExport.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace sdk::core {
 
-// The stream side of a buffer. Implemented by each producer's data stream.
+// The stream side of a buffer. The facade's DataStream implements it for every producer.
 class BufferOwner {
 public:
     BufferOwner() = default;
@@ -24,6 +25,18 @@ protected:
     ~BufferOwner() = default;
 };
 
+// One filled frame as the transport reports it.
+struct FrameDescription {
+    uint64_t width = 0;
+    uint64_t height = 0;
+    uint64_t frameId = 0;
+    std::string_view pixelFormat; // any text; the buffer keeps an interned copy that lives as long as the process
+    uint64_t timestamp = 0;       // nanoseconds
+    BufferStatus status = BufferStatus::Complete;
+    // Bytes that arrived; UINT64_MAX: what width, height and format need (capped at the buffer's memory).
+    uint64_t payloadSize = UINT64_MAX;
+};
+
 // Exported so that benchmarks and tests can hand the driver buffers of their own making.
 class VXSDK_API BufferAccess {
 public:
@@ -33,9 +46,16 @@ public:
     static void detach(Buffer& buffer) noexcept;
     [[nodiscard]] static BufferOwner* owner(const Buffer& buffer) noexcept { return buffer.m_pOwner.load(); }
     [[nodiscard]] static unsigned char* memory(Buffer& buffer) noexcept { return buffer.m_pMemory.get(); }
-    // What the stream wrote; `pixelFormat` must have static storage.
+    // What the stream wrote: the pixel format's code, the payload size and the line pitch follow from the
+    // format table. Not thread-safe for one buffer; safe for different ones.
+    static void describeFrame(Buffer& buffer, const FrameDescription& frame);
+    // The same for a complete frame of its full size.
     static void describeFrame(Buffer& buffer, uint64_t width, uint64_t height, uint64_t frameId,
-                              const char* pixelFormat, uint64_t timestamp) noexcept;
+                              std::string_view pixelFormat, uint64_t timestamp);
 };
+
+// A copy of `name` that lives as long as the process: the format table's own name for a known format, an
+// interned copy otherwise. Thread-safe; costs a table look-up, and a lock only for names the table lacks.
+[[nodiscard]] VXSDK_API const char* internPixelFormatName(std::string_view name);
 
 } // namespace sdk::core

@@ -32,6 +32,9 @@ public:
     // Set once, before the session's first call passes. A trace file that cannot be opened is warned about.
     void configure(std::vector<FaultRule> rules, const std::string& tracePath);
 
+    // True when calls are traced or faults configured: only then does a call cost more than a branch.
+    [[nodiscard]] bool active() const noexcept { return m_bHasRules || m_bTracing; }
+
     // A call made from the host's side: counted, traced as "call<TAB>object<TAB>args[<TAB>fault]", and failed
     // when a rule says so. Thread-safe.
     void pass(std::string_view call, std::string_view object, std::string_view args = {});

@@ -26,12 +26,14 @@ enum class ColourLayout : uint8_t {
 
 // How the samples are stored. Packed codings run on from one line to the next without padding.
 enum class SampleCoding : uint8_t {
-    Byte,         // one byte per sample
-    Word16,       // a little-endian 16-bit container per sample, the value in its low significant bits
-    Packed10Lsb,  // "...10p": 4 samples in 5 bytes, one bit stream, least significant bit first
-    Packed12Lsb,  // "...12p": 2 samples in 3 bytes, least significant bit first
-    Packed12Nibs, // "...12Packed": 2 samples in 3 bytes; byte 0 and byte 2 hold bits 11..4 of sample 0 and of
-                  // sample 1, byte 1 holds their bits 3..0 (sample 0 in the low nibble, sample 1 in the high one)
+    Byte,          // one byte per sample
+    Word16,        // a little-endian 16-bit container per sample, the value in its low significant bits
+    Packed10Lsb,   // "...10p": 4 samples in 5 bytes, one bit stream, least significant bit first
+    Packed12Lsb,   // "...12p": 2 samples in 3 bytes, least significant bit first
+    Packed12Nibs,  // "...12Packed": 2 samples in 3 bytes; byte 0 and byte 2 hold bits 11..4 of sample 0 and of
+                   // sample 1, byte 1 holds their bits 3..0 (sample 0 in the low nibble, sample 1 in the high one)
+    Packed10Pairs, // "...10Packed": 2 samples in 3 bytes; byte 0 and byte 2 hold bits 9..2 of sample 0 and of
+                   // sample 1, byte 1 holds their bits 1..0 (sample 0 in bits 1..0, sample 1 in bits 5..4)
 };
 
 struct PixelFormatInfo {
@@ -40,6 +42,7 @@ struct PixelFormatInfo {
     ColourLayout layout;      //
     SampleCoding coding;      //
     uint32_t significantBits; // bits of one sample's value (Mono10: 10)
+    uint32_t code;            // the GenICam pixel-format naming convention's code; 0 for a name it lacks
 };
 
 // The format called `name`, or null for a name the SDK does not know.
@@ -58,6 +61,7 @@ struct PixelFormatInfo {
         return 4;
     case SampleCoding::Packed12Lsb:
     case SampleCoding::Packed12Nibs:
+    case SampleCoding::Packed10Pairs:
         return 2;
     case SampleCoding::Byte:
     case SampleCoding::Word16:

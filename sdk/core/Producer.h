@@ -28,10 +28,14 @@ public:
     [[nodiscard]] virtual std::vector<std::pair<std::string, System*>> systems() = 0;
     // True when the producer's configuration asks the SDK to answer null for the system list.
     [[nodiscard]] virtual bool answersNullSystemList() const { return false; }
+    // True when the producer has warned that the configuration file VXCAM_SIM_CONFIG names cannot be used, so
+    // that the session does not warn about the same file again.
+    [[nodiscard]] virtual bool reportedConfigurationProblem() const { return false; }
 };
 
-// Builds a producer for one session. The gate outlives the producer; every call the producer serves passes
-// it. A factory reports its own configuration problems and may return null.
+// Builds a producer for one session. The gate outlives the producer; the producer gives it to every facade
+// object it builds, whose calls pass it. The session configures the gate (faults, trace) after the factories
+// ran. A factory reports its own configuration problems and may return null.
 using ProducerFactory = std::unique_ptr<Producer> (*)(CallGate& gate);
 
 // Called from static initialisers of the producers' units.

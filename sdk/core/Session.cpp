@@ -2,6 +2,7 @@
 
 #include "sdk/System.h"
 #include "sdk/SystemList.h"
+#include "sdk/core/ConfigReader.h"
 #include "sdk/core/SdkLogging.h"
 
 #include <QStringList>
@@ -35,10 +36,29 @@ QStringList configuredTransports() {
     return names;
 }
 
+// The session's faults and trace, whatever the producers: the "faults" list of the file VXCAM_SIM_CONFIG names,
+// and the trace file VXCAM_SIM_TRACE names. A file that cannot be used is warned about once: by the producer
+// that read it already, or here.
+void configureGate(CallGate& gate, bool fileProblemReported) {
+    const std::string tracePath = qEnvironmentVariable("VXCAM_SIM_TRACE").toStdString();
+    const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
+    std::vector<FaultRule> rules;
+    if (!path.isEmpty()) {
+        QString error;
+        if (std::optional<std::vector<FaultRule>> loaded = loadFaultRules(path, error)) {
+            rules = std::move(*loaded);
+        } else if (!fileProblemReported) {
+            qCWarning(lcSdk()).noquote() << "fault file" << path << "-" << error << "- no faults are injected";
+        }
+    }
+    gate.configure(std::move(rules), tracePath);
+}
+
 } // namespace
 
 Session::Session() : m_pGate(std::make_shared<CallGate>()) {
     bool nullList = false;
+    bool fileProblemReported = false;
     for (const QString& name : configuredTransports()) {
         const ProducerFactory factory = findProducer(name.toStdString());
         if (factory == nullptr) {
@@ -47,9 +67,11 @@ Session::Session() : m_pGate(std::make_shared<CallGate>()) {
         }
         if (std::unique_ptr<Producer> producer = factory(*m_pGate)) {
             nullList = nullList || producer->answersNullSystemList();
+            fileProblemReported = fileProblemReported || producer->reportedConfigurationProblem();
             m_producers.push_back(std::move(producer));
         }
     }
+    configureGate(*m_pGate, fileProblemReported);
     if (!nullList) {
         m_pList = new SystemList(*this); // NOLINT(cppcoreguidelines-owning-memory): private destructor, freed below
     }

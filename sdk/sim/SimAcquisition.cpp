@@ -1,55 +1,45 @@
 #include "sdk/sim/SimAcquisition.h"
 
-#include "sdk/Buffer.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/sim/SimPattern.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace sdk::sim {
 
 struct SimAcquisition::Lane {
-    std::thread thread;
-    bool bQuit = false;          // the lane's thread is to end
-    bool bGrabbing = false;      // the stream is grabbing
-    std::deque<Buffer*> queue;   // buffers waiting to be filled, oldest first
-    Buffer* pInFlight = nullptr; // the buffer being filled or with the handler
-    void* pOwner = nullptr;      // the handler's owner
-    Events::NewBufferEventHandler pHandler = nullptr;
-    uint64_t nNextFrameId = 0;
-    uint64_t nLost = 0;
+    std::thread clock;              // the camera's side: takes frames into queued buffers
+    std::thread delivery;           // the host's side: hands filled buffers to the sink
+    SimFrameSink* pSink = nullptr;  // the stream; cleared when the lane ends
+    bool bQuit = false;             // the lane's threads are to end
+    bool bGrabbing = false;         // the stream is grabbing
+    std::deque<Buffer*> queue;      // buffers waiting to be filled, oldest first
+    std::deque<Buffer*> filled;     // buffers filled and waiting to be delivered, oldest first
+    Buffer* pFilling = nullptr;     // the buffer the clock thread writes
+    Buffer* pDelivering = nullptr;  // the buffer with the sink
+    uint64_t nNextFrameId = 0;      //
+    uint64_t nFrameIndex = 0;       // frames taken since the lane was built: picks the incomplete ones
+    uint64_t nLost = 0;             //
     uint64_t nConsumedTriggers = 0; // software triggers this lane has answered
     uint64_t nSeenGeneration = 0;   // the state its schedule was made for
     Clock::time_point nextFrame{};  // the timed modes' next frame
 };
-
-namespace {
-
-// Frames the camera would make with `payload` bytes: the colour bars where the pattern knows the format,
-// zeros otherwise.
-std::vector<unsigned char> renderPattern(const SimDeviceConfig& config, uint64_t payload) {
-    std::vector<unsigned char> pattern(payload, 0);
-    static_cast<void>(
-        renderColourBars(config.pixelFormat, config.width, config.height, pattern.data(), pattern.size()));
-    return pattern;
-}
-
-} // namespace
 
 std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& config, uint64_t payloadSize) {
     return std::shared_ptr<SimAcquisition>(new SimAcquisition(config, payloadSize)); // NOLINT: private constructor
 }
 
 SimAcquisition::SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize)
-    : m_config(config), m_pattern(renderPattern(config, payloadSize)),
+    : m_config(config), m_nPayloadSize(payloadSize), m_powerOn(Clock::now()),
       m_triggerSource(config.triggerSources.empty() ? std::string() : config.triggerSources.front()) {
     for (uint32_t index = 0; index < config.streams; ++index) {
         m_lanes.push_back(std::make_unique<Lane>());
     }
 }
 
-// Every lane's thread was ended before: it holds the engine, so the engine ends after its last thread.
+// Every lane's threads were ended before: they hold the engine, so the engine ends after its last thread.
 SimAcquisition::~SimAcquisition() = default;
 
 // ---- camera side -----------------------------------------------------------------------------------------
@@ -94,12 +84,18 @@ void SimAcquisition::changed() {
 
 // ---- stream side -----------------------------------------------------------------------------------------
 
+void SimAcquisition::attachLane(std::size_t lane, SimFrameSink& sink) {
+    const std::lock_guard lock(m_mutex);
+    m_lanes.at(lane)->pSink = &sink;
+}
+
 void SimAcquisition::startLane(std::size_t lane) {
     const std::lock_guard lock(m_mutex);
     Lane& l = *m_lanes.at(lane);
-    if (!l.thread.joinable() && !l.bQuit) {
-        // The thread holds the engine, so that it can outlive a stream destroyed from the thread itself.
-        l.thread = std::thread([engine = shared_from_this(), lane] { engine->run(lane); });
+    if (!l.clock.joinable() && !l.bQuit) {
+        // The threads hold the engine, so that they can outlive a stream destroyed from one of them.
+        l.clock = std::thread([engine = shared_from_this(), lane] { engine->runClock(lane); });
+        l.delivery = std::thread([engine = shared_from_this(), lane] { engine->runDelivery(lane); });
     }
     l.bGrabbing = true;
     l.nNextFrameId = m_config.firstFrameId;
@@ -111,17 +107,11 @@ void SimAcquisition::stopLane(std::size_t lane) {
     std::unique_lock lock(m_mutex);
     Lane& l = *m_lanes.at(lane);
     l.bGrabbing = false;
+    // Frames taken but not delivered are dropped with the stop; their buffers wait for the next start.
+    l.queue.insert(l.queue.end(), l.filled.begin(), l.filled.end());
+    l.filled.clear();
     changed();
-    awaitNoFlight(l, lock);
-}
-
-void SimAcquisition::bindHandler(std::size_t lane, void* owner, Events::NewBufferEventHandler handler) {
-    std::unique_lock lock(m_mutex);
-    Lane& l = *m_lanes.at(lane);
-    // The earlier binding may be in a call right now; it must be over before the caller lets go of its owner.
-    awaitNoFlight(l, lock);
-    l.pOwner = handler != nullptr ? owner : nullptr;
-    l.pHandler = handler;
+    awaitIdle(l, lock);
 }
 
 bool SimAcquisition::grabbing(std::size_t lane) const {
@@ -137,7 +127,10 @@ uint64_t SimAcquisition::lostFrames(std::size_t lane) const {
 bool SimAcquisition::queue(std::size_t lane, Buffer* buffer) {
     const std::lock_guard lock(m_mutex);
     Lane& l = *m_lanes.at(lane);
-    if (std::find(l.queue.begin(), l.queue.end(), buffer) != l.queue.end()) {
+    const auto has = [buffer](const std::deque<Buffer*>& q) {
+        return std::find(q.begin(), q.end(), buffer) != q.end();
+    };
+    if (has(l.queue) || has(l.filled) || l.pFilling == buffer) {
         return false;
     }
     l.queue.push_back(buffer);
@@ -148,8 +141,9 @@ bool SimAcquisition::queue(std::size_t lane, Buffer* buffer) {
 void SimAcquisition::withdraw(std::size_t lane, Buffer* buffer) {
     std::unique_lock lock(m_mutex);
     Lane& l = *m_lanes.at(lane);
-    awaitNoFlight(l, lock, buffer);
+    awaitIdle(l, lock, buffer);
     l.queue.erase(std::remove(l.queue.begin(), l.queue.end(), buffer), l.queue.end());
+    l.filled.erase(std::remove(l.filled.begin(), l.filled.end(), buffer), l.filled.end());
 }
 
 uint64_t SimAcquisition::queuedCount(std::size_t lane) const {
@@ -158,48 +152,57 @@ uint64_t SimAcquisition::queuedCount(std::size_t lane) const {
 }
 
 void SimAcquisition::endLane(std::size_t lane) noexcept {
-    std::thread thread;
+    std::thread threads[2];
     {
         const std::lock_guard lock(m_mutex);
         Lane& l = *m_lanes.at(lane);
         l.bQuit = true;
         l.bGrabbing = false;
-        l.pHandler = nullptr;
-        l.pOwner = nullptr;
+        l.pSink = nullptr;
         l.queue.clear();
-        thread = std::move(l.thread);
+        l.filled.clear();
+        threads[0] = std::move(l.clock);
+        threads[1] = std::move(l.delivery);
         changed();
     }
-    if (!thread.joinable()) {
-        return;
-    }
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach(); // the thread returns into a lane that its own reference keeps alive
-    } else {
-        thread.join();
+    for (std::thread& thread : threads) {
+        if (!thread.joinable()) {
+            continue;
+        }
+        if (thread.get_id() == std::this_thread::get_id()) {
+            thread.detach(); // the thread returns into a lane that its own reference keeps alive
+        } else {
+            thread.join();
+        }
     }
 }
 
-bool SimAcquisition::onLaneThread(const Lane& lane) const {
-    return lane.thread.get_id() == std::this_thread::get_id();
+bool SimAcquisition::onLaneThread(const Lane& lane) {
+    const std::thread::id self = std::this_thread::get_id();
+    return lane.clock.get_id() == self || lane.delivery.get_id() == self;
 }
 
-// Waits until the lane has no buffer in flight (or not `buffer`, when one is given). The lane's own thread
-// never waits for itself: it is the one delivering.
-void SimAcquisition::awaitNoFlight(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer) {
+// Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). The lane's own
+// threads never wait for themselves.
+void SimAcquisition::awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer) {
     if (onLaneThread(lane)) {
         return;
     }
-    m_wake.wait(lock, [&] { return lane.pInFlight == nullptr || (buffer != nullptr && lane.pInFlight != buffer); });
+    m_wake.wait(lock, [&] {
+        if (buffer != nullptr) {
+            return lane.pFilling != buffer && lane.pDelivering != buffer;
+        }
+        return lane.pFilling == nullptr && lane.pDelivering == nullptr;
+    });
 }
 
-// ---- the lanes' threads ----------------------------------------------------------------------------------
+// ---- the camera's clock ----------------------------------------------------------------------------------
 
-void SimAcquisition::run(std::size_t index) {
+void SimAcquisition::runClock(std::size_t index) {
     Lane& lane = *m_lanes[index];
     std::unique_lock lock(m_mutex);
     while (awaitFrameEvent(lane, lock)) {
-        deliverFrame(lane, lock);
+        takeFrame(lane, lock);
     }
 }
 
@@ -231,9 +234,10 @@ bool SimAcquisition::awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& l
             continue;
         }
         const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
-        const Clock::time_point now = Clock::now();
-        // A new schedule starts one period from now; a lane that fell behind (a slow handler) picks up from now
+        // A new schedule starts one period from now. The clock keeps its beat whatever the host does; only when
+        // the simulator itself falls behind by more than a period (a huge frame to copy) does it pick up from now
         // rather than bursting.
+        const Clock::time_point now = Clock::now();
         if (fresh || lane.nextFrame < now - period) {
             lane.nextFrame = now + period;
         }
@@ -245,37 +249,104 @@ bool SimAcquisition::awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& l
     }
 }
 
-// Fills the oldest queued buffer and hands it to the handler, without the lock held during the call.
-void SimAcquisition::deliverFrame(Lane& lane, std::unique_lock<std::mutex>& lock) {
+// Takes one frame into the oldest queued buffer, without the lock held while it writes the buffer.
+void SimAcquisition::takeFrame(Lane& lane, std::unique_lock<std::mutex>& lock) {
     const uint64_t frameId = lane.nNextFrameId++;
+    const uint64_t frameIndex = lane.nFrameIndex++;
     if (lane.queue.empty()) {
         ++lane.nLost;
         return;
     }
     Buffer* buffer = lane.queue.front();
     lane.queue.pop_front();
-    lane.pInFlight = buffer;
-    void* owner = lane.pOwner;
-    const Events::NewBufferEventHandler handler = lane.pHandler;
+    lane.pFilling = buffer;
     lock.unlock();
-
-    const uint64_t bytes = std::min<uint64_t>(buffer->GetMemSize(), m_pattern.size());
-    std::memcpy(core::BufferAccess::memory(*buffer), m_pattern.data(), bytes);
-    const auto timestamp = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
-    // The engine's configuration is fixed for its life, so its pixel-format text may stand in the buffer.
-    core::BufferAccess::describeFrame(*buffer, m_config.width, m_config.height, frameId, m_config.pixelFormat.c_str(),
-                                      static_cast<uint64_t>(timestamp.count()));
-    if (handler != nullptr) {
-        handler(owner, buffer);
-    }
-
+    fill(*buffer, frameId, frameIndex);
     lock.lock();
-    if (handler == nullptr && !lane.bQuit) {
-        // Nobody takes frames: the buffer goes back, and the frame counts as lost.
-        lane.queue.push_back(buffer);
-        ++lane.nLost;
+    lane.pFilling = nullptr;
+    if (lane.bGrabbing && !lane.bQuit) {
+        lane.filled.push_back(buffer);
+    } else if (!lane.bQuit) {
+        lane.queue.push_back(buffer); // stopped while it was taken: the frame is dropped with the stop
     }
-    lane.pInFlight = nullptr;
+    m_wake.notify_all();
+}
+
+const std::vector<unsigned char>& SimAcquisition::pattern() {
+    std::call_once(m_patternOnce, [this] {
+        try {
+            m_pattern.assign(m_nPayloadSize, 0);
+            static_cast<void>(renderColourBars(m_config.pixelFormat, m_config.width, m_config.height, m_pattern.data(),
+                                               m_pattern.size()));
+        } catch (const std::bad_alloc&) {
+            m_pattern = {}; // frames arrive failed: a camera whose frames do not fit its host's memory
+        }
+    });
+    return m_pattern;
+}
+
+void SimAcquisition::fill(Buffer& buffer, uint64_t frameId, uint64_t frameIndex) {
+    const std::vector<unsigned char>& picture = pattern();
+    core::FrameDescription frame;
+    frame.width = m_config.width;
+    frame.height = m_config.height;
+    frame.frameId = frameId;
+    frame.pixelFormat = m_config.pixelFormat;
+    frame.timestamp =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_powerOn).count());
+    const uint64_t bytes = std::min<uint64_t>(buffer.GetMemSize(), picture.size());
+    // Frame k is incomplete when the count of incomplete frames up to k grows by it: exactly the ratio over
+    // time, spread evenly, the same on every run.
+    const double ratio = m_config.incompleteRatio;
+    const bool incomplete = ratio > 0.0 && static_cast<uint64_t>(static_cast<double>(frameIndex + 1) * ratio) >
+                                               static_cast<uint64_t>(static_cast<double>(frameIndex) * ratio);
+    if (picture.empty() && m_nPayloadSize != 0) {
+        frame.status = BufferStatus::Failed;
+        frame.payloadSize = 0;
+    } else if (incomplete) {
+        // The packets of the frame's last quarter never came: that part of the buffer keeps what it held.
+        frame.status = BufferStatus::Incomplete;
+        frame.payloadSize = bytes - bytes / 4;
+    }
+    const uint64_t written = frame.payloadSize == UINT64_MAX ? bytes : frame.payloadSize;
+    std::memcpy(core::BufferAccess::memory(buffer), picture.data(), written);
+    core::BufferAccess::describeFrame(buffer, frame);
+}
+
+void SimAcquisition::fillForMeasurement(Buffer& buffer, uint64_t frameId) {
+    fill(buffer, frameId, 0);
+}
+
+// ---- the delivery side -----------------------------------------------------------------------------------
+
+void SimAcquisition::runDelivery(std::size_t index) {
+    Lane& lane = *m_lanes[index];
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [&] { return lane.bQuit || !lane.filled.empty(); });
+        if (lane.bQuit) {
+            return;
+        }
+        deliverNext(lane, lock);
+    }
+}
+
+// Hands the oldest filled buffer to the sink, without the lock held during the call.
+void SimAcquisition::deliverNext(Lane& lane, std::unique_lock<std::mutex>& lock) {
+    Buffer* buffer = lane.filled.front();
+    lane.filled.pop_front();
+    SimFrameSink* sink = lane.pSink;
+    lane.pDelivering = buffer;
+    const bool complete = buffer->IsComplete(); // read while the buffer is still this thread's
+    lock.unlock();
+    // The sink may destroy the stream, and with it end this lane, from inside the call: afterwards only the
+    // lane (kept alive by this thread's reference to the engine) is touched.
+    const bool taken = sink != nullptr && sink->takeFrame(*buffer);
+    lock.lock();
+    if (!taken && sink != nullptr && complete && !lane.bQuit) {
+        ++lane.nLost; // nobody takes frames: the sink gave the buffer back, and the frame counts as lost
+    }
+    lane.pDelivering = nullptr;
     m_wake.notify_all();
 }
 

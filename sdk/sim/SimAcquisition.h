@@ -1,14 +1,17 @@
-// The acquisition engine of one simulated camera: its trigger settings and acquisition state, and one
-// delivery lane per data stream, each with its own thread that fills queued buffers and hands them to the
-// stream's new-buffer handler.
+// The acquisition engine of one simulated camera: its trigger settings and acquisition state, and one lane per
+// data stream. Each lane has two threads, as a camera and its host's transport do: the camera's clock fills
+// queued buffers at frame time, whatever the host is doing, and the delivery thread hands filled buffers to the
+// stream one after the other.
 //
 // Frames come only while the camera's acquisition runs ("AcquisitionStart" executed, no stop since) and the
 // stream is grabbing. With "TriggerMode" "Off" they come at `frameRate`; with "On" they come once per
 // "TriggerSoftware" when the source is "Software" or "SoftwareTrigger", and at `lineRate` when it is "Line0".
-// A frame for which no buffer is queued is lost and counted; its frame ID is used up all the same.
+// A frame for which no buffer is queued when it is taken is lost and counted; its frame ID is used up all the
+// same, so a host that holds its buffers too long sees gaps. `incompleteRatio` of the frames arrive with packets
+// missing (status incomplete, a short payload).
 #pragma once
 
-#include "sdk/DataStream.h"
+#include "sdk/Buffer.h"
 #include "sdk/sim/SimConfig.h"
 
 #include <chrono>
@@ -21,17 +24,27 @@
 #include <thread>
 #include <vector>
 
-namespace sdk {
-class Buffer;
-}
-
 namespace sdk::sim {
+
+// Where a lane's filled buffers go: the stream. Called on the lane's delivery thread, without the engine's lock.
+class SimFrameSink {
+public:
+    SimFrameSink() = default;
+    SimFrameSink(const SimFrameSink&) = delete;
+    SimFrameSink& operator=(const SimFrameSink&) = delete;
+    // True when the buffer went to a handler; false when it is back in the lane's input queue and its frame
+    // was not taken by the host because nobody listens.
+    virtual bool takeFrame(Buffer& buffer) = 0;
+
+protected:
+    ~SimFrameSink() = default;
+};
 
 class SimAcquisition : public std::enable_shared_from_this<SimAcquisition> {
 public:
     // Shared by the camera, its streams and their threads, so that a lane whose stream is destroyed from its
-    // own delivery thread can still finish safely.
-    // `payloadSize` is the bytes of one buffer; the pattern is rendered once, at that size.
+    // own delivery thread can still finish safely. `payloadSize` is the bytes of one buffer. The picture is
+    // rendered when the first frame needs it, not before.
     static std::shared_ptr<SimAcquisition> create(const SimDeviceConfig& config, uint64_t payloadSize);
     ~SimAcquisition();
     SimAcquisition(const SimAcquisition&) = delete;
@@ -45,38 +58,57 @@ public:
     void fireSoftwareTrigger();
 
     // ---- stream side; `lane` is the stream's index. Thread-safe unless noted. ----
+    // The lane's sink; set once by the stream, before the lane starts.
+    void attachLane(std::size_t lane, SimFrameSink& sink);
     void startLane(std::size_t lane);
-    // Stops filling buffers and returns once no buffer of the lane is in flight, unless it is called from the
-    // lane's own delivery thread.
+    // Stops filling buffers; filled buffers not yet delivered go back to the input queue. Returns once no buffer
+    // of the lane is being filled or delivered, unless it is called from one of the lane's threads.
     void stopLane(std::size_t lane);
-    void bindHandler(std::size_t lane, void* owner, Events::NewBufferEventHandler handler);
     [[nodiscard]] bool grabbing(std::size_t lane) const;
     [[nodiscard]] uint64_t lostFrames(std::size_t lane) const;
 
-    // Input queue of the lane. Queueing a buffer twice is refused (false).
+    // Input queue of the lane. Queueing a buffer that is queued already is refused (false).
     [[nodiscard]] bool queue(std::size_t lane, Buffer* buffer);
-    // Takes the buffer out of the input queue, waiting first while it is in flight (unless on the lane's thread).
+    // Takes the buffer out of the lane, waiting first while it is being filled or delivered (unless on one of
+    // the lane's threads).
     void withdraw(std::size_t lane, Buffer* buffer);
     [[nodiscard]] uint64_t queuedCount(std::size_t lane) const;
 
-    // Ends the lane's thread: joined, or left to finish on its own when called from that thread.
+    // Ends the lane's threads: joined, or left to finish on their own when called from one of them. The sink
+    // is not called again afterwards.
     void endLane(std::size_t lane) noexcept;
+
+    // The simulator's own work for one frame, without any thread or wait: fill `buffer` (which has its memory)
+    // with the picture and describe it. For benchmarks that must tell the simulator's cost from the driver's.
+    void fillForMeasurement(Buffer& buffer, uint64_t frameId);
 
 private:
     struct Lane;
     using Clock = std::chrono::steady_clock;
 
     SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize);
-    void run(std::size_t index);
+    // The camera's clock: takes frames at their time into queued buffers.
+    void runClock(std::size_t index);
+    // The host's side of the transport: hands filled buffers on, oldest first.
+    void runDelivery(std::size_t index);
     // Waits for the lane's next frame event; false when the lane is to end. Called with m_mutex held.
     bool awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& lock);
-    void deliverFrame(Lane& lane, std::unique_lock<std::mutex>& lock);
+    void takeFrame(Lane& lane, std::unique_lock<std::mutex>& lock);
+    void deliverNext(Lane& lane, std::unique_lock<std::mutex>& lock);
+    void fill(Buffer& buffer, uint64_t frameId, uint64_t frameIndex);
+    const std::vector<unsigned char>& pattern();
     void changed(); // with m_mutex held: wakes every lane to look at the new state
-    [[nodiscard]] bool onLaneThread(const Lane& lane) const;
-    void awaitNoFlight(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer = nullptr);
+    [[nodiscard]] static bool onLaneThread(const Lane& lane);
+    void awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer = nullptr);
 
     const SimDeviceConfig m_config;
-    std::vector<unsigned char> m_pattern; // one rendered frame, copied into every buffer; fixed after creation
+    const uint64_t m_nPayloadSize;
+    const Clock::time_point m_powerOn; // the camera's clock starts here: timestamps count from it
+
+    // One rendered frame, copied into every buffer. Rendered once, by the first frame that needs it; fixed
+    // afterwards. Empty when the picture cannot be had (memory): frames then arrive failed.
+    std::once_flag m_patternOnce;
+    std::vector<unsigned char> m_pattern;
 
     // Guards everything below: the host's thread changes triggers and lanes while the lanes' threads deliver.
     mutable std::mutex m_mutex;

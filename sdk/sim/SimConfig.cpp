@@ -1,5 +1,7 @@
 #include "sdk/sim/SimConfig.h"
 
+#include "sdk/core/ConfigReader.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,138 +13,9 @@
 namespace sdk::sim {
 namespace {
 
-// Raised inside the parser only; carries the JSON path of the offending value.
-struct ConfigError {
-    QString message;
-};
-
-[[noreturn]] void fail(const QString& where, const QString& what) {
-    throw ConfigError{where + QStringLiteral(": ") + what};
-}
-
-class Reader {
-public:
-    Reader(QJsonObject object, QString where) : m_object(std::move(object)), m_where(std::move(where)) {}
-
-    [[nodiscard]] QString at(const QString& key) const { return m_where + QLatin1Char('.') + key; }
-    [[nodiscard]] bool has(const QString& key) const { return m_object.contains(key); }
-
-    [[nodiscard]] std::string text(const QString& key, const std::string& fallback, bool required = false) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            if (required) {
-                fail(at(key), QStringLiteral("missing"));
-            }
-            return fallback;
-        }
-        if (!value.isString()) {
-            fail(at(key), QStringLiteral("expected a string"));
-        }
-        return value.toString().toStdString();
-    }
-
-    [[nodiscard]] double number(const QString& key, double fallback, double min, double max) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            return fallback;
-        }
-        if (!value.isDouble()) {
-            fail(at(key), QStringLiteral("expected a number"));
-        }
-        const double number = value.toDouble();
-        if (!std::isfinite(number) || number < min || number > max) {
-            fail(at(key), QStringLiteral("%1 is outside %2..%3").arg(number).arg(min).arg(max));
-        }
-        return number;
-    }
-
-    // `textAllowed`: the value may also be a decimal string, for numbers past what a JSON number holds exactly.
-    [[nodiscard]] uint64_t integer(const QString& key, uint64_t fallback, uint64_t min, uint64_t max,
-                     bool textAllowed = false) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            return fallback;
-        }
-        if (textAllowed && value.isString()) {
-            bool ok = false;
-            const qulonglong parsed = value.toString().toULongLong(&ok);
-            if (!ok || parsed < min || parsed > max) {
-                fail(at(key), QStringLiteral("expected an integer in %1..%2").arg(min).arg(max));
-            }
-            return parsed;
-        }
-        // Doubles hold every integer up to 2^53 exactly; larger ones must come as strings.
-        constexpr double kExactLimit = 9007199254740992.0;
-        const double number = value.toDouble(-1.0);
-        if (!value.isDouble() || number != std::floor(number) || number < static_cast<double>(min) ||
-            number > static_cast<double>(max) || number > kExactLimit) {
-            fail(at(key), QStringLiteral("expected an integer in %1..%2").arg(min).arg(max));
-        }
-        return static_cast<uint64_t>(number);
-    }
-
-    [[nodiscard]] bool flag(const QString& key) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            return false;
-        }
-        if (!value.isBool()) {
-            fail(at(key), QStringLiteral("expected true or false"));
-        }
-        return value.toBool();
-    }
-
-    [[nodiscard]] std::vector<std::string> texts(const QString& key, std::vector<std::string> fallback) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            return fallback;
-        }
-        if (!value.isArray()) {
-            fail(at(key), QStringLiteral("expected an array of strings"));
-        }
-        std::vector<std::string> result;
-        const QJsonArray array = value.toArray();
-        for (int i = 0; i < array.size(); ++i) {
-            if (!array.at(i).isString()) {
-                fail(at(key) + QStringLiteral("[%1]").arg(i), QStringLiteral("expected a string"));
-            }
-            result.push_back(array.at(i).toString().toStdString());
-        }
-        return result;
-    }
-
-    // Each element of the array `key`, as an object, with its JSON path.
-    template <typename Visit>
-    void objects(const QString& key, Visit visit) const {
-        const QJsonValue value = m_object.value(key);
-        if (value.isUndefined()) {
-            return;
-        }
-        if (!value.isArray()) {
-            fail(at(key), QStringLiteral("expected an array"));
-        }
-        const QJsonArray array = value.toArray();
-        for (int i = 0; i < array.size(); ++i) {
-            const QString where = at(key) + QStringLiteral("[%1]").arg(i);
-            if (!array.at(i).isObject()) {
-                fail(where, QStringLiteral("expected an object"));
-            }
-            visit(Reader(array.at(i).toObject(), where), i);
-        }
-    }
-
-    [[nodiscard]] Reader object(const QString& key) const {
-        const QJsonValue value = m_object.value(key);
-        if (!value.isObject()) {
-            fail(at(key), QStringLiteral("expected an object"));
-        }
-        return {value.toObject(), at(key)};
-    }
-
-private:
-    QJsonObject m_object;
-    QString m_where;
-};
+using core::ConfigError;
+using core::fail;
+using Reader = core::ConfigReader;
 
 constexpr double kMaxRate = 100000.0;
 constexpr uint64_t kMaxSide = 65535;
@@ -185,20 +58,12 @@ SimDeviceConfig readDevice(const Reader& in) {
         device.exposure = readExposure(in.object(QStringLiteral("exposure")));
     }
     device.absent = in.texts(QStringLiteral("absent"), {});
+    device.readOnly = in.texts(QStringLiteral("readOnly"), {});
+    device.unavailable = in.texts(QStringLiteral("unavailable"), {});
+    device.incompleteRatio = in.number(QStringLiteral("incompleteRatio"), 0.0, 0.0, 1.0);
     device.nullStreamList = in.flag(QStringLiteral("nullStreamList"));
     device.nullBufferList = in.flag(QStringLiteral("nullBufferList"));
     return device;
-}
-
-core::FaultRule readFault(const Reader& in) {
-    core::FaultRule fault;
-    fault.call = in.text(QStringLiteral("call"), {}, true);
-    fault.nth = in.integer(QStringLiteral("nth"), 1, 1, std::numeric_limits<uint32_t>::max());
-    fault.times = in.integer(QStringLiteral("times"), 1, 0, std::numeric_limits<uint32_t>::max());
-    fault.match = in.text(QStringLiteral("match"), {});
-    fault.description = in.text(QStringLiteral("description"), "injected fault");
-    fault.type = in.text(QStringLiteral("type"), fault.type);
-    return fault;
 }
 
 SimConfig readConfig(const Reader& root) {
@@ -219,7 +84,7 @@ SimConfig readConfig(const Reader& root) {
         config.systems.push_back(std::move(system));
     });
     root.objects(QStringLiteral("faults"),
-                 [&](const Reader& faultIn, int) { config.faults.push_back(readFault(faultIn)); });
+                 [&](const Reader& faultIn, int) { config.faults.push_back(core::readFaultRule(faultIn)); });
     return config;
 }
 

@@ -33,9 +33,12 @@ struct SimDeviceConfig {
     uint64_t payloadSize = 0; // bytes per buffer; 0: what width, height and pixel format need
     std::vector<std::string> triggerSources{"Line0", "Software"};
     SimExposureConfig exposure;
-    std::vector<std::string> absent; // features the camera lacks
-    bool nullStreamList = false;     // Device::GetDataStreams answers null
-    bool nullBufferList = false;     // DataStream::GetBufferList answers null
+    std::vector<std::string> absent;      // features the camera lacks
+    std::vector<std::string> readOnly;    // features it has read-only
+    std::vector<std::string> unavailable; // features it has, not available now
+    double incompleteRatio = 0.0;         // share of frames that arrive with packets lost: 0..1
+    bool nullStreamList = false;          // Device::GetDataStreams answers null
+    bool nullBufferList = false;          // DataStream::GetBufferList answers null
 };
 
 struct SimInterfaceConfig {

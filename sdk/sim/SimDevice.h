@@ -1,9 +1,8 @@
-// A simulated camera: its identity, open state, GenICam features and data streams.
+// A simulated camera: its GenICam features and data streams, over its acquisition engine.
 #pragma once
 
 #include "sdk/Device.h"
 #include "sdk/sim/SimAcquisition.h"
-#include "sdk/sim/SimCallSite.h"
 #include "sdk/sim/SimConfig.h"
 #include "sdk/sim/SimDataStream.h"
 #include "sdk/sim/SimFeatures.h"
@@ -17,12 +16,12 @@ class SimDevice;
 
 class SimDataStreamList final : public DataStreamList {
 public:
-    explicit SimDataStreamList(SimDevice& device) : m_device(device) {}
-    void Refresh() override;
+    explicit SimDataStreamList(SimDevice& device);
+
+protected:
+    void doRefresh() override;
 
 private:
-    void onBegin() override;
-    void onLookup(const std::string& key) override;
     SimDevice& m_device;
 };
 
@@ -33,27 +32,20 @@ public:
     // Streams go first: each ends its delivery thread.
     ~SimDevice() override;
 
-    String GetID() override { return String(m_id); }
-    String GetSerialNumber() override;
-    String GetModel() override;
-    bool IsOpen() override;
-    void Open() override;
-    void Close() override;
-    NodeMap* GetRemoteNodeList() override;
-    Node* GetRemoteNode(const String& name) override;
-    DataStreamList* GetDataStreams() override;
-
     [[nodiscard]] const SimDeviceConfig& config() const noexcept { return m_config; }
+
+protected:
+    // A closed camera sends nothing: its acquisition stops with it.
+    void doClose() override { m_pEngine->stopAcquisition(); }
+    NodeMap* doGetRemoteNodeList() override { return &m_features; }
+    Node* doGetRemoteNode(std::string_view name) override { return m_features.find(name); }
+    DataStreamList* doGetDataStreams() override { return m_config.nullStreamList ? nullptr : &m_streamList; }
 
 private:
     friend class SimDataStreamList;
-    void requireOpen(const char* call) const;
     void buildFeatures();
 
-    std::string m_id;
     SimDeviceConfig m_config;
-    SimCallSite m_site;                        // object name: the serial number
-    bool m_bOpen = false;                      // calls of the host's side, one at a time
     std::shared_ptr<SimAcquisition> m_pEngine; // trigger state and the streams' delivery
     SimNodeMap m_features;
     std::vector<std::unique_ptr<SimDataStream>> m_streams;

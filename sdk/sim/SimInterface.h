@@ -2,7 +2,6 @@
 #pragma once
 
 #include "sdk/Interface.h"
-#include "sdk/sim/SimCallSite.h"
 #include "sdk/sim/SimConfig.h"
 #include "sdk/sim/SimDevice.h"
 
@@ -15,12 +14,12 @@ class SimInterface;
 
 class SimDeviceList final : public DeviceList {
 public:
-    explicit SimDeviceList(SimInterface& iface) : m_interface(iface) {}
-    void Refresh(uint64_t timeout) override;
+    explicit SimDeviceList(SimInterface& iface);
+
+protected:
+    void doRefresh(uint64_t timeout) override;
 
 private:
-    void onBegin() override;
-    void onLookup(const std::string& key) override;
     SimInterface& m_interface;
 };
 
@@ -29,18 +28,13 @@ public:
     SimInterface(core::CallGate& gate, const SimInterfaceConfig& config);
     ~SimInterface() override;
 
-    String GetID() override { return String(m_id); }
-    bool IsOpen() override;
-    void Open() override;
-    DeviceList* GetDevices() override;
+protected:
+    DeviceList* doGetDevices() override { return m_bNullDeviceList ? nullptr : &m_deviceList; }
 
 private:
     friend class SimDeviceList;
 
-    std::string m_id;
     bool m_bNullDeviceList;
-    SimCallSite m_site;   // object name: the interface's id
-    bool m_bOpen = false; // calls of the host's side, one at a time
     std::vector<std::unique_ptr<SimDevice>> m_devices;
     SimDeviceList m_deviceList;
 };

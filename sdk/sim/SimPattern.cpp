@@ -37,7 +37,8 @@ enum class Packing {
     Bytes,      // one byte per sample
     Words,      // 16-bit little-endian containers
     BitStream,  // GenICam "p": samples one after the other, least significant bit first
-    NibblePair, // "Packed": two 12-bit samples in three bytes, the low nibbles sharing the middle byte
+    NibblePair, // "12Packed": two 12-bit samples in three bytes, the low nibbles sharing the middle byte
+    BitPairs,   // "10Packed": two 10-bit samples in three bytes, their low two bits sharing the middle byte
 };
 
 struct Layout {
@@ -76,6 +77,8 @@ std::optional<Layout> depthAndPacking(std::string_view rest, Picture picture) {
             layout.packing = Packing::BitStream;
         } else if (suffix == "Packed" && bits == 12) {
             layout.packing = Packing::NibblePair;
+        } else if (suffix == "Packed" && bits == 10) {
+            layout.packing = Packing::BitPairs;
         } else {
             return std::nullopt;
         }
@@ -108,7 +111,7 @@ std::optional<Layout> layoutOf(std::string_view name) {
         Picture picture;
     };
     // "BayerRGB8Packed" is the mosaic already interpolated on the camera: R, G, B bytes like "RGB8Packed".
-    constexpr std::array<Fixed, 11> kFixed{{
+    constexpr std::array<Fixed, 14> kFixed{{
         {"RGB8", Picture::Rgb},
         {"RGB8Packed", Picture::Rgb},
         {"BayerRGB8Packed", Picture::Rgb},
@@ -120,6 +123,9 @@ std::optional<Layout> layoutOf(std::string_view name) {
         {"YUV422_8", Picture::YuvYuyv},
         {"YUV411Packed", Picture::YuvUyyvyy},
         {"YUV444Packed", Picture::YuvUyv},
+        {"YUV422_8_UYVY", Picture::YuvUyvy},
+        {"YUV411_8_UYYVYY", Picture::YuvUyyvyy},
+        {"YUV8_UYV", Picture::YuvUyv},
     }};
     for (const Fixed& fixed : kFixed) {
         if (name == fixed.name) {
@@ -145,7 +151,7 @@ uint32_t packingGroup(const Layout& layout) {
     if (layout.packing == Packing::BitStream) {
         return layout.bits == 10 ? 4U : 2U;
     }
-    return layout.packing == Packing::NibblePair ? 2U : 1U;
+    return layout.packing == Packing::NibblePair || layout.packing == Packing::BitPairs ? 2U : 1U;
 }
 
 // Writes samples one after another into zeroed memory, in the layout's packing.
@@ -176,6 +182,13 @@ public:
             const bool second = m_nIndex % 2 == 1;
             group[second ? 2 : 0] = static_cast<unsigned char>(value >> 4U);
             group[1] = static_cast<unsigned char>(group[1] | ((value & 0xFU) << (second ? 4U : 0U)));
+            break;
+        }
+        case Packing::BitPairs: {
+            unsigned char* group = m_memory + m_nIndex / 2 * 3;
+            const bool second = m_nIndex % 2 == 1;
+            group[second ? 2 : 0] = static_cast<unsigned char>(value >> 2U);
+            group[1] = static_cast<unsigned char>(group[1] | ((value & 0x3U) << (second ? 4U : 0U)));
             break;
         }
         }

@@ -10,7 +10,8 @@ namespace {
 
 class SimProducer final : public core::Producer {
 public:
-    SimProducer(core::CallGate& gate, SimConfig config) : m_bNullSystemList(config.nullSystemList) {
+    SimProducer(core::CallGate& gate, SimConfig config, bool fileProblem)
+        : m_bNullSystemList(config.nullSystemList), m_bFileProblem(fileProblem) {
         for (const SimSystemConfig& system : config.systems) {
             m_systems.push_back(std::make_unique<SimSystem>(gate, system));
         }
@@ -25,31 +26,30 @@ public:
     }
 
     bool answersNullSystemList() const override { return m_bNullSystemList; }
+    bool reportedConfigurationProblem() const override { return m_bFileProblem; }
 
 private:
     bool m_bNullSystemList;
+    bool m_bFileProblem;
     std::vector<std::unique_ptr<SimSystem>> m_systems;
 };
 
-// A configuration that cannot be used gives one warning and no simulated systems; the trace still runs.
+// A configuration that cannot be used gives one warning and no simulated systems. (The session reads the same
+// file's faults for every producer, and the trace; this warning stands for both.)
 std::unique_ptr<core::Producer> makeSimProducer(core::CallGate& gate) {
-    const std::string tracePath = qEnvironmentVariable("VXCAM_SIM_TRACE").toStdString();
     const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
     if (path.isEmpty()) {
-        gate.configure({}, tracePath);
         qCWarning(core::lcSim()) << "VXCAM_SIM_CONFIG names no simulated-camera file; no simulated cameras are offered";
-        return std::make_unique<SimProducer>(gate, SimConfig{});
+        return std::make_unique<SimProducer>(gate, SimConfig{}, false);
     }
     QString error;
     std::optional<SimConfig> config = loadSimConfig(path, error);
     if (!config) {
-        gate.configure({}, tracePath);
         qCWarning(core::lcSim()).noquote() << "simulated-camera file" << path << error.prepend(QStringLiteral("- "))
                                            << "- no simulated cameras are offered";
-        return std::make_unique<SimProducer>(gate, SimConfig{});
+        return std::make_unique<SimProducer>(gate, SimConfig{}, true);
     }
-    gate.configure(std::move(config->faults), tracePath);
-    return std::make_unique<SimProducer>(gate, std::move(*config));
+    return std::make_unique<SimProducer>(gate, std::move(*config), false);
 }
 
 const bool g_registered = core::registerProducer("sim", &makeSimProducer);

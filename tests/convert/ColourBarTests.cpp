@@ -49,6 +49,7 @@ constexpr FormatCase kFormats[] = {
     {"Mono10p", Expect::Grey, 1},
     {"Mono12p", Expect::Grey, 1},
     {"Mono12Packed", Expect::Grey, 1},
+    {"Mono10Packed", Expect::Grey, 1},
     {"BayerRG8", Expect::Colour, 0},
     {"BayerGR8", Expect::Colour, 0},
     {"BayerGB8", Expect::Colour, 0},
@@ -77,6 +78,10 @@ constexpr FormatCase kFormats[] = {
     {"BayerGR12Packed", Expect::Colour, 0},
     {"BayerGB12Packed", Expect::Colour, 0},
     {"BayerBG12Packed", Expect::Colour, 0},
+    {"BayerRG10Packed", Expect::Colour, 0},
+    {"BayerGR10Packed", Expect::Colour, 0},
+    {"BayerGB10Packed", Expect::Colour, 0},
+    {"BayerBG10Packed", Expect::Colour, 0},
     {"RGB8", Expect::Colour, 0},
     {"RGB8Packed", Expect::Colour, 0},
     {"BGR8", Expect::Colour, 0},
@@ -88,6 +93,9 @@ constexpr FormatCase kFormats[] = {
     {"YUV422_8", Expect::Colour, 3},
     {"YUV411Packed", Expect::Colour, 3},
     {"YUV444Packed", Expect::Colour, 3},
+    {"YUV422_8_UYVY", Expect::Colour, 3},
+    {"YUV411_8_UYYVYY", Expect::Colour, 3},
+    {"YUV8_UYV", Expect::Colour, 3},
 };
 
 class ColourBarTest : public ::testing::TestWithParam<std::tuple<FormatCase, Size>> {};
@@ -190,16 +198,20 @@ TEST_P(SmallestFrameTest, UniformFrameComesOutUniform) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, SmallestFrameTest,
-    ::testing::Values(SmallCase{"Mono8", 1, 1}, SmallCase{"Mono10", 1, 1}, SmallCase{"Mono10p", 1, 4},
-                      SmallCase{"Mono10p", 4, 1}, SmallCase{"Mono12p", 2, 1}, SmallCase{"Mono12Packed", 1, 2},
-                      SmallCase{"Mono16", 17, 1}, SmallCase{"BayerRG8", 2, 2}, SmallCase{"BayerBG8", 3, 3},
-                      SmallCase{"BayerGR10", 2, 3}, SmallCase{"BayerGB10p", 2, 2}, SmallCase{"BayerRG12Packed", 3, 2},
-                      SmallCase{"RGB8", 1, 1}, SmallCase{"RGBa8", 1, 1}, SmallCase{"BGRa8", 5, 1},
-                      SmallCase{"BayerRGB8Packed", 1, 1}, SmallCase{"YUV422Packed", 2, 1}, SmallCase{"YUV422_8", 2, 1},
-                      SmallCase{"YUV411Packed", 4, 1}, SmallCase{"YUV411Packed", 36, 1},
-                      SmallCase{"YUV444Packed", 1, 1}, SmallCase{"YUV444Packed", 17, 1}));
+INSTANTIATE_TEST_SUITE_P(Layouts, SmallestFrameTest,
+                         ::testing::Values(SmallCase{"Mono8", 1, 1}, SmallCase{"Mono10", 1, 1},
+                                           SmallCase{"Mono10p", 1, 4}, SmallCase{"Mono10p", 4, 1},
+                                           SmallCase{"Mono12p", 2, 1}, SmallCase{"Mono12Packed", 1, 2},
+                                           SmallCase{"Mono16", 17, 1}, SmallCase{"BayerRG8", 2, 2},
+                                           SmallCase{"BayerBG8", 3, 3}, SmallCase{"BayerGR10", 2, 3},
+                                           SmallCase{"BayerGB10p", 2, 2}, SmallCase{"BayerRG12Packed", 3, 2},
+                                           SmallCase{"RGB8", 1, 1}, SmallCase{"RGBa8", 1, 1}, SmallCase{"BGRa8", 5, 1},
+                                           SmallCase{"BayerRGB8Packed", 1, 1}, SmallCase{"YUV422Packed", 2, 1},
+                                           SmallCase{"YUV422_8", 2, 1}, SmallCase{"YUV411Packed", 4, 1},
+                                           SmallCase{"YUV411Packed", 36, 1}, SmallCase{"YUV444Packed", 1, 1},
+                                           SmallCase{"YUV444Packed", 17, 1}, SmallCase{"Mono10Packed", 1, 2},
+                                           SmallCase{"BayerGB10Packed", 3, 2}, SmallCase{"YUV422_8_UYVY", 2, 1},
+                                           SmallCase{"YUV411_8_UYYVYY", 4, 1}, SmallCase{"YUV8_UYV", 17, 1}));
 
 } // namespace
 } // namespace vxcam::test

@@ -53,7 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 0xABC, 0x123: byte 1 holds 0xA (bits 11..8 of the first) and 0x3 (bits 3..0 of the second) above it.
         GreyLayoutCase{"Mono12p", {0xBC, 0x3A, 0x12}, {0xABC, 0x123}, 12},
         // 0xABC, 0x123: bytes 0 and 2 hold bits 11..4, byte 1 the low nibbles, the first sample's below.
-        GreyLayoutCase{"Mono12Packed", {0xAB, 0x3C, 0x12}, {0xABC, 0x123}, 12}),
+        GreyLayoutCase{"Mono12Packed", {0xAB, 0x3C, 0x12}, {0xABC, 0x123}, 12},
+        // 0x2AF, 0x156: bytes 0 and 2 hold bits 9..2, byte 1 the low two bits, the first sample's in bits 1..0 and
+        // the second's in bits 5..4.
+        GreyLayoutCase{"Mono10Packed", {0xAB, 0x23, 0x55}, {0x2AF, 0x156}, 10}),
     formatLabel);
 
 struct ColourLayoutCase {
@@ -97,6 +100,13 @@ INSTANTIATE_TEST_SUITE_P(
         ColourLayoutCase{"YUV444Red", "YUV444Packed", {90, 81, 240}, {{0, 0, 255}}, 2},
         ColourLayoutCase{"YUV444Greys", "YUV444Packed", {128, 16, 128, 128, 235, 128}, {{0, 0, 0}, {255, 255, 255}}, 0},
         ColourLayoutCase{"YUV422PackedRedPair", "YUV422Packed", {90, 81, 240, 81}, {{0, 0, 255}, {0, 0, 255}}, 2},
+        ColourLayoutCase{"YUV8_UYVRed", "YUV8_UYV", {90, 81, 240}, {{0, 0, 255}}, 2},
+        ColourLayoutCase{"YUV422_8_UYVYRedPair", "YUV422_8_UYVY", {90, 81, 240, 81}, {{0, 0, 255}, {0, 0, 255}}, 2},
+        ColourLayoutCase{"YUV411_8_UYYVYYGreys",
+                         "YUV411_8_UYYVYY",
+                         {128, 16, 82, 128, 150, 235},
+                         {{0, 0, 0}, {77, 77, 77}, {156, 156, 156}, {255, 255, 255}},
+                         1},
         ColourLayoutCase{"YUV422_8LumaOrder", "YUV422_8", {16, 128, 235, 128}, {{0, 0, 0}, {255, 255, 255}}, 0},
         // Four greys in luma order (Y 16, 82, 150, 235), then four pixels of red.
         ColourLayoutCase{"YUV411",

@@ -61,7 +61,7 @@ constexpr Coding kCodings[] = {
     {SampleCoding::Byte, 8, 1, 1},          {SampleCoding::Word16, 10, 1, 2},
     {SampleCoding::Word16, 12, 1, 2},       {SampleCoding::Word16, 16, 1, 2},
     {SampleCoding::Packed10Lsb, 10, 4, 5},  {SampleCoding::Packed12Lsb, 12, 2, 3},
-    {SampleCoding::Packed12Nibs, 12, 2, 3},
+    {SampleCoding::Packed12Nibs, 12, 2, 3}, {SampleCoding::Packed10Pairs, 10, 2, 3},
 };
 
 // Group counts around the vector widths and the grey chunk, so that bodies and tails both run.
