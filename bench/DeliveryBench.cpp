@@ -1,4 +1,4 @@
-// What the driver adds to every pass-through frame on top of the host's callback: the delivery gate, the
+// What the driver adds to every pass-through frame on top of the host's callback: the lifecycle's gate, the
 // pixel-format test, the four frame members and the buffer's way back. The buffer goes back to an owner that
 // only counts, so that the figure is the driver's alone.
 #include "driver/CameraVeyra.h"
@@ -6,7 +6,6 @@
 #include "sdk/core/BufferAccess.h"
 
 #include <QLoggingCategory>
-
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -30,7 +29,10 @@ class DeliveryProbe final : public CCameraVeyra {
 public:
     using CCameraVeyra::BufferReady;
     using CCameraVeyra::CCameraVeyra;
-    void acceptFrames() { m_pDeliveryGate->acceptFrames(); }
+    void acceptFrames() {
+        m_life.setState(vxcam::CameraLifecycle::State::Acquiring);
+        m_life.acceptFrames();
+    }
 };
 
 // A 2448 x 2048 Mono8 frame, as a camera hands it over.
@@ -47,7 +49,9 @@ struct Frame {
     sdk::Buffer buffer;
 };
 
-void quietFramePath() { QLoggingCategory::setFilterRules(QStringLiteral("vxcam.driver.frame.debug=false")); }
+void quietFramePath() {
+    QLoggingCategory::setFilterRules(QStringLiteral("vxcam.driver.frame.debug=false"));
+}
 
 void BM_HostCallbackAlone(benchmark::State& state) {
     quietFramePath();

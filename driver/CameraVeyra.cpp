@@ -4,42 +4,95 @@
 #include "driver/SdkErrorReport.h"
 #include "sdk/Sdk.h"
 
+#include <map>
+
 using vxcam::guardSdk;
 
 sdk::SystemList* CCameraVeyra::s_pSystemList = nullptr;
 int32_t CCameraVeyra::s_nInstanceCount = 0;
-std::mutex CCameraVeyra::s_systemListMutex;
+vxcam::Mutex CCameraVeyra::s_systemListMutex;
 
-// ---- construction and the shared system list -------------------------------------------------------------
+namespace {
 
-CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback) : IVeyraCameraObject(config, callback) {
+// The serial numbers of the cameras that driver objects of the process hold; under s_systemListMutex.
+std::map<QString, const CCameraVeyra*>& heldCameras() {
+    static std::map<QString, const CCameraVeyra*> held;
+    return held;
+}
+
+} // namespace
+
+// ---- construction, deletion and the shared system list ---------------------------------------------------
+
+CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback)
+    : IVeyraCameraObject(config, callback),
+      // The module allocated the object (Camera_Create) and frees it here, once the last call has left it.
+      m_pLifecycle(
+          std::make_shared<vxcam::CameraLifecycle>([this] { delete this; })), // NOLINT(cppcoreguidelines-owning-memory)
+      m_life(*m_pLifecycle) {
     joinSystemList();
     m_pImageProcessor = guardSdk("CCameraVeyra", static_cast<sdk::ImageProcessor*>(nullptr),
                                  [] { return sdk::ImageProcessor::GetInstance(); });
 }
 
-// The host is expected to stop and close first; an object deleted with its camera still open stops and closes
-// it, so that no stream delivers to an object that is gone. Deleted from inside OnImageReady, the delivery
-// in progress finishes without touching the object.
+// The host is expected to stop and close first; an object deleted with its camera still open is stopped and
+// closed, so that no stream delivers to an object that is gone.
+void CCameraVeyra::deleteCamera(ICameraObject* camera) {
+    if (camera == nullptr) {
+        return;
+    }
+    auto* veyra = static_cast<CCameraVeyra*>(camera);
+    const vxcam::Call call(veyra->m_life, "~CCameraVeyra");
+    if (call.admitted()) {
+        veyra->tearDown();
+        veyra->m_life.markDeleted(true);
+    }
+} // the call's end frees the object, unless another thread is still inside it
+
+// Reached through deleteCamera's call (torn down already), or by a direct delete (a test probe).
 CCameraVeyra::~CCameraVeyra() {
-    {
-        const vxcam::OperationTurn turn(*m_pDeliveryGate);
-        stopFramesAndWait();
-        if (m_pDevice != nullptr) {
-            stopCamera();
-            closeCamera();
-        }
-        while (!m_boundStreams.empty()) {
-            unbindStream(m_boundStreams.back());
-        }
-        m_pDeliveryGate->markObjectDeleted();
+    if (!m_life.isDeleted()) {
+        const vxcam::Call call(m_life, "~CCameraVeyra");
+        tearDown();
+        m_life.markDeleted(false);
     }
     leaveSystemList();
 }
 
+// Frames stop before the camera is stopped and closed; the bindings go last, so that no stream calls the
+// object once it is freed. Inside OnImageReady the delivery in progress finishes without touching the object.
+void CCameraVeyra::tearDown() {
+    m_life.quiesce();
+    if (m_pDevice != nullptr) {
+        stopCamera();
+        closeCamera();
+    }
+    while (!m_boundStreams.empty()) {
+        unbindStream(m_boundStreams.back());
+    }
+}
+
+bool CCameraVeyra::claimCamera(const QString& serial) {
+    const vxcam::MutexLock lock(s_systemListMutex);
+    const auto [held, claimed] = heldCameras().try_emplace(serial, this);
+    return claimed || held->second == this;
+}
+
+void CCameraVeyra::releaseCamera() noexcept {
+    if (m_heldSerial.isNull()) {
+        return;
+    }
+    const vxcam::MutexLock lock(s_systemListMutex);
+    const auto held = heldCameras().find(m_heldSerial);
+    if (held != heldCameras().end() && held->second == this) {
+        heldCameras().erase(held);
+    }
+    m_heldSerial = QString();
+}
+
 // Every new object makes the SDK look for systems again; it counts itself only once the refresh succeeded.
 void CCameraVeyra::joinSystemList() {
-    const std::lock_guard lock(s_systemListMutex);
+    const vxcam::MutexLock lock(s_systemListMutex);
     guardSdk("CCameraVeyra", [this] {
         s_pSystemList = sdk::SystemList::GetInstance();
         if (s_pSystemList != nullptr) {
@@ -51,13 +104,13 @@ void CCameraVeyra::joinSystemList() {
 }
 
 sdk::SystemList* CCameraVeyra::currentSystemList() {
-    const std::lock_guard lock(s_systemListMutex);
+    const vxcam::MutexLock lock(s_systemListMutex);
     return s_pSystemList;
 }
 
 // Discovery takes the list itself when no object has joined, without refreshing or counting it.
 sdk::SystemList* CCameraVeyra::systemListForDiscovery() {
-    const std::lock_guard lock(s_systemListMutex);
+    const vxcam::MutexLock lock(s_systemListMutex);
     if (s_pSystemList == nullptr) {
         s_pSystemList = sdk::SystemList::GetInstance();
     }
@@ -69,7 +122,7 @@ void CCameraVeyra::leaveSystemList() noexcept {
     if (!m_bJoinedSystemList) {
         return;
     }
-    const std::lock_guard lock(s_systemListMutex);
+    const vxcam::MutexLock lock(s_systemListMutex);
     m_bJoinedSystemList = false;
     if (s_pSystemList == nullptr || --s_nInstanceCount != 0) {
         return;

@@ -1,12 +1,14 @@
 // CCameraVeyra: the driver object of the Veyra camera family, the module's ICameraObject.
 //
-// Threads: interface operations run on the host's threads (its own, and its callback thread when it calls
-// from inside OnImageReady); the delivery gate gives them one turn at a time. Frame delivery (BufferHandler,
-// BufferReady) runs on the SDK's delivery thread of each data stream, one frame at a time per object.
+// Threads: interface operations run on any of the host's threads, its callback's thread included (it may call
+// from inside OnImageReady); the object's lifecycle gives them one turn at a time (see CameraLifecycle).
+// Frame delivery (BufferHandler, BufferReady) runs on the SDK's delivery thread of each data stream, one frame
+// at a time per object.
 #pragma once
 
 #include "contract/IVeyraCameraObject.h"
-#include "driver/DeliveryGate.h"
+#include "driver/CameraLifecycle.h"
+#include "driver/ThreadSafety.h"
 #include "sdk/Buffer.h"
 
 #include <QString>
@@ -14,7 +16,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -38,7 +39,7 @@ public:
     CCameraVeyra& operator=(const CCameraVeyra&) = delete;
     ~CCameraVeyra() override;
 
-    // Interface operations: any of the host's threads, one turn at a time (see DeliveryGate).
+    // Interface operations: any of the host's threads, one call at a time (see CameraLifecycle).
     QStringList IEnumAvailableCameras() override;
     int32_t IOpenCamera() override;
     void ICloseCamera() override;
@@ -54,15 +55,25 @@ public:
     // Describes the frame in delivery; only on the delivering thread, during OnImageReady.
     int32_t IGetFrameLayout(VeyraFrameLayout* layout) override;
 
+    // Guards s_pSystemList, s_nInstanceCount and the held cameras. Hosts create, delete and enumerate from one
+    // thread at a time; the lock keeps the count right when one does not.
+    static vxcam::Mutex s_systemListMutex;
+
+    // Camera_Delete's body: tears the object down and frees it once no other thread is inside it.
+    static void deleteCamera(ICameraObject* camera);
+
     // Process-wide state shared by every driver object; guarded by s_systemListMutex.
-    static sdk::SystemList* s_pSystemList; // the SDK's system list, the root of discovery and opening
-    static int32_t s_nInstanceCount;       // driver objects that joined s_pSystemList
+    // the SDK's system list, the root of discovery and opening
+    static sdk::SystemList* s_pSystemList VXCAM_GUARDED_BY(s_systemListMutex);
+    // driver objects that joined s_pSystemList
+    static int32_t s_nInstanceCount VXCAM_GUARDED_BY(s_systemListMutex);
 
     // The pixel-format table: the image format class of `pixelFormat`, with its bits per pixel in `bits`.
     static int32_t classifyPixelFormat(const QString& pixelFormat, int32_t& bits) noexcept;
 
 protected:
-    // The driver's routines. Protected rather than private so that a test probe can drive each one alone.
+    // The driver's routines. Protected rather than private so that a test probe can drive each one alone. Those
+    // that touch the object's members run inside a call (vxcam::Call), which holds the object's turn.
 
     // Discovery walk; none of them touches a member.
     static bool openSystem(sdk::System* system);
@@ -83,7 +94,9 @@ protected:
     static bool closeDataStream(sdk::DataStream* stream);
     bool createStreamBuffers(sdk::DataStream* stream, int32_t count);
     bool deleteStreamBuffers(sdk::DataStream* stream);
-    static bool startDeviceDataStream(sdk::Device* device);
+    // Lets frames in (they wait for the calling operation's end) before the streams start, so that none that
+    // the streams hand over is lost.
+    bool startDeviceDataStream(sdk::Device* device);
     static bool stopDeviceDataStream(sdk::Device* device);
 
     // Trigger programming: each aborts and stops acquisition, writes "TriggerMode" and "TriggerSource", starts
@@ -96,13 +109,19 @@ protected:
     static void BufferHandler(void* owner, sdk::Buffer* buffer);
     void BufferReady(sdk::Buffer* buffer);
 
-    sdk::ImageProcessor* m_pImageProcessor = nullptr; // the SDK's, process-wide; never released here
-    sdk::Device* m_pDevice = nullptr;                 // the opened camera; belongs to the SDK
+    // The object's lifecycle, shared with each delivery in progress so that a delivery whose object is
+    // deleted from inside OnImageReady can still finish. m_life is the same object.
+    //
+    // Members below and the contract's members are used inside a call (holding the turn), except where a
+    // comment says otherwise; the frame members (m_pImageData, m_nWidth, m_nHeight, m_nFrameId) are written by
+    // one delivery at a time, past the gate.
+    const std::shared_ptr<vxcam::CameraLifecycle> m_pLifecycle;
+    vxcam::CameraLifecycle& m_life;
 
-    // Where operations and deliveries meet; shared with each delivery in progress (see DeliveryGate). Every
-    // member an operation touches is used under the gate's operation turn; the frame members (m_pImageData,
-    // m_nWidth, m_nHeight, m_nFrameId) are written by one delivery at a time, past the gate.
-    std::shared_ptr<vxcam::DeliveryGate> m_pDeliveryGate = std::make_shared<vxcam::DeliveryGate>();
+    // Taken by the constructor; the delivery threads read it. Never released here.
+    sdk::ImageProcessor* m_pImageProcessor = nullptr;
+    // The opened camera; belongs to the SDK. Deliveries never read it.
+    sdk::Device* m_pDevice = nullptr;
 
 private:
     // Calls `visit` with each device list that the walk over systems and interfaces reaches, in walk order,
@@ -114,25 +133,34 @@ private:
     static sdk::SystemList* currentSystemList();
     void unbindStream(sdk::DataStream* stream);
 
-    // Bodies of the operations, for callers that hold the operation turn already.
+    // Bodies of the operations, for callers inside a call.
+    [[nodiscard]] bool openCamera(const QString& serial);
     void stopCamera();
     void closeCamera();
-    void stopFramesAndWait();
+    void tearDown();
+    [[nodiscard]] bool needsApplying(int32_t requested) const;
+    // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
+    // deleted the object meanwhile.
+    [[nodiscard]] bool quiesceFor(const char* method);
     bool applyTriggerMode(int32_t mode);
     void writeExposure(int32_t value, const char* method);
 
-    // One frame, from the buffer to the host and back; the delivery gate is passed already.
+    // One frame, from the buffer to the host and back; the lifecycle's gate is passed already.
     void deliverFrame(sdk::Buffer* buffer);
     void publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept;
     void notifyHost();
     static void queueAgain(sdk::Buffer* buffer);
 
-    // Guards s_pSystemList and s_nInstanceCount. Hosts create, delete and enumerate from one thread at a time;
-    // the lock keeps the count right when one does not.
-    static std::mutex s_systemListMutex;
+    // A camera is held by one driver object of the process at a time: the serial numbers held, with their
+    // holders. Guarded by s_systemListMutex.
+    [[nodiscard]] bool claimCamera(const QString& serial);
+    void releaseCamera() noexcept;
 
     void joinSystemList();
     void leaveSystemList() noexcept;
+
+    bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; construction/destruction
+    QString m_heldSerial;             // the serial number this object claimed, while it holds it
 
     // The frame in delivery, for IGetFrameLayout: written and read on the delivering thread only, while the
     // delivery is past the gate.
@@ -143,11 +171,9 @@ private:
     };
     CurrentFrame m_currentFrame;
 
-    bool m_bJoinedSystemList = false; // this object counted itself in s_nInstanceCount; construction/destruction
-
     // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
-    // Used under the operation turn only: delivery reaches buffers through the SDK, never through this map.
+    // Delivery reaches buffers through the SDK, never through this map.
     std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
-    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them. Under the turn.
+    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them.
     std::vector<sdk::DataStream*> m_boundStreams;
 };

@@ -58,13 +58,13 @@ void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
 // Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
 // the whole object) from inside OnImageReady.
 void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    const std::shared_ptr<vxcam::DeliveryGate> gate = m_pDeliveryGate; // outlives `this` if the host deletes it
-    if (!gate->enter(buffer)) {
+    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle; // outlives `this` if the host deletes it
+    if (!lifecycle->enter(buffer)) {
         queueAgain(buffer);
         return;
     }
     deliverFrame(buffer);
-    const vxcam::DeliveryGate::Exit exit = gate->leave();
+    const vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
     if (!exit.objectDeleted && !exit.bufferRetired) {
         queueAgain(buffer);
     }

@@ -104,14 +104,19 @@ QStringList CCameraVeyra::IEnumAvailableCameras() {
 
 // ---- opening ---------------------------------------------------------------------------------------------
 
+// A camera held from an earlier open is stopped and closed first, so that no device stays open out of reach;
+// the camera found is a fresh one, not running.
 int32_t CCameraVeyra::IOpenCamera() {
     qCWarning(vxcam::lcDriver()) << "start open veyra camera...";
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held()) {
+    const vxcam::Call call(m_life, "IOpenCamera");
+    if (!call.admitted()) {
         return 0;
     }
-    // A camera held from an earlier open is closed first, so that no device stays open out of reach.
     if (m_pDevice != nullptr) {
+        if (!quiesceFor("IOpenCamera")) {
+            return 0;
+        }
+        stopCamera();
         closeCamera();
     }
     sdk::SystemList* systems = currentSystemList();
@@ -124,7 +129,25 @@ int32_t CCameraVeyra::IOpenCamera() {
         return 0;
     }
     const QString& serial = parts.at(1);
-    return guardSdk("IOpenCamera", 0, [&] {
+    if (!claimCamera(serial)) {
+        qCWarning(vxcam::lcDriver()) << "Veyra camera(" << serial << ") is held by another camera object."
+                                     << " - "
+                                     << "CCameraVeyra::IOpenCamera";
+        return 0;
+    }
+    m_heldSerial = serial;
+    if (!openCamera(serial)) {
+        releaseCamera();
+        return 0;
+    }
+    m_bRunning = false;
+    m_life.setState(vxcam::CameraLifecycle::State::Opened);
+    return 1;
+}
+
+bool CCameraVeyra::openCamera(const QString& serial) {
+    sdk::SystemList* systems = currentSystemList();
+    return guardSdk("IOpenCamera", false, [&] {
         forEachDeviceList(systems, [&](sdk::DeviceList* devices) {
             m_pDevice = openDeviceBySerialNumber(devices, serial);
             if (m_pDevice == nullptr) {
@@ -136,7 +159,7 @@ int32_t CCameraVeyra::IOpenCamera() {
                                        << "CCameraVeyra::IOpenCamera";
             return true;
         });
-        return m_pDevice != nullptr ? 1 : 0;
+        return m_pDevice != nullptr;
     });
 }
 
@@ -191,19 +214,22 @@ bool CCameraVeyra::setDeviceProperty(sdk::Device* device) {
 // ---- closing ---------------------------------------------------------------------------------------------
 
 void CCameraVeyra::ICloseCamera() {
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (turn.held()) {
+    const vxcam::Call call(m_life, "ICloseCamera");
+    if (call.admitted() && quiesceFor("ICloseCamera")) {
         closeCamera();
     }
 }
 
-// Frames stop reaching the host before the streams and their buffers go.
+// Frames stop reaching the host before the streams and their buffers go. m_bRunning keeps its value, as hosts
+// know it; the camera is no longer acquiring all the same.
 void CCameraVeyra::closeCamera() {
-    stopFramesAndWait();
+    m_life.quiesce();
     if (m_pDevice != nullptr) {
         clearDeviceDataStream(m_pDevice);
         closeDevice(m_pDevice);
         m_pDevice = nullptr;
     }
+    releaseCamera();
     m_bOpened = false;
+    m_life.setState(vxcam::CameraLifecycle::State::Closed);
 }

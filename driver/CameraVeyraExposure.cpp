@@ -66,8 +66,8 @@ bool CCameraVeyra::ISetProperty(CameraProperty* property) {
     if (property->propertyId != kExposurePropertyId) {
         return true;
     }
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held() || m_pDevice == nullptr) {
+    const vxcam::Call call(m_life, "ISetProperty");
+    if (!call.admitted() || m_pDevice == nullptr) {
         return false;
     }
     const int32_t value = property->value;
@@ -76,8 +76,8 @@ bool CCameraVeyra::ISetProperty(CameraProperty* property) {
 }
 
 void CCameraVeyra::InitProperty() {
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held() || m_pDevice == nullptr || m_pConfig == nullptr) {
+    const vxcam::Call call(m_life, "InitProperty");
+    if (!call.admitted() || m_pDevice == nullptr || m_pConfig == nullptr) {
         return;
     }
     const int32_t value = m_pConfig->exposureTime;

@@ -24,7 +24,7 @@ void copyName(char (&target)[N], std::string_view name) noexcept {
 } // namespace
 
 int32_t CCameraVeyra::IGetFrameLayout(VeyraFrameLayout* layout) {
-    if (layout == nullptr || layout->recordSize < sizeof(VeyraFrameLayout) || !m_pDeliveryGate->isDeliveringThread()) {
+    if (layout == nullptr || layout->recordSize < sizeof(VeyraFrameLayout) || !m_life.isDeliveringThread()) {
         return 0;
     }
     const sdk::Buffer& buffer = *m_currentFrame.buffer;

@@ -133,7 +133,7 @@ bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
         }
         std::vector<std::unique_ptr<sdk::Buffer>>& owned = pool->second;
         while (!owned.empty()) {
-            if (!m_pDeliveryGate->retireIfDelivering(owned.back())) {
+            if (!m_life.retireIfDelivering(owned.back())) {
                 buffers->RevokeBuffer(owned.back().get());
             }
             owned.pop_back();
@@ -143,12 +143,15 @@ bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
     });
 }
 
+// Frames are let in before the first stream starts: they wait for the calling operation's end, so that the
+// first frame of a start reaches the host like every other.
 bool CCameraVeyra::startDeviceDataStream(sdk::Device* device) {
-    return guardSdk("startDeviceDataStream", false, [device] {
+    return guardSdk("startDeviceDataStream", false, [this, device] {
         sdk::DataStreamList* streams = refreshedStreams(device);
         if (streams == nullptr) {
             return true;
         }
+        m_life.acceptFrames();
         for (auto entry = streams->begin(); entry != streams->end(); ++entry) {
             sdk::DataStream* stream = entry->second;
             if (openDataStream(stream) && !stream->GetIsGrabbing()) {

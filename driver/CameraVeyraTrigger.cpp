@@ -5,7 +5,10 @@
 #include "driver/SdkErrorReport.h"
 #include "sdk/Sdk.h"
 
+#include <string>
+
 using vxcam::guardSdk;
+using State = vxcam::CameraLifecycle::State;
 
 namespace {
 
@@ -68,15 +71,15 @@ bool deliversFrames(int32_t mode) noexcept {
 } // namespace
 
 bool CCameraVeyra::setDeviceOutTrigger(sdk::Device* device) {
-    return programTrigger(device, kOutTrigger, &CCameraVeyra::startDeviceDataStream);
+    return programTrigger(device, kOutTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
 }
 
 bool CCameraVeyra::setDeviceAutoTrigger(sdk::Device* device) {
-    return programTrigger(device, kAutoTrigger, &CCameraVeyra::startDeviceDataStream);
+    return programTrigger(device, kAutoTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
 }
 
 bool CCameraVeyra::setDeviceSoftTrigger(sdk::Device* device) {
-    return programTrigger(device, kSoftTrigger, &CCameraVeyra::startDeviceDataStream);
+    return programTrigger(device, kSoftTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
 }
 
 bool CCameraVeyra::applyTriggerMode(int32_t mode) {
@@ -93,74 +96,94 @@ bool CCameraVeyra::applyTriggerMode(int32_t mode) {
     }
 }
 
-// The requested mode is applied when it differs from the applied one, and whenever the camera is not running
-// (after a stop, or after a start that failed), so that a start always leaves the camera running or says it
-// did not. A failed start records nothing, so the next one tries again.
+// An equal mode is applied again only when the camera does not run and the mode is one that delivers frames
+// (after a stop, a close, or a start that failed), so that a start leaves the camera running or says it did
+// not; an equal Idle sends nothing.
+bool CCameraVeyra::needsApplying(int32_t requested) const {
+    return requested != m_nAppliedTriggerMode || (!m_bRunning && deliversFrames(requested));
+}
+
+// A failed start records nothing, so the next one tries again; it answers 0.
 int32_t CCameraVeyra::IStartCamera() {
     qCDebug(vxcam::lcDriver()) << "CCameraVeyra::IStartCamera";
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held() || !m_bOpened || m_pDevice == nullptr) {
+    const vxcam::Call call(m_life, "IStartCamera");
+    if (!call.admitted()) {
+        return 0;
+    }
+    // Frames of the old programming do not reach the host while the camera is reprogrammed. A call from inside
+    // OnImageReady may run while this one waits for that frame, so the decision is taken again afterwards.
+    if (m_bOpened && m_pDevice != nullptr && needsApplying(m_nTriggerMode) && !quiesceFor("IStartCamera")) {
+        return 0;
+    }
+    if (!m_bOpened || m_pDevice == nullptr) {
         return 0;
     }
     ++m_nStartCount;
     const int32_t requested = m_nTriggerMode;
-    if (requested == m_nAppliedTriggerMode && m_bRunning) {
+    if (!needsApplying(requested)) {
         return 1;
     }
-    // Frames of the old programming do not reach the host while the camera is reprogrammed.
-    stopFramesAndWait();
     const bool applied = applyTriggerMode(requested);
     if (requested == FreeRunResetFrameId) {
         m_nFrameId.store(0, std::memory_order_relaxed);
     }
     m_bRunning = applied;
+    m_life.setState(applied && deliversFrames(requested) ? State::Acquiring : State::Opened);
     if (!applied) {
         return 0;
     }
     m_nAppliedTriggerMode = requested;
-    if (deliversFrames(requested)) {
-        m_pDeliveryGate->acceptFrames();
-    }
     return 1;
 }
 
 void CCameraVeyra::IStopCamera() {
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    // Without the turn, another thread's stop or close is under way and has closed the gate already.
-    if (turn.held()) {
+    const vxcam::Call call(m_life, "IStopCamera");
+    if (call.admitted() && quiesceFor("IStopCamera")) {
         stopCamera();
     }
 }
 
 void CCameraVeyra::stopCamera() {
-    stopFramesAndWait();
+    m_life.quiesce();
     if (m_pDevice != nullptr) {
         stopDeviceDataStream(m_pDevice);
+        m_life.setState(State::Opened);
     }
     m_bRunning = false;
 }
 
-// Once this returns, no OnImageReady of this object runs (but the one this call is made from) or can start.
-void CCameraVeyra::stopFramesAndWait() {
-    m_pDeliveryGate->stopFrames();
-    m_pDeliveryGate->awaitDeliveriesEnded();
+bool CCameraVeyra::quiesceFor(const char* method) {
+    m_life.quiesce();
+    if (!m_life.isDeleted()) {
+        return true;
+    }
+    const std::string qualified = std::string("CCameraVeyra::") + method;
+    qCWarning(vxcam::lcDriver()) << "the camera object was deleted from inside OnImageReady; the call is refused"
+                                 << " - " << qualified.c_str();
+    return false;
 }
 
-// The camera's acquisition runs again afterwards, so its frames reach the host again too.
+// The camera's acquisition runs again afterwards, so its frames reach the host again too. A reprogramming that
+// failed leaves the camera stopped, and says so in m_bRunning.
 void CCameraVeyra::ISetSoftTriggerMode() {
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held() || m_pDevice == nullptr || !setDeviceSoftTrigger(m_pDevice)) {
+    const vxcam::Call call(m_life, "ISetSoftTriggerMode");
+    if (!call.admitted() || m_pDevice == nullptr || !quiesceFor("ISetSoftTriggerMode") || m_pDevice == nullptr) {
         return;
     }
-    m_pDeliveryGate->acceptFrames();
+    if (!setDeviceSoftTrigger(m_pDevice)) {
+        m_bRunning = false;
+        m_life.setState(State::Opened);
+        return;
+    }
+    m_life.setState(State::Acquiring);
     if (m_nAppliedTriggerMode == LineTrigger) {
         ISendSoftTrigger();
     }
 }
 
 int32_t CCameraVeyra::ISendSoftTrigger() {
-    const vxcam::OperationTurn turn(*m_pDeliveryGate);
-    if (!turn.held() || m_pDevice == nullptr) {
+    const vxcam::Call call(m_life, "ISendSoftTrigger");
+    if (!call.admitted() || m_pDevice == nullptr) {
         return 0;
     }
     return guardSdk("ISendSoftTrigger", 0, [this] {

@@ -97,10 +97,10 @@ TEST_F(StreamRoutineTest, StartAndStopLeaveStreamsAlreadyInTheTargetState) {
     ASSERT_EQ(m_probe->setDeviceDataStream(device), 2u);
     streamsOf(device)[1]->StartAcquisitionContinuous();
     m_sim->clearTrace();
-    EXPECT_TRUE(Probe::startDeviceDataStream(device));
+    EXPECT_TRUE(m_probe->startDeviceDataStream(device));
     EXPECT_EQ(count(QStringLiteral("DataStream::StartAcquisitionContinuous\tD/0")), 1);
     EXPECT_EQ(count(QStringLiteral("DataStream::StartAcquisitionContinuous\tD/1")), 0) << "already grabbing";
-    EXPECT_TRUE(Probe::startDeviceDataStream(device));
+    EXPECT_TRUE(m_probe->startDeviceDataStream(device));
     EXPECT_EQ(count(QStringLiteral("DataStream::StartAcquisitionContinuous\tD/0")), 1);
 
     streamsOf(device)[0]->StopAcquisition();
@@ -124,7 +124,7 @@ TEST_F(StreamRoutineTest, DeviceWithoutStreams) {
     sdk::Device* device = openDevice(0);
     EXPECT_EQ(m_probe->setDeviceDataStream(device), 0u);
     EXPECT_EQ(m_probe->clearDeviceDataStream(device), 0u);
-    EXPECT_TRUE(Probe::startDeviceDataStream(device));
+    EXPECT_TRUE(m_probe->startDeviceDataStream(device));
     EXPECT_TRUE(Probe::stopDeviceDataStream(device));
     EXPECT_TRUE(m_log.lines().empty());
 }
@@ -168,7 +168,7 @@ TEST_F(StreamRoutineTest, FailureInsideTheStartWalkEndsIt) {
     sdk::Device* device = openDevice(2, QStringLiteral(R"({ "call": "DataStream::GetIsGrabbing", "match": "D/0" })"));
     ASSERT_EQ(m_probe->setDeviceDataStream(device), 2u);
     m_log.clear();
-    EXPECT_FALSE(Probe::startDeviceDataStream(device));
+    EXPECT_FALSE(m_probe->startDeviceDataStream(device));
     EXPECT_EQ(m_log.texts(QtCriticalMsg),
               sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("injected fault"),
                             QStringLiteral("DataStream::GetIsGrabbing"), QStringLiteral("startDeviceDataStream")));

@@ -1,0 +1,199 @@
+#include "driver/CameraLifecycle.h"
+
+#include "driver/DriverLogging.h"
+#include "sdk/Buffer.h"
+
+#include <string>
+#include <utility>
+
+namespace vxcam {
+
+CameraLifecycle::CameraLifecycle(std::function<void()> freeObject) : m_freeObject(std::move(freeObject)) {}
+
+CameraLifecycle::~CameraLifecycle() = default;
+
+bool CameraLifecycle::onDeliveringThread() const {
+    return m_bDelivering && m_deliveringThread == std::this_thread::get_id();
+}
+
+// ---- calls -------------------------------------------------------------------------------------------------
+
+bool CameraLifecycle::beginCall() {
+    MutexLock lock(m_mutex);
+    ++m_nCallsInside;
+    const std::thread::id self = std::this_thread::get_id();
+    if (m_holder.depth > 0 && m_holder.thread == self) {
+        ++m_holder.depth;
+        return m_state != State::Deleted;
+    }
+    for (;;) {
+        if (m_holder.depth == 0) {
+            m_holder = {self, 1};
+            break;
+        }
+        // The holder waits for the frame this thread delivers: the call from inside it runs now.
+        if (m_bHolderAwaitsDelivery && !m_lentBy && onDeliveringThread()) {
+            m_lentBy = m_holder;
+            m_holder = {self, 1};
+            break;
+        }
+        lock.wait(m_changed);
+    }
+    return m_state != State::Deleted;
+}
+
+bool CameraLifecycle::endCall() {
+    MutexLock lock(m_mutex);
+    if (--m_holder.depth == 0) {
+        if (m_lentBy) {
+            m_holder = *m_lentBy;
+            m_lentBy.reset();
+        } else {
+            m_holder = {};
+            // The call is over: frames pass again when it left the object acquiring.
+            m_bQuiescing = false;
+            m_bAccepting = m_state == State::Acquiring;
+        }
+        m_changed.notify_all();
+    }
+    --m_nCallsInside;
+    if (m_nCallsInside > 0 || !m_bFreeWhenLastLeaves) {
+        return false;
+    }
+    m_bFreeWhenLastLeaves = false;
+    return true;
+}
+
+void CameraLifecycle::runFreeObject() noexcept {
+    if (m_freeObject) {
+        m_freeObject();
+    }
+}
+
+CameraLifecycle::State CameraLifecycle::state() const {
+    const MutexLock lock(m_mutex);
+    return m_state;
+}
+
+bool CameraLifecycle::isDeleted() const {
+    const MutexLock lock(m_mutex);
+    return m_state == State::Deleted;
+}
+
+void CameraLifecycle::setState(State state) {
+    const MutexLock lock(m_mutex);
+    if (m_state == State::Deleted) {
+        return;
+    }
+    m_state = state;
+    if (state != State::Acquiring) {
+        // Frames waiting for this call's end go back to their stream now, before the call stops the streams.
+        m_bAccepting = false;
+        m_changed.notify_all();
+    }
+}
+
+void CameraLifecycle::quiesce() {
+    MutexLock lock(m_mutex);
+    m_bAccepting = false;
+    m_bQuiescing = true;
+    m_changed.notify_all();
+    if (onDeliveringThread()) {
+        return;
+    }
+    m_bHolderAwaitsDelivery = true;
+    m_changed.notify_all();
+    while (m_bDelivering || m_lentBy) {
+        lock.wait(m_changed);
+    }
+    m_bHolderAwaitsDelivery = false;
+    // A call lent the turn meanwhile may have let frames in again; none passed (this call is quiescing), and
+    // the gate stays closed until this call ends.
+    m_bAccepting = false;
+}
+
+void CameraLifecycle::acceptFrames() {
+    const MutexLock lock(m_mutex);
+    if (m_state != State::Deleted) {
+        m_bAccepting = true;
+    }
+}
+
+void CameraLifecycle::markDeleted(bool freeWhenLastLeaves) {
+    const MutexLock lock(m_mutex);
+    m_state = State::Deleted;
+    m_bAccepting = false;
+    m_bFreeWhenLastLeaves = freeWhenLastLeaves;
+    m_changed.notify_all();
+}
+
+// ---- deliveries --------------------------------------------------------------------------------------------
+
+bool CameraLifecycle::enter(sdk::Buffer* buffer) {
+    MutexLock lock(m_mutex);
+    if (onDeliveringThread()) {
+        return false;
+    }
+    for (;;) {
+        if (!m_bAccepting || m_state == State::Deleted) {
+            return false;
+        }
+        if (!m_bDelivering && !m_bQuiescing) {
+            break;
+        }
+        lock.wait(m_changed);
+    }
+    m_bDelivering = true;
+    m_deliveringThread = std::this_thread::get_id();
+    m_pDelivered = buffer;
+    return true;
+}
+
+CameraLifecycle::Exit CameraLifecycle::leave() {
+    Exit exit;
+    const MutexLock lock(m_mutex);
+    exit.objectDeleted = m_state == State::Deleted;
+    for (const auto& retired : m_retired) {
+        exit.bufferRetired = exit.bufferRetired || retired.get() == m_pDelivered;
+    }
+    exit.retired = std::move(m_retired);
+    m_retired.clear();
+    m_bDelivering = false;
+    m_deliveringThread = {};
+    m_pDelivered = nullptr;
+    m_changed.notify_all();
+    return exit;
+}
+
+bool CameraLifecycle::isDeliveringThread() const {
+    const MutexLock lock(m_mutex);
+    return onDeliveringThread();
+}
+
+bool CameraLifecycle::retireIfDelivering(std::unique_ptr<sdk::Buffer>& buffer) {
+    const MutexLock lock(m_mutex);
+    if (!onDeliveringThread() || buffer.get() != m_pDelivered) {
+        return false;
+    }
+    m_retired.push_back(std::move(buffer));
+    return true;
+}
+
+// ---- Call ----------------------------------------------------------------------------------------------------
+
+Call::Call(CameraLifecycle& lifecycle, const char* method)
+    : m_pLifecycle(lifecycle.shared_from_this()), m_bAdmitted(lifecycle.beginCall()) {
+    if (!m_bAdmitted) {
+        const std::string qualified = std::string("CCameraVeyra::") + method;
+        qCWarning(lcDriver()) << "the camera object was deleted; the call is refused"
+                              << " - " << qualified.c_str();
+    }
+}
+
+Call::~Call() {
+    if (m_pLifecycle->endCall()) {
+        m_pLifecycle->runFreeObject();
+    }
+}
+
+} // namespace vxcam
