@@ -3,9 +3,7 @@
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
-#include "sdk/core/PixelFormats.h"
-
-#include <algorithm>
+#include "sdk/core/BufferAccess.h"
 
 namespace sdk::aravis {
 namespace {
@@ -17,68 +15,51 @@ ArvBuffer* newReference(ArvBuffer* buffer) {
     return static_cast<ArvBuffer*>(g_object_ref(buffer));
 }
 
+BufferStatus statusOf(ArvBufferStatus status) noexcept {
+    switch (status) {
+    case ARV_BUFFER_STATUS_SUCCESS:
+        return BufferStatus::Complete;
+    case ARV_BUFFER_STATUS_MISSING_PACKETS:
+    case ARV_BUFFER_STATUS_WRONG_PACKET_ID:
+    case ARV_BUFFER_STATUS_TIMEOUT:
+        return BufferStatus::Incomplete;
+    default:
+        return BufferStatus::Failed;
+    }
+}
+
 } // namespace
 
-// ---- buffer list -----------------------------------------------------------------------------------------
-
-void AravisBufferList::Add(Buffer* buffer) {
-    m_stream.announce(buffer);
-}
-
-Buffer* AravisBufferList::RevokeBuffer(Buffer* buffer) {
-    return m_stream.revoke(buffer);
-}
-
-uint64_t AravisBufferList::GetQueuedCount() {
-    const std::lock_guard lock(m_stream.m_mutex);
-    uint64_t queued = 0;
-    for (const auto& slot : m_stream.m_slots) {
-        queued += slot.second.place == AravisDataStream::Place::Queued ? 1 : 0;
-    }
-    return queued;
-}
-
-// ---- stream ----------------------------------------------------------------------------------------------
-
-AravisDataStream::AravisDataStream(Transport transport, ArvDevice* device, const DeviceLink& link, std::string id)
-    : m_transport(transport), m_pDevice(device), m_link(link), m_id(std::move(id)), m_bufferList(*this) {
+AravisDataStream::AravisDataStream(core::CallGate& gate, std::string objectName, Transport transport,
+                                   ArvDevice* device, const DeviceLink& link)
+    : DataStream(gate, std::move(objectName)), m_transport(transport), m_pDevice(device), m_link(link) {
     if (transport == Transport::Virtual && ARV_IS_FAKE_DEVICE(device)) {
         m_pVirtualCamera = arv_fake_device_get_fake_camera(ARV_FAKE_DEVICE(device));
     }
 }
 
 AravisDataStream::~AravisDataStream() {
+    m_pAlive->store(false);
     stopGrabbing();
-    joinDeliveryThread();
+    if (onDeliveryThread()) {
+        m_delivery.detach(); // destroyed from inside a handler call: the thread ends once that call returns
+    } else {
+        joinDeliveryThread();
+    }
     releaseStream();
-    // Buffers the driver never revoked stay its own; they only lose their memory and their stream.
-    const std::lock_guard lock(m_mutex);
-    for (auto& slot : m_slots) {
-        core::BufferAccess::detach(*slot.first);
-    }
 }
 
-bool AravisDataStream::IsOpen() {
-    return m_pStream != nullptr;
-}
-
-void AravisDataStream::Open() {
-    if (m_pStream != nullptr) {
-        Exceptions::raise("ResourceException", "DataStream::Open", "data stream " + m_id + " is already open");
-    }
+void AravisDataStream::doOpen() {
     m_link.requireConnected("DataStream::Open");
     ErrorSlot error;
     m_pStream.reset(arv_device_create_stream(m_pDevice, nullptr, nullptr, error.out()));
-    error.check("DataStream::Open", "data stream " + m_id);
+    error.check("DataStream::Open", "a stream of camera " + m_link.serial);
     if (m_pStream == nullptr) {
         Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_link.serial + " gave no stream");
     }
 }
 
-void AravisDataStream::Close() {
-    if (m_pStream == nullptr) {
-        Exceptions::raise("NotAvailableException", "DataStream::Close", "data stream " + m_id + " is not open");
-    }
+void AravisDataStream::doClose() {
     stopGrabbing();
     joinDeliveryThread();
     releaseStream();
@@ -91,23 +72,26 @@ void AravisDataStream::releaseStream() noexcept {
     m_pStream.reset();
 }
 
-bool AravisDataStream::GetIsGrabbing() {
+uint64_t AravisDataStream::doGetBufferSize() {
+    m_link.requireConnected("BufferList::Add");
+    ErrorSlot error;
+    const gint64 payload = arv_device_get_integer_feature_value(m_pDevice, "PayloadSize", error.out());
+    error.check("BufferList::Add", "PayloadSize of camera " + m_link.serial);
+    if (payload <= 0) {
+        Exceptions::raise("ResourceException", "BufferList::Add",
+                          "camera " + m_link.serial + " reports no payload size");
+    }
+    return static_cast<uint64_t>(payload);
+}
+
+bool AravisDataStream::doGetIsGrabbing() {
     const std::lock_guard lock(m_mutex);
     return m_bGrabbing;
 }
 
-void AravisDataStream::StartAcquisitionContinuous() {
-    if (m_pStream == nullptr) {
-        Exceptions::raise("NotAvailableException", "DataStream::StartAcquisitionContinuous",
-                          "data stream " + m_id + " is not open");
-    }
+void AravisDataStream::doStartAcquisition() {
     m_link.requireConnected("DataStream::StartAcquisitionContinuous");
-    if (GetIsGrabbing()) {
-        Exceptions::raise("ResourceException", "DataStream::StartAcquisitionContinuous",
-                          "data stream " + m_id + " is already grabbing");
-    }
     readFrameFormat();
-    joinDeliveryThread(); // a delivery thread that a stop from its own handler left to end by itself
     {
         const std::lock_guard lock(m_mutex);
         m_bGrabbing = true;
@@ -117,13 +101,15 @@ void AravisDataStream::StartAcquisitionContinuous() {
             }
         }
     }
-    // A start made from the handler keeps the running delivery thread: it goes on once the handler returns.
+    // A start made from inside a handler call keeps the running delivery thread: it goes on once the call
+    // returns. Otherwise a stop from inside a handler call left the old thread to end by itself: join it.
     if (!onDeliveryThread()) {
-        m_delivery = std::thread([this] { deliveryLoop(); });
+        joinDeliveryThread();
+        m_delivery = std::thread([this, alive = m_pAlive] { deliveryLoop(alive); });
     }
 }
 
-void AravisDataStream::StopAcquisition() {
+void AravisDataStream::doStopAcquisition() {
     stopGrabbing();
 }
 
@@ -138,7 +124,7 @@ void AravisDataStream::stopGrabbing() noexcept {
         m_bGrabbing = false;
     }
     // The link stays quiet after a stop: the camera is told to stop sending. The driver's stop does not
-    // execute "AcquisitionStop" itself; without this, the camera would go on streaming into a closed door.
+    // execute "AcquisitionStop" itself; without this, the camera would stream on into a closed door.
     if (!m_link.lost.load() && arv_device_get_feature(m_pDevice, "AcquisitionStop") != nullptr) {
         ErrorSlot error;
         arv_device_execute_command(m_pDevice, "AcquisitionStop", error.out());
@@ -162,7 +148,7 @@ void AravisDataStream::joinDeliveryThread() noexcept {
     }
 }
 
-uint64_t AravisDataStream::GetLostFrameCount() {
+uint64_t AravisDataStream::doGetLostFrameCount() {
     if (m_pStream == nullptr) {
         return 0;
     }
@@ -177,92 +163,74 @@ uint64_t AravisDataStream::GetLostFrameCount() {
     return lost;
 }
 
-void AravisDataStream::RegisterNewBufferEventHandler(void* owner, Events::NewBufferEventHandler handler) {
-    std::unique_lock lock(m_mutex);
-    m_pHandlerOwner = owner;
-    m_handler = handler;
-    if (!onDeliveryThread()) {
-        m_deliveryEnded.wait(lock, [this] { return m_nDeliveries == 0; });
-    }
-}
-
-void AravisDataStream::announce(Buffer* buffer) {
-    if (buffer == nullptr) {
-        Exceptions::raise("InvalidArgumentException", "BufferList::Add", "null buffer");
-    }
-    if (m_pStream == nullptr) {
-        Exceptions::raise("NotAvailableException", "BufferList::Add", "data stream " + m_id + " is not open");
-    }
-    if (core::BufferAccess::owner(*buffer) != nullptr) {
-        Exceptions::raise("ResourceException", "BufferList::Add", "the buffer is announced already");
-    }
-    m_link.requireConnected("BufferList::Add");
-    ErrorSlot error;
-    const gint64 payload = arv_device_get_integer_feature_value(m_pDevice, "PayloadSize", error.out());
-    error.check("BufferList::Add", "PayloadSize of camera " + m_link.serial);
-    if (payload <= 0) {
-        Exceptions::raise("ResourceException", "BufferList::Add",
-                          "camera " + m_link.serial + " reports no payload size");
-    }
-    m_nPayloadSize = static_cast<uint64_t>(payload);
-    core::BufferAccess::attach(*buffer, *this, m_nPayloadSize);
-    // Aravis writes straight into the buffer's memory; the Buffer rides along as the user data.
+// Aravis writes straight into the buffer's memory; the Buffer rides along as the user data.
+void AravisDataStream::doAnnounceBuffer(Buffer& buffer) {
     Slot slot;
-    slot.arvBuffer.reset(arv_buffer_new_full(m_nPayloadSize, core::BufferAccess::memory(*buffer), buffer, nullptr));
+    slot.arvBuffer.reset(
+        arv_buffer_new_full(buffer.GetMemSize(), core::BufferAccess::memory(buffer), &buffer, nullptr));
     const std::lock_guard lock(m_mutex);
-    m_slots.emplace(buffer, std::move(slot));
-    m_bufferList.m_entries.emplace_back("Buffer" + std::to_string(m_bufferList.m_nNextKey++), buffer);
+    m_slots[&buffer] = std::move(slot);
 }
 
-Buffer* AravisDataStream::revoke(Buffer* buffer) {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_bGrabbing) {
-            Exceptions::raise("AccessDeniedException", "BufferList::RevokeBuffer",
-                              "data stream " + m_id + " is grabbing");
-        }
-        const auto found = m_slots.find(buffer);
-        if (buffer == nullptr || found == m_slots.end()) {
-            Exceptions::raise("NotFoundException", "BufferList::RevokeBuffer",
-                              "the buffer is not in the list of " + m_id);
-        }
-        m_slots.erase(found);
-        auto& entries = m_bufferList.m_entries;
-        entries.erase(
-            std::remove_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.second == buffer; }),
-            entries.end());
-    }
-    core::BufferAccess::detach(*buffer);
-    return buffer;
-}
-
-void AravisDataStream::queueBuffer(Buffer& buffer) {
+void AravisDataStream::doQueueBuffer(Buffer& buffer) {
     const std::lock_guard lock(m_mutex);
     const auto found = m_slots.find(&buffer);
     if (found == m_slots.end()) {
-        Exceptions::raise("NotFoundException", "Buffer::QueueBuffer", "the buffer is not in the list of " + m_id);
+        Exceptions::raise("NotFoundException", "Buffer::QueueBuffer", "the buffer is not announced to this stream");
     }
     Slot& slot = found->second;
     if (slot.place == Place::Queued) {
         Exceptions::raise("ResourceException", "Buffer::QueueBuffer", "the buffer is queued already");
     }
+    const bool wasDelivering = slot.place == Place::Delivering;
     slot.place = Place::Queued;
     if (m_bGrabbing) {
         pushToAravis(slot.arvBuffer.get());
     }
+    if (wasDelivering) {
+        m_delivered.notify_all();
+    }
 }
 
-// A buffer destroyed while announced: only legal while Aravis does not hold it (not grabbing).
-void AravisDataStream::forgetBuffer(Buffer& buffer) noexcept {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_slots.erase(&buffer);
-        auto& entries = m_bufferList.m_entries;
-        entries.erase(
-            std::remove_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.second == &buffer; }),
-            entries.end());
+// A buffer leaves the stream. While grabbing, Aravis may hold it: its queues are emptied and filled again
+// without it.
+void AravisDataStream::doWithdrawBuffer(Buffer& buffer) noexcept {
+    std::unique_lock lock(m_mutex);
+    if (!onDeliveryThread()) {
+        m_delivered.wait(lock, [&] {
+            const auto found = m_slots.find(&buffer);
+            return found == m_slots.end() || found->second.place != Place::Delivering;
+        });
     }
-    core::BufferAccess::detach(buffer);
+    const auto found = m_slots.find(&buffer);
+    if (found == m_slots.end()) {
+        return;
+    }
+    const bool withAravis = m_bGrabbing && found->second.place == Place::Queued;
+    m_slots.erase(found);
+    if (withAravis) {
+        requeueAll();
+    }
+}
+
+// Called with m_mutex held, while grabbing: Aravis's queues start again from the queued slots.
+void AravisDataStream::requeueAll() {
+    arv_stream_stop_thread(m_pStream.get(), TRUE);
+    arv_stream_start_thread(m_pStream.get());
+    for (auto& slot : m_slots) {
+        if (slot.second.place == Place::Queued) {
+            pushToAravis(slot.second.arvBuffer.get());
+        }
+    }
+}
+
+uint64_t AravisDataStream::doGetQueuedCount() {
+    const std::lock_guard lock(m_mutex);
+    uint64_t queued = 0;
+    for (const auto& slot : m_slots) {
+        queued += slot.second.place == Place::Queued ? 1 : 0;
+    }
+    return queued;
 }
 
 // Called with m_mutex held, while grabbing.
@@ -275,10 +243,11 @@ void AravisDataStream::readFrameFormat() {
     const char* name = arv_device_get_string_feature_value(m_pDevice, "PixelFormat", nameError.out());
     nameError.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
     ErrorSlot codeError;
-    m_nFormatCode = arv_device_get_integer_feature_value(m_pDevice, "PixelFormat", codeError.out());
+    const int64_t code = arv_device_get_integer_feature_value(m_pDevice, "PixelFormat", codeError.out());
     codeError.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
-    const core::PixelFormatInfo* format = core::findPixelFormat(name != nullptr ? name : "");
-    m_pFormatName = format != nullptr ? format->name : "";
+    const std::lock_guard lock(m_mutex);
+    m_formatName = name != nullptr ? name : "";
+    m_nFormatCode = code;
 }
 
 // A real camera sends while acquisition runs: freely, or once per software trigger. Delivery thread only.
@@ -297,57 +266,71 @@ bool AravisDataStream::virtualCameraSends() const {
 }
 
 // The producer's delivery thread: runs from a start until the stop that ends grabbing.
-void AravisDataStream::deliveryLoop() {
+void AravisDataStream::deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive) {
     m_deliveryId.store(std::this_thread::get_id());
     for (;;) {
+        ArvStream* stream = nullptr;
         {
             const std::lock_guard lock(m_mutex);
             if (!m_bGrabbing) {
                 return;
             }
+            stream = m_pStream.get();
         }
-        if (ArvBuffer* filled = arv_stream_timeout_pop_buffer(m_pStream.get(), kPopTimeoutUs)) {
-            handOver(filled);
+        if (ArvBuffer* filled = arv_stream_timeout_pop_buffer(stream, kPopTimeoutUs)) {
+            if (!handOver(filled, alive)) {
+                return;
+            }
         }
     }
 }
 
-void AravisDataStream::handOver(ArvBuffer* filled) {
+bool AravisDataStream::handOver(ArvBuffer* filled, const std::shared_ptr<std::atomic<bool>>& alive) {
     const GObjectPtr<ArvBuffer> popped(filled); // the queue's reference; the slot keeps its own
     auto* buffer = static_cast<Buffer*>(const_cast<void*>(arv_buffer_get_user_data(filled)));
-    const bool complete = arv_buffer_get_status(filled) == ARV_BUFFER_STATUS_SUCCESS;
     const bool sent = virtualCameraSends();
-    void* owner = nullptr;
-    Events::NewBufferEventHandler handler = nullptr;
+    std::string_view format;
     {
         const std::lock_guard lock(m_mutex);
         const auto found = m_slots.find(buffer);
         if (found == m_slots.end() || !m_bGrabbing || m_link.lost.load()) {
-            return; // stays queued; a later start gives it to Aravis again
+            return true; // stays queued; a later start gives it to Aravis again
         }
-        if (!sent || !complete || m_handler == nullptr) {
-            m_nIncomplete += complete ? 0 : 1;
-            pushToAravis(filled);
-            return;
+        if (!sent) {
+            pushToAravis(filled); // a frame the camera would not have sent: no one sees it
+            return true;
         }
-        found->second.place = Place::WithHandler;
-        owner = m_pHandlerOwner;
-        handler = m_handler;
-        ++m_nDeliveries;
+        found->second.place = Place::Delivering;
+        format = static_cast<int64_t>(arv_buffer_get_image_pixel_format(filled)) == m_nFormatCode
+                     ? std::string_view(m_formatName)
+                     : std::string_view();
     }
     uint64_t frameId = arv_buffer_get_frame_id(filled);
     if (m_transport == Transport::GigEVision) {
         frameId = m_frameIds.extend(frameId);
     }
-    const ArvPixelFormat code = arv_buffer_get_image_pixel_format(filled);
-    core::BufferAccess::describeFrame(*buffer, static_cast<uint64_t>(arv_buffer_get_image_width(filled)),
-                                      static_cast<uint64_t>(arv_buffer_get_image_height(filled)), frameId,
-                                      static_cast<int64_t>(code) == m_nFormatCode ? m_pFormatName : "",
-                                      arv_buffer_get_timestamp(filled));
-    handler(owner, buffer);
+    size_t bytes = 0;
+    static_cast<void>(arv_buffer_get_data(filled, &bytes));
+    core::FrameDescription frame;
+    frame.width = static_cast<uint64_t>(arv_buffer_get_image_width(filled));
+    frame.height = static_cast<uint64_t>(arv_buffer_get_image_height(filled));
+    frame.frameId = frameId;
+    frame.pixelFormat = format;
+    frame.timestamp = arv_buffer_get_timestamp(filled);
+    frame.status = statusOf(arv_buffer_get_status(filled));
+    core::BufferAccess::describeFrame(*buffer, frame);
+    // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
+    static_cast<void>(deliverBuffer(*buffer));
+    // The handler may have destroyed the stream; then nothing of it may be touched.
+    if (!alive->load()) {
+        return false;
+    }
     const std::lock_guard lock(m_mutex);
-    --m_nDeliveries;
-    m_deliveryEnded.notify_all();
+    if (const auto found = m_slots.find(buffer); found != m_slots.end() && found->second.place == Place::Delivering) {
+        found->second.place = Place::Idle; // kept by the handler's side
+    }
+    m_delivered.notify_all();
+    return true;
 }
 
 } // namespace sdk::aravis

@@ -5,18 +5,26 @@
 
 namespace sdk::aravis {
 
-void AravisDataStreamList::Refresh() {
-    m_device.requireOpen("DataStreamList::Refresh");
+AravisDataStreamList::AravisDataStreamList(AravisDevice& device) : DataStreamList(device.site()), m_device(device) {}
+
+// An Aravis camera offers one stream (channel 0).
+void AravisDataStreamList::doRefresh() {
     m_entries.clear();
+    if (m_device.m_pDevice == nullptr) {
+        return;
+    }
     if (m_device.m_pStream == nullptr) {
-        m_device.m_pStream = std::make_unique<AravisDataStream>(m_device.m_transport, m_device.m_pDevice.get(),
-                                                                m_device.m_link, m_device.m_link.serial + "/0");
+        m_device.m_pStream = std::make_unique<AravisDataStream>(m_device.m_gate, m_device.m_link.serial + "/0",
+                                                                m_device.m_transport, m_device.m_pDevice.get(),
+                                                                m_device.m_link);
     }
     m_entries.emplace_back("Stream0", m_device.m_pStream.get());
 }
 
-AravisDevice::AravisDevice(Transport transport, std::string id, std::string serial, std::string model)
-    : m_transport(transport), m_id(std::move(id)), m_model(std::move(model)), m_streamList(*this) {
+AravisDevice::AravisDevice(core::CallGate& gate, Transport transport, std::string id, std::string serial,
+                           std::string model)
+    : Device(gate, id, serial, std::move(model)), m_gate(gate), m_transport(transport), m_id(std::move(id)),
+      m_streamList(*this) {
     m_link.serial = std::move(serial);
 }
 
@@ -24,16 +32,7 @@ AravisDevice::~AravisDevice() {
     release();
 }
 
-void AravisDevice::requireOpen(const char* function) const {
-    if (m_pDevice == nullptr) {
-        Exceptions::raise("NotAvailableException", function, "camera " + m_link.serial + " is not open");
-    }
-}
-
-void AravisDevice::Open() {
-    if (m_pDevice != nullptr) {
-        Exceptions::raise("ResourceException", "Device::Open", "camera " + m_link.serial + " is already open");
-    }
+void AravisDevice::doOpen() {
     ErrorSlot error;
     GObjectPtr<ArvDevice> device(arv_interface_open_device(interfaceOf(m_transport), m_id.c_str(), error.out()));
     error.check("Device::Open", "camera " + m_link.serial);
@@ -46,7 +45,7 @@ void AravisDevice::Open() {
     m_link.lost.store(false);
     m_nLostHandler = g_signal_connect(device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost), &m_link);
     m_pDevice = std::move(device);
-    m_pFeatures = std::make_unique<AravisNodeMap>(m_link, arv_device_get_genicam(m_pDevice.get()));
+    m_pFeatures = std::make_unique<AravisNodeMap>(site(), m_link, arv_device_get_genicam(m_pDevice.get()));
 }
 
 // Called on Aravis's heartbeat thread (GigE Vision) or its USB event thread.
@@ -56,16 +55,10 @@ void AravisDevice::onControlLost(ArvDevice* /*device*/, gpointer link) {
     qCWarning(lcAravis()) << "camera" << state->serial.c_str() << "is no longer reachable (control lost)";
 }
 
-void AravisDevice::Close() {
-    if (m_pDevice == nullptr) {
-        Exceptions::raise("NotAvailableException", "Device::Close", "camera " + m_link.serial + " is not open");
-    }
-    release();
-}
-
-// Streams go first (each ends its delivery thread), then the features, then Aravis's device.
+// Streams go first (each ends its delivery thread), then the features, then Aravis's device. A lost camera's
+// last release runs in the background: Aravis would wait out a timeout for each goodbye it sends.
 void AravisDevice::release() noexcept {
-    m_streamList.m_entries.clear();
+    m_streamList.forget();
     m_pStream.reset();
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
@@ -77,21 +70,14 @@ void AravisDevice::release() noexcept {
     }
 }
 
-NodeMap* AravisDevice::GetRemoteNodeList() {
-    requireOpen("Device::GetRemoteNodeList");
+NodeMap* AravisDevice::doGetRemoteNodeList() {
     m_link.requireConnected("Device::GetRemoteNodeList");
     return m_pFeatures.get();
 }
 
-Node* AravisDevice::GetRemoteNode(const String& name) {
-    requireOpen("Device::GetRemoteNode");
+Node* AravisDevice::doGetRemoteNode(std::string_view name) {
     m_link.requireConnected("Device::GetRemoteNode");
-    return m_pFeatures->GetNode(name);
-}
-
-DataStreamList* AravisDevice::GetDataStreams() {
-    requireOpen("Device::GetDataStreams");
-    return &m_streamList;
+    return m_pFeatures->find(name);
 }
 
 } // namespace sdk::aravis

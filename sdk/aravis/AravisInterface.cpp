@@ -1,7 +1,5 @@
 #include "sdk/aravis/AravisInterface.h"
 
-#include "sdk/SdkExceptions.h"
-
 #include <algorithm>
 
 namespace sdk::aravis {
@@ -11,7 +9,9 @@ std::string textOrEmpty(const char* text) {
 }
 } // namespace
 
-void AravisDeviceList::Refresh(uint64_t /*timeout*/) {
+AravisDeviceList::AravisDeviceList(AravisInterface& owner) : DeviceList(owner.site()), m_interface(owner) {}
+
+void AravisDeviceList::doRefresh(uint64_t /*timeout*/) {
     ArvInterface* arvInterface = interfaceOf(m_interface.m_transport);
     arv_interface_update_device_list(arvInterface);
     m_entries.clear();
@@ -24,31 +24,25 @@ void AravisDeviceList::Refresh(uint64_t /*timeout*/) {
         auto& device = m_interface.m_known[id];
         if (device == nullptr) {
             device = std::make_unique<AravisDevice>(
-                m_interface.m_transport, id, textOrEmpty(arv_interface_get_device_serial_nbr(arvInterface, index)),
+                m_interface.m_gate, m_interface.m_transport, id,
+                textOrEmpty(arv_interface_get_device_serial_nbr(arvInterface, index)),
                 textOrEmpty(arv_interface_get_device_model(arvInterface, index)));
         }
         m_entries.emplace_back(id, device.get());
     }
-    // A camera that is open but no longer answers the discovery stays listed: the driver holds it.
+    // A camera that is open but did not answer this time stays listed: the driver holds it.
     for (auto& known : m_interface.m_known) {
         const bool listed = std::any_of(m_entries.begin(), m_entries.end(),
-                                        [&](const auto& entry) { return entry.first == known.first; });
+                                        [&](const Entry& entry) { return entry.first == known.first; });
         if (!listed && known.second->IsOpen()) {
             m_entries.emplace_back(known.first, known.second.get());
         }
     }
 }
 
-AravisInterface::~AravisInterface() {
-    m_devices.m_entries.clear();
-}
+AravisInterface::AravisInterface(core::CallGate& gate, Transport transport)
+    : Interface(gate, infoOf(transport).interfaceId), m_gate(gate), m_transport(transport), m_devices(*this) {}
 
-void AravisInterface::Open() {
-    if (m_bOpen) {
-        Exceptions::raise("ResourceException", "Interface::Open",
-                          std::string("interface ") + infoOf(m_transport).interfaceId + " is already open");
-    }
-    m_bOpen = true;
-}
+AravisInterface::~AravisInterface() = default;
 
 } // namespace sdk::aravis

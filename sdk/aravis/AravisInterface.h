@@ -14,10 +14,12 @@ class AravisInterface;
 
 class AravisDeviceList final : public DeviceList {
 public:
-    explicit AravisDeviceList(AravisInterface& owner) : m_interface(owner) {}
-    // Asks Aravis to look for cameras (GigE Vision: a discovery on every network interface, answered
-    // within Aravis's own timeout; `timeout` cannot shorten it).
-    void Refresh(uint64_t timeout) override;
+    explicit AravisDeviceList(AravisInterface& owner);
+
+protected:
+    // Asks Aravis to look for cameras (GigE Vision: a discovery on every network interface, answered within
+    // Aravis's own timeout; `timeout` cannot shorten it).
+    void doRefresh(uint64_t timeout) override;
 
 private:
     friend class AravisInterface;
@@ -26,19 +28,17 @@ private:
 
 class AravisInterface final : public Interface {
 public:
-    explicit AravisInterface(Transport transport) : m_transport(transport), m_devices(*this) {}
+    AravisInterface(core::CallGate& gate, Transport transport);
     ~AravisInterface() override;
 
-    String GetID() override { return String(infoOf(m_transport).interfaceId); }
-    bool IsOpen() override { return m_bOpen; }
-    void Open() override;
-    DeviceList* GetDevices() override { return &m_devices; }
+protected:
+    DeviceList* doGetDevices() override { return &m_devices; }
 
 private:
     friend class AravisDeviceList;
 
+    core::CallGate& m_gate;
     Transport m_transport;
-    bool m_bOpen = false;
     // Every camera seen in this session, by Aravis's device identifier. A camera stays while the session
     // lasts, so that a refresh never destroys one the driver holds open.
     std::map<std::string, std::unique_ptr<AravisDevice>> m_known;

@@ -38,13 +38,13 @@ private:
 
 class AravisProducer final : public core::Producer {
 public:
-    explicit AravisProducer(Transport transport) : m_transport(transport) {
+    AravisProducer(core::CallGate& gate, Transport transport) : m_transport(transport) {
         if (transport == Transport::GigEVision) {
             GigEVisionSwitch::acquire();
         } else {
             GigEVisionSwitch::confirm();
         }
-        m_pSystem = std::make_unique<AravisSystem>(transport);
+        m_pSystem = std::make_unique<AravisSystem>(gate, transport);
     }
     ~AravisProducer() override {
         m_pSystem.reset();
@@ -63,8 +63,8 @@ private:
 };
 
 template <Transport kTransport>
-std::unique_ptr<core::Producer> makeProducer(core::CallGate& /*gate*/) {
-    return std::make_unique<AravisProducer>(kTransport);
+std::unique_ptr<core::Producer> makeProducer(core::CallGate& gate) {
+    return std::make_unique<AravisProducer>(gate, kTransport);
 }
 
 const bool g_registered = core::registerProducer("gev", &makeProducer<Transport::GigEVision>) &&

@@ -1,26 +1,21 @@
 #include "sdk/aravis/AravisSystem.h"
 
-#include "sdk/SdkExceptions.h"
-
 namespace sdk::aravis {
 
-AravisInterfaceList::AravisInterfaceList(AravisInterface& only) {
-    m_entries.emplace_back(only.GetID().str(), &only);
+AravisInterfaceList::AravisInterfaceList(AravisSystem& system, AravisInterface& only)
+    : InterfaceList(system.site()), m_interface(only) {
+    m_entries.emplace_back(m_interface.GetID().str(), &m_interface);
 }
 
-void AravisInterfaceList::Refresh(uint64_t /*timeout*/) {}
+void AravisInterfaceList::doRefresh(uint64_t /*timeout*/) {
+    m_entries.clear();
+    m_entries.emplace_back(m_interface.GetID().str(), &m_interface);
+}
 
-AravisSystem::AravisSystem(Transport transport)
-    : m_transport(transport), m_interface(transport), m_interfaces(m_interface) {}
+AravisSystem::AravisSystem(core::CallGate& gate, Transport transport)
+    : System(gate, infoOf(transport).systemId, infoOf(transport).tlType), m_interface(gate, transport),
+      m_interfaces(*this, m_interface) {}
 
 AravisSystem::~AravisSystem() = default;
-
-void AravisSystem::Open() {
-    if (m_bOpen) {
-        Exceptions::raise("ResourceException", "System::Open",
-                          std::string("system ") + infoOf(m_transport).systemId + " is already open");
-    }
-    m_bOpen = true;
-}
 
 } // namespace sdk::aravis

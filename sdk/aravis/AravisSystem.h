@@ -6,26 +6,29 @@
 
 namespace sdk::aravis {
 
+class AravisSystem;
+
 class AravisInterfaceList final : public InterfaceList {
 public:
-    explicit AravisInterfaceList(AravisInterface& only);
-    void Refresh(uint64_t timeout) override; // a transport has one interface; nothing to look for
+    AravisInterfaceList(AravisSystem& system, AravisInterface& only);
+
+protected:
+    void doRefresh(uint64_t timeout) override; // a transport has its one interface
+
+private:
+    AravisInterface& m_interface;
 };
 
 class AravisSystem final : public System {
 public:
-    explicit AravisSystem(Transport transport);
+    AravisSystem(core::CallGate& gate, Transport transport);
     ~AravisSystem() override;
 
-    String GetID() override { return String(infoOf(m_transport).systemId); }
-    String GetTLType() override { return String(infoOf(m_transport).tlType); }
-    bool IsOpen() override { return m_bOpen; }
-    void Open() override;
-    InterfaceList* GetInterfaces() override { return &m_interfaces; }
+protected:
+    InterfaceList* doGetInterfaces() override { return &m_interfaces; }
 
 private:
-    Transport m_transport;
-    bool m_bOpen = false;
+    friend class AravisInterfaceList;
     AravisInterface m_interface;
     AravisInterfaceList m_interfaces;
 };

@@ -99,8 +99,8 @@ protected:
         sdk::Device* device = found.front();
         device->Open();
         device->GetRemoteNode("PixelFormat")->SetString(pixelFormat);
-        device->GetRemoteNode("Width")->SetDouble(static_cast<double>(width));
-        device->GetRemoteNode("Height")->SetDouble(static_cast<double>(height));
+        device->GetRemoteNode("Width")->SetInt(width);
+        device->GetRemoteNode("Height")->SetInt(height);
         device->GetRemoteNode("AcquisitionFrameRate")->SetDouble(rate);
         device->Close();
     }
