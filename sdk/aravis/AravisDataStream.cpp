@@ -239,15 +239,11 @@ void AravisDataStream::pushToAravis(ArvBuffer* arvBuffer) {
 }
 
 void AravisDataStream::readFrameFormat() {
-    ErrorSlot nameError;
-    const char* name = arv_device_get_string_feature_value(m_pDevice, "PixelFormat", nameError.out());
-    nameError.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
-    ErrorSlot codeError;
-    const int64_t code = arv_device_get_integer_feature_value(m_pDevice, "PixelFormat", codeError.out());
-    codeError.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
+    ErrorSlot error;
+    const char* name = arv_device_get_string_feature_value(m_pDevice, "PixelFormat", error.out());
+    error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
     const std::lock_guard lock(m_mutex);
     m_formatName = name != nullptr ? name : "";
-    m_nFormatCode = code;
 }
 
 // A real camera sends while acquisition runs: freely, or once per software trigger. Delivery thread only.
@@ -289,7 +285,7 @@ bool AravisDataStream::handOver(ArvBuffer* filled, const std::shared_ptr<std::at
     const GObjectPtr<ArvBuffer> popped(filled); // the queue's reference; the slot keeps its own
     auto* buffer = static_cast<Buffer*>(const_cast<void*>(arv_buffer_get_user_data(filled)));
     const bool sent = virtualCameraSends();
-    std::string_view format;
+    std::string_view format; // the camera's format since the start; it cannot change while grabbing
     {
         const std::lock_guard lock(m_mutex);
         const auto found = m_slots.find(buffer);
@@ -301,23 +297,24 @@ bool AravisDataStream::handOver(ArvBuffer* filled, const std::shared_ptr<std::at
             return true;
         }
         found->second.place = Place::Delivering;
-        format = static_cast<int64_t>(arv_buffer_get_image_pixel_format(filled)) == m_nFormatCode
-                     ? std::string_view(m_formatName)
-                     : std::string_view();
+        format = m_formatName;
     }
     uint64_t frameId = arv_buffer_get_frame_id(filled);
     if (m_transport == Transport::GigEVision) {
         frameId = m_frameIds.extend(frameId);
     }
-    size_t bytes = 0;
-    static_cast<void>(arv_buffer_get_data(filled, &bytes));
     core::FrameDescription frame;
-    frame.width = static_cast<uint64_t>(arv_buffer_get_image_width(filled));
-    frame.height = static_cast<uint64_t>(arv_buffer_get_image_height(filled));
     frame.frameId = frameId;
-    frame.pixelFormat = format;
     frame.timestamp = arv_buffer_get_timestamp(filled);
     frame.status = statusOf(arv_buffer_get_status(filled));
+    // Aravis knows a frame's image only when the frame arrived whole.
+    if (frame.status == BufferStatus::Complete) {
+        frame.width = static_cast<uint64_t>(arv_buffer_get_image_width(filled));
+        frame.height = static_cast<uint64_t>(arv_buffer_get_image_height(filled));
+        frame.pixelFormat = format;
+    } else {
+        frame.payloadSize = 0;
+    }
     core::BufferAccess::describeFrame(*buffer, frame);
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));

@@ -243,7 +243,7 @@ TEST_F(GevTest, AFeatureTheCameraLacksIsACleanSdkError) {
         ADD_FAILURE() << "no error for an absent feature";
     } catch (const sdk::Exceptions::IException& error) {
         EXPECT_STREQ(error.GetType(), "NotFoundException");
-        EXPECT_STREQ(error.GetFunctionName(), "NodeMap::GetNode");
+        EXPECT_STREQ(error.GetFunctionName(), "Device::GetRemoteNode");
         EXPECT_NE(std::string(error.GetErrorDescription()).find("AcquisitionAbort"), std::string::npos);
     }
     // The driver's own start runs without it.
