@@ -30,8 +30,8 @@ BufferStatus statusOf(ArvBufferStatus status) noexcept {
 
 } // namespace
 
-AravisDataStream::AravisDataStream(core::CallGate& gate, std::string objectName, Transport transport,
-                                   ArvDevice* device, const DeviceLink& link)
+AravisDataStream::AravisDataStream(core::CallGate& gate, std::string objectName, Transport transport, ArvDevice* device,
+                                   const DeviceLink& link)
     : DataStream(gate, std::move(objectName)), m_transport(transport), m_pDevice(device), m_link(link) {
     if (transport == Transport::Virtual && ARV_IS_FAKE_DEVICE(device)) {
         m_pVirtualCamera = arv_fake_device_get_fake_camera(ARV_FAKE_DEVICE(device));

@@ -73,7 +73,7 @@ private:
     // grabbing; the host's side replaces it only after joining that thread.
     GObjectPtr<ArvStream> m_pStream;
     std::string m_formatName; // the camera's format when grabbing started; host's side, then delivery thread
-    std::thread m_delivery;    // started and joined on the host's side
+    std::thread m_delivery;   // started and joined on the host's side
     // The delivery thread's id: stored by that thread when it starts, cleared by the host's side after joining.
     std::atomic<std::thread::id> m_deliveryId{};
     // Cleared by the destructor; the delivery thread holds its own copy, so that a stream destroyed from inside

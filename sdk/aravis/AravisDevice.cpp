@@ -14,9 +14,9 @@ void AravisDataStreamList::doRefresh() {
         return;
     }
     if (m_device.m_pStream == nullptr) {
-        m_device.m_pStream = std::make_unique<AravisDataStream>(m_device.m_gate, m_device.m_link.serial + "/0",
-                                                                m_device.m_transport, m_device.m_pDevice.get(),
-                                                                m_device.m_link);
+        m_device.m_pStream =
+            std::make_unique<AravisDataStream>(m_device.m_gate, m_device.m_link.serial + "/0", m_device.m_transport,
+                                               m_device.m_pDevice.get(), m_device.m_link);
     }
     m_entries.emplace_back("Stream0", m_device.m_pStream.get());
 }

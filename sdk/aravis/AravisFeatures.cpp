@@ -194,8 +194,7 @@ ArvGcFeatureNode* AravisNodeMap::lookUp(const std::string& name) const {
         ArvGcNode* node = arv_gc_get_node(m_pGenicam, name.c_str());
         return ARV_IS_GC_FEATURE_NODE(node) ? ARV_GC_FEATURE_NODE(node) : nullptr;
     }
-    for (const GSList* entry = arv_gc_enumeration_get_entries(m_pEnumeration); entry != nullptr;
-         entry = entry->next) {
+    for (const GSList* entry = arv_gc_enumeration_get_entries(m_pEnumeration); entry != nullptr; entry = entry->next) {
         auto* node = static_cast<ArvGcFeatureNode*>(entry->data);
         const char* entryName = arv_gc_feature_node_get_name(node);
         if (entryName != nullptr && name == entryName) {

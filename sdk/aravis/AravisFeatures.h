@@ -18,8 +18,7 @@ class AravisNodeMap;
 class AravisNode final : public Node {
 public:
     // `site` is the device's; `type` comes from typeOf().
-    AravisNode(const CallSite& site, const DeviceLink& link, ArvGcFeatureNode* node, std::string name,
-               NodeType type);
+    AravisNode(const CallSite& site, const DeviceLink& link, ArvGcFeatureNode* node, std::string name, NodeType type);
     ~AravisNode() override;
 
     // The facade type of an Aravis feature node; false for nodes that are no feature of a known type.

@@ -23,10 +23,10 @@ void AravisDeviceList::doRefresh(uint64_t /*timeout*/) {
         }
         auto& device = m_interface.m_known[id];
         if (device == nullptr) {
-            device = std::make_unique<AravisDevice>(
-                m_interface.m_gate, m_interface.m_transport, id,
-                textOrEmpty(arv_interface_get_device_serial_nbr(arvInterface, index)),
-                textOrEmpty(arv_interface_get_device_model(arvInterface, index)));
+            device =
+                std::make_unique<AravisDevice>(m_interface.m_gate, m_interface.m_transport, id,
+                                               textOrEmpty(arv_interface_get_device_serial_nbr(arvInterface, index)),
+                                               textOrEmpty(arv_interface_get_device_model(arvInterface, index)));
         }
         m_entries.emplace_back(id, device.get());
     }

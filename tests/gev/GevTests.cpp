@@ -8,7 +8,6 @@
 
 #include <QByteArray>
 #include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
