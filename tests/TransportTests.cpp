@@ -2,6 +2,7 @@
 // one and Aravis's in-process virtual camera. The transport is the test parameter; each case drives the module
 // as a host does and looks at the camera through the SDK the module shares.
 #include "contract/IVeyraCameraObject.h"
+#include "sdk/aravis/AravisFrameId.h"
 #include "tests/support/FrameRecorder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ModuleLoader.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace vxcam::test {
 namespace {
@@ -179,6 +181,30 @@ TEST_P(TransportTest, MissingAndReadOnlyFeaturesRaiseSdkErrors) {
     EXPECT_FALSE(device()->GetRemoteNodeList()->GetNodePresent("NoSuchFeature"));
     EXPECT_TRUE(device()->GetRemoteNode("TriggerSource")->GetEnumNodeList()->GetNodePresent("Software"));
     EXPECT_FALSE(device()->GetRemoteNode("TriggerSource")->GetEnumNodeList()->GetNodePresent("NoSuchEntry"));
+}
+
+// GigE Vision's 16-bit block IDs (1..65535, then 1 again) become frame IDs that only grow, gaps kept.
+TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
+    struct Case {
+        const char* what;
+        std::vector<uint64_t> blocks;
+        std::vector<uint64_t> frames;
+    };
+    const std::vector<Case> cases = {
+        {"in order", {7, 8, 9}, {7, 8, 9}},
+        {"over the wrap, 0 skipped", {65534, 65535, 1, 2}, {65534, 65535, 65536, 65537}},
+        {"a gap over the wrap", {65533, 2}, {65533, 65537}},
+        {"twice round", {65535, 1, 65535, 1}, {65535, 65536, 131070, 131071}},
+        {"a repeated ID moves on a whole round", {5, 5}, {5, 65540}},
+    };
+    for (const Case& c : cases) {
+        sdk::aravis::FrameIdExtender extender;
+        std::vector<uint64_t> frames;
+        for (const uint64_t block : c.blocks) {
+            frames.push_back(extender.extend(block));
+        }
+        EXPECT_EQ(frames, c.frames) << c.what;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, TransportTest, ::testing::Values(Transport{"sim", "V1"}, Transport{"virtual", "1"}),
