@@ -269,6 +269,32 @@ TEST_F(GevTest, LostPacketsLeaveFramesFlowingAndThePoolIntact) {
     }
 }
 
+// Packets that reached this namespace on the test network link of camera `index` (run-in-netns.sh names the
+// host's end "vxhI").
+uint64_t packetsReceivedFromCamera(int index) {
+    QFile counter(QStringLiteral("/sys/class/net/vxh%1/statistics/rx_packets").arg(index));
+    return counter.open(QIODevice::ReadOnly) ? counter.readAll().trimmed().toULongLong() : 0;
+}
+
+// After a stop the camera sends no more stream traffic (within a second); a start makes it stream again.
+TEST_F(GevTest, AfterAStopTheLinkGoesQuietAndAStartMakesItStreamAgain) {
+    prepare("GV01", "Mono8", 64, 64, 100.0); // 100 frames of five packets each per second
+    m_camera = open("GV01", m_config, m_frames);
+    m_camera->m_nTriggerMode = FreeRun;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(m_camera->IStartCamera(), 1);
+        ASSERT_TRUE(m_frames.waitForFrames(m_frames.count() + 20)) << "round " << round;
+        m_camera->IStopCamera();
+        const std::size_t stopped = m_frames.count();
+        // Waits that must run out: a second for the link to settle, then a second of listening.
+        EXPECT_FALSE(m_frames.waitForFrames(stopped + 1, 1s)) << "a frame after the stop";
+        const uint64_t before = packetsReceivedFromCamera(1);
+        EXPECT_FALSE(m_frames.waitForFrames(stopped + 1, 1s)) << "a frame after the stop";
+        // Only the control channel's heartbeat answers (about one a second) may still come.
+        EXPECT_LE(packetsReceivedFromCamera(1) - before, 4U) << "round " << round;
+    }
+}
+
 // The camera process dies mid-stream: the SDK notices, no frame comes, stop, close and delete return within
 // two seconds; once the camera is back, a fresh open streams again.
 TEST_F(GevTest, ACameraKilledMidStreamIsNoticedAndCanBeOpenedAgain) {
