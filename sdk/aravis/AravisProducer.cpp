@@ -67,9 +67,19 @@ std::unique_ptr<core::Producer> makeProducer(core::CallGate& gate) {
     return std::make_unique<AravisProducer>(gate, kTransport);
 }
 
-const bool g_registered = core::registerProducer("gev", &makeProducer<Transport::GigEVision>) &&
-                          core::registerProducer("u3v", &makeProducer<Transport::Usb3Vision>) &&
-                          core::registerProducer("virtual", &makeProducer<Transport::Virtual>);
+// Runs while the library loads, where an exception could not be caught: a failed registration (no memory)
+// leaves the transports unknown instead.
+bool registerTransports() noexcept {
+    try {
+        return core::registerProducer("gev", &makeProducer<Transport::GigEVision>) &&
+               core::registerProducer("u3v", &makeProducer<Transport::Usb3Vision>) &&
+               core::registerProducer("virtual", &makeProducer<Transport::Virtual>);
+    } catch (...) {
+        return false;
+    }
+}
+
+const bool g_registered = registerTransports();
 
 } // namespace
 } // namespace sdk::aravis

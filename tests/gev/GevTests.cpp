@@ -10,6 +10,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -28,12 +29,12 @@ constexpr int32_t kExposureProperty = 1; // the property record's identifier for
 class ControlLostWatch {
 public:
     ControlLostWatch() {
-        s_active = this;
         m_previous = qInstallMessageHandler(&ControlLostWatch::handler);
+        s_active.store(this);
     }
     ~ControlLostWatch() {
+        s_active.store(nullptr);
         qInstallMessageHandler(m_previous);
-        s_active = nullptr;
     }
     ControlLostWatch(const ControlLostWatch&) = delete;
     ControlLostWatch& operator=(const ControlLostWatch&) = delete;
@@ -44,20 +45,25 @@ public:
     }
 
 private:
+    // Called on any thread that logs; Aravis's heartbeat thread reports the loss.
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (ControlLostWatch* watch = s_active; watch != nullptr && text.contains(QLatin1String("control lost"))) {
+        ControlLostWatch* watch = s_active.load();
+        if (watch == nullptr) {
+            return;
+        }
+        if (text.contains(QLatin1String("control lost"))) {
             const std::lock_guard lock(watch->m_mutex);
             watch->m_bLost = true;
             watch->m_seen.notify_all();
         }
-        if (s_active != nullptr && s_active->m_previous != nullptr) {
-            s_active->m_previous(type, context, text);
+        if (watch->m_previous != nullptr) {
+            watch->m_previous(type, context, text);
         }
     }
 
-    static inline ControlLostWatch* s_active = nullptr; // set and cleared by the test's thread
-    QtMessageHandler m_previous = nullptr;
-    std::mutex m_mutex; // guards m_bLost: the producer logs on Aravis's heartbeat thread
+    static inline std::atomic<ControlLostWatch*> s_active{nullptr}; // the test's watch while it lives
+    QtMessageHandler m_previous = nullptr;                          // set before the watch is published in s_active
+    std::mutex m_mutex;                                             // guards m_bLost
     std::condition_variable m_seen;
     bool m_bLost = false;
 };
