@@ -20,7 +20,7 @@ bool CameraLifecycle::onDeliveringThread() const {
 
 bool CameraLifecycle::beginCall() {
     MutexLock lock(m_mutex);
-    ++m_nCallsInside;
+    ++m_nInside;
     const std::thread::id self = std::this_thread::get_id();
     if (m_holder.depth > 0 && m_holder.thread == self) {
         ++m_holder.depth;
@@ -56,12 +56,27 @@ bool CameraLifecycle::endCall() {
         }
         m_changed.notify_all();
     }
-    --m_nCallsInside;
-    if (m_nCallsInside > 0 || !m_bFreeWhenLastLeaves) {
+    return leaveObject();
+}
+
+bool CameraLifecycle::leaveObject() {
+    --m_nInside;
+    if (m_nInside > 0 || !m_bFreeWhenLastLeaves) {
         return false;
     }
     m_bFreeWhenLastLeaves = false;
     return true;
+}
+
+void CameraLifecycle::finishDelivery() {
+    bool freeNow = false;
+    {
+        const MutexLock lock(m_mutex);
+        freeNow = leaveObject();
+    }
+    if (freeNow) {
+        runFreeObject();
+    }
 }
 
 void CameraLifecycle::runFreeObject() noexcept {
@@ -78,6 +93,11 @@ CameraLifecycle::State CameraLifecycle::state() const {
 bool CameraLifecycle::isDeleted() const {
     const MutexLock lock(m_mutex);
     return m_state == State::Deleted;
+}
+
+int CameraLifecycle::callsInside() const {
+    const MutexLock lock(m_mutex);
+    return m_nInside;
 }
 
 void CameraLifecycle::setState(State state) {
@@ -143,6 +163,7 @@ bool CameraLifecycle::enter(sdk::Buffer* buffer) {
         }
         lock.wait(m_changed);
     }
+    ++m_nInside;
     m_bDelivering = true;
     m_deliveringThread = std::this_thread::get_id();
     m_pDelivered = buffer;

@@ -34,8 +34,9 @@
 // call is dropped, none deadlocks, and the members say what the host asked as soon as the call returns.
 //
 // Deletion. Camera_Delete tears the object down inside a call and marks it Deleted; the object's memory is
-// freed when the last call inside it has left (at once, unless another thread is inside). A delivery whose
-// object was deleted from its own callback finishes on the lifecycle alone, which each delivery shares.
+// freed when the last thread inside it has left: the last call, or the delivery from whose callback the object
+// was deleted (which finishes on the lifecycle alone, shared by each delivery, and then frees the object on its
+// own thread, as the stream expects of a handler that ends its owner).
 #pragma once
 
 #include "driver/ThreadSafety.h"
@@ -81,10 +82,15 @@ public:
     // Thread-safe, without a call: the object was deleted (its memory may be going once the caller's call ends).
     [[nodiscard]] bool isDeleted() const;
 
+    // Thread-safe: calls in progress or waiting for the turn, and deliveries past the gate; for diagnostics and
+    // tests.
+    [[nodiscard]] int callsInside() const;
+
     // ---- deliveries (the streams' delivery threads) ----
 
     // Waits for the frame's turn at the gate. False when the frame is not to be delivered (the gate is
-    // closed, the object deleted, or the call is nested in a delivery of this thread).
+    // closed, the object deleted, or the call is nested in a delivery of this thread). After true, the delivery
+    // counts as inside the object until finishDelivery().
     [[nodiscard]] bool enter(sdk::Buffer* buffer);
 
     struct Exit {
@@ -92,7 +98,11 @@ public:
         bool bufferRetired = false; // the buffer left its stream during the delivery: do not queue it again
         std::vector<std::unique_ptr<sdk::Buffer>> retired; // freed by the caller, outside the lock
     };
+    // Passes the gate on to the next frame, once the host's callback has returned.
     [[nodiscard]] Exit leave();
+    // The delivery is over (its retired buffers freed): when its object was deleted and it was the last thread
+    // inside, the object is freed here, on the delivering thread.
+    void finishDelivery();
 
     // True on the thread whose delivery is past the gate.
     [[nodiscard]] bool isDeliveringThread() const;
@@ -108,6 +118,8 @@ private:
     bool beginCall();
     // Gives the turn back; true when the caller must now free the deleted object (it was the last inside).
     [[nodiscard]] bool endCall();
+    // One thread less inside; true when it was the last one inside a deleted object that is to be freed.
+    [[nodiscard]] bool leaveObject() VXCAM_REQUIRES(m_mutex);
     void runFreeObject() noexcept;
 
     [[nodiscard]] bool onDeliveringThread() const VXCAM_REQUIRES(m_mutex);
@@ -122,7 +134,8 @@ private:
     std::condition_variable m_changed; // any change below
 
     State m_state VXCAM_GUARDED_BY(m_mutex) = State::Closed;
-    int m_nCallsInside VXCAM_GUARDED_BY(m_mutex) = 0; // calls in progress or waiting for the turn
+    // Calls in progress or waiting for the turn, and deliveries from enter() to finishDelivery().
+    int m_nInside VXCAM_GUARDED_BY(m_mutex) = 0;
     bool m_bFreeWhenLastLeaves VXCAM_GUARDED_BY(m_mutex) = false;
     std::function<void()> m_freeObject; // set once, by the constructor
 

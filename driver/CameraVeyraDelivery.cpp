@@ -64,10 +64,13 @@ void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
         return;
     }
     deliverFrame(buffer);
-    const vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
-    if (!exit.objectDeleted && !exit.bufferRetired) {
-        queueAgain(buffer);
-    }
+    {
+        vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
+        if (!exit.objectDeleted && !exit.bufferRetired) {
+            queueAgain(buffer);
+        }
+    } // buffers the host released during the delivery are freed here, before the object may go
+    lifecycle->finishDelivery();
 }
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {

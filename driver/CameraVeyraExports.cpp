@@ -10,7 +10,8 @@ VXCAM_MODULE_API ICameraObject* Camera_Create(CameraConfig* config, ICameraCallb
     return new CCameraVeyra(config, callback); // NOLINT(cppcoreguidelines-owning-memory): freed by Camera_Delete
 }
 
+// The module frees what it allocated, once no other thread is inside the object (see CameraLifecycle).
 VXCAM_MODULE_API void Camera_Delete(ICameraObject* camera) {
-    delete camera; // NOLINT(cppcoreguidelines-owning-memory): the module frees what it allocated
+    CCameraVeyra::deleteCamera(camera);
 }
 }

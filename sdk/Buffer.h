@@ -43,8 +43,9 @@ public:
     [[nodiscard]] uint64_t GetWidth() const noexcept { return m_nWidth; }
     [[nodiscard]] uint64_t GetHeight() const noexcept { return m_nHeight; }
     [[nodiscard]] uint64_t GetFrameID() const noexcept { return m_nFrameId; }
-    [[nodiscard]] String GetPixelFormat() const { return String(m_pPixelFormat); }
-    // The same name without a copy; it lives as long as the process.
+    // The GenICam name of the frame's format. It lives as long as the process and is not copied: a view of it
+    // stays valid after the call, the frame and the session.
+    [[nodiscard]] String GetPixelFormat() const noexcept { return String::persistent(m_pPixelFormat); }
     [[nodiscard]] const char* GetPixelFormatName() const noexcept { return m_pPixelFormat; }
     // The GenICam pixel-format naming convention's 32-bit code of the format; 0 when the name has none.
     [[nodiscard]] uint32_t GetPixelFormatCode() const noexcept { return m_nPixelFormatCode; }

@@ -188,7 +188,7 @@ void Node::SetInt(int64_t value) {
                           "value " + std::to_string(value) + " of feature '" + m_name + "' is outside " +
                               std::to_string(min) + ".." + std::to_string(max));
     }
-    // In 128 bits of reach: value - min fits an unsigned 64-bit number because value >= min.
+    // value >= min here, so value - min fits an unsigned 64-bit number even across the sign.
     if (inc > 1 && (static_cast<uint64_t>(value) - static_cast<uint64_t>(min)) % static_cast<uint64_t>(inc) != 0) {
         Exceptions::raise("OutOfRangeException", "Node::SetInt",
                           "value " + std::to_string(value) + " of feature '" + m_name + "' is not " +

@@ -209,6 +209,41 @@ TEST_F(OpeningTest, OpeningAgainClosesTheHeldCameraFirst) {
     EXPECT_FALSE(devicesWithSerial("B").front()->IsOpen());
 }
 
+// One camera, one holder: a second object of the module cannot take the camera (and its frames) from the first,
+// and closing or deleting the second leaves the first streaming.
+TEST_F(OpeningTest, ACameraHeldByAnotherObjectIsNotOpenedAgain) {
+    ICameraObject& first =
+        camera(simConfig({simDevice(QStringLiteral("SN1001"),
+                                    QStringLiteral(R"("frameRate": 500, "width": 16, "height": 4)"))}),
+               QStringLiteral("veyra SN1001"));
+    ASSERT_EQ(first.IOpenCamera(), 1);
+    first.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(first.IStartCamera(), 1);
+
+    CameraConfig secondConfig;
+    secondConfig.cameraId = QStringLiteral("VEYRA SN1001");
+    FrameRecorder secondFrames;
+    ModuleLoader::Camera second = m_module.makeCamera(&secondConfig, &secondFrames);
+    m_log.clear();
+    EXPECT_EQ(second->IOpenCamera(), 0);
+    EXPECT_FALSE(second->m_bOpened);
+    EXPECT_EQ(m_log.texts(QtWarningMsg),
+              (QStringList{QStringLiteral("start open veyra camera..."),
+                           QStringLiteral(R"(Veyra camera( "SN1001" ) is held by another camera object.  -  )"
+                                          "CCameraVeyra::IOpenCamera")}));
+    second->ICloseCamera();
+    second.reset();
+
+    m_frames.clear();
+    EXPECT_TRUE(m_frames.waitForFrames(3)) << "the first object still gets its frames";
+    EXPECT_EQ(secondFrames.count(), 0u);
+    first.ICloseCamera();
+
+    // Once the first let it go, the camera is free for another object.
+    second = m_module.makeCamera(&secondConfig, &secondFrames);
+    EXPECT_EQ(second->IOpenCamera(), 1);
+}
+
 TEST_F(OpeningTest, DeletingAnOpenObjectClosesItsCamera) {
     ICameraObject& cam = camera(kOneCamera, QStringLiteral("veyra SN1001"));
     ASSERT_EQ(cam.IOpenCamera(), 1);

@@ -71,6 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
             "UnknownExposureFeature",
             R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "exposure": { "feature": "Shutter" } } ] } ] } ] })",
             "exposure.feature"},
+        BadFileCase{
+            "IncompleteRatioAboveOne",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "incompleteRatio": 1.5 } ] } ] } ] })",
+            "incompleteRatio: 1.5 is outside"},
         BadFileCase{"FaultWithoutCall", R"({ "faults": [ { "nth": 1 } ] })", "$.faults[0].call: missing"},
         BadFileCase{"FaultNthZero", R"({ "faults": [ { "call": "Device::Open", "nth": 0 } ] })", "$.faults[0].nth"}),
     [](const auto& param) { return std::string(param.param.name); });

@@ -1,11 +1,17 @@
 // The simulated producer as the driver meets it: the object tree, the features, injected faults and the
 // trace of every call.
 #include "sdk/Sdk.h"
+#include "tests/support/SdkInspection.h"
 #include "tests/support/SimEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace vxcam::test {
 namespace {
@@ -216,6 +222,172 @@ TEST(SimProducer, BuffersGetMemoryForOneFrameAndLeaveTheirStreamSafely) {
     EXPECT_EQ(buffers->size(), 0u);
     EXPECT_EQ(buffers->GetQueuedCount(), 0u);
     EXPECT_NE(sdkError([&] { buffers->RevokeBuffer(&loose); }), "");
+}
+
+// A grabbing stream of the first device with eight queued buffers, bound to a handler that records each frame,
+// optionally takes its time over it, and queues the buffer again.
+class GrabbingStream {
+public:
+    explicit GrabbingStream(sdk::Device* device) : m_device(device) {
+        m_device->Open();
+        sdk::DataStreamList* streams = m_device->GetDataStreams();
+        streams->Refresh();
+        m_stream = streams->begin()->second;
+        m_stream->Open();
+        for (int i = 0; i < 8; ++i) {
+            m_pool.push_back(std::make_unique<sdk::Buffer>());
+            m_stream->GetBufferList()->Add(m_pool.back().get());
+            m_pool.back()->QueueBuffer();
+        }
+        m_stream->RegisterNewBufferEventHandler(this, &GrabbingStream::onBuffer);
+        m_stream->StartAcquisitionContinuous();
+        m_device->GetRemoteNode("AcquisitionStart")->Execute();
+    }
+    ~GrabbingStream() {
+        stop();
+        m_stream->RegisterNewBufferEventHandler(nullptr, nullptr);
+        for (const auto& buffer : m_pool) {
+            m_stream->GetBufferList()->RevokeBuffer(buffer.get());
+        }
+        m_stream->Close();
+        m_device->Close();
+    }
+    GrabbingStream(const GrabbingStream&) = delete;
+    GrabbingStream& operator=(const GrabbingStream&) = delete;
+
+    // The first `count` frames each hold the delivery thread for `cost`.
+    void slowFor(std::size_t count, std::chrono::milliseconds cost) {
+        const std::lock_guard lock(m_mutex);
+        m_nSlowFrames = count;
+        m_cost = cost;
+    }
+    [[nodiscard]] bool waitForFrames(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_arrived.wait_for(lock, std::chrono::seconds(20), [&] { return m_frameIds.size() >= count; });
+    }
+    // The camera stops taking frames, then the stream stops: no frame is delivered after this returns.
+    void stop() {
+        m_device->GetRemoteNode("AcquisitionStop")->Execute();
+        m_stream->StopAcquisition();
+    }
+    [[nodiscard]] std::vector<uint64_t> frameIds() const {
+        const std::lock_guard lock(m_mutex);
+        return m_frameIds;
+    }
+    [[nodiscard]] bool allComplete() const {
+        const std::lock_guard lock(m_mutex);
+        return m_bAllComplete;
+    }
+    [[nodiscard]] sdk::DataStream& stream() const { return *m_stream; }
+
+private:
+    static void onBuffer(void* owner, sdk::Buffer* buffer) {
+        auto& self = *static_cast<GrabbingStream*>(owner);
+        std::chrono::milliseconds cost{0};
+        {
+            const std::lock_guard lock(self.m_mutex);
+            self.m_frameIds.push_back(buffer->GetFrameID());
+            self.m_bAllComplete =
+                self.m_bAllComplete && buffer->IsComplete() && buffer->GetPayloadSize() == buffer->GetMemSize();
+            if (self.m_frameIds.size() <= self.m_nSlowFrames) {
+                cost = self.m_cost;
+            }
+        }
+        self.m_arrived.notify_all();
+        std::this_thread::sleep_for(cost); // the host's own work on the frame, holding its buffer
+        buffer->QueueBuffer();
+    }
+
+    sdk::Device* m_device;
+    sdk::DataStream* m_stream = nullptr;
+    std::vector<std::unique_ptr<sdk::Buffer>> m_pool;
+    // Guards the members below: the delivery thread records while the test reads.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<uint64_t> m_frameIds;
+    bool m_bAllComplete = true;
+    std::size_t m_nSlowFrames = 0;
+    std::chrono::milliseconds m_cost{0};
+};
+
+uint64_t idGaps(const std::vector<uint64_t>& ids) {
+    uint64_t gaps = 0;
+    for (std::size_t i = 1; i < ids.size(); ++i) {
+        gaps += ids[i] - ids[i - 1] - 1;
+    }
+    return gaps;
+}
+
+TEST(SimCamera, KeepsItsClockWhileTheHostIsSlowAndCountsTheFramesItLost) {
+    SimEnvironment sim(simConfig({simDevice(
+        QStringLiteral("SN1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 50, "firstFrameId": 100)"))}));
+    GrabbingStream grab(firstDevice());
+    grab.slowFor(10, std::chrono::milliseconds(100)); // 10 frames per second against the camera's 50
+    ASSERT_TRUE(grab.waitForFrames(30));
+    grab.stop();
+    const std::vector<uint64_t> ids = grab.frameIds();
+    const uint64_t lost = grab.stream().GetLostFrameCount();
+    EXPECT_GT(lost, 0u) << "the eight buffers cannot cover a second of a host five times too slow";
+    EXPECT_EQ(idGaps(ids), lost) << "every lost frame used up its frame ID";
+    // The camera ran at its own rate through the slow second. Each buffer the host gave back during it was
+    // filled at the camera's next tick, so the eight frames delivered after the ten slow ones carry IDs from
+    // the whole second (about 50 in); a camera paced by the host would have reached 17. Twice that is the bound,
+    // so that a busy machine does not fail the test.
+    EXPECT_GE(ids.at(17) - ids.at(0), 34u);
+    EXPECT_EQ(ids.front(), 100u);
+    EXPECT_EQ(grab.stream().GetBufferList()->GetQueuedCount(), 8u) << "the pool keeps its eight buffers";
+}
+
+TEST(SimCamera, IncompleteFramesAreCountedAndNeverReachTheHandler) {
+    // Every fourth frame (frame indices 3, 7, 11, ...) loses packets.
+    SimEnvironment sim(simConfig(
+        {simDevice(QStringLiteral("SN1"),
+                   QStringLiteral(R"("width": 16, "height": 4, "frameRate": 400, "incompleteRatio": 0.25)"))}));
+    GrabbingStream grab(firstDevice());
+    ASSERT_TRUE(grab.waitForFrames(40));
+    grab.stop();
+    const std::vector<uint64_t> ids = grab.frameIds();
+    EXPECT_TRUE(grab.allComplete());
+    for (const uint64_t id : ids) {
+        EXPECT_NE(id % 4, 3u) << "frame " << id << " was incomplete";
+    }
+    const uint64_t incomplete = grab.stream().GetIncompleteFrameCount();
+    EXPECT_GT(incomplete, 0u);
+    // Each missing ID is accounted for; frames taken after the last delivered one may be counted too.
+    EXPECT_GE(incomplete + grab.stream().GetLostFrameCount(), idGaps(ids));
+    EXPECT_EQ(grab.stream().GetBufferList()->GetQueuedCount(), 8u) << "the pool keeps its eight buffers";
+}
+
+TEST(SimCamera, ListingAHugeCameraRendersNothing) {
+    SimEnvironment sim(simConfig({simDevice(
+        QStringLiteral("HUGE"), QStringLiteral(R"("pixelFormat": "RGB8", "width": 65535, "height": 65535)"))}));
+    const uint64_t before = heapBytesInUse();
+    sdk::Device* device = firstDevice();
+    EXPECT_EQ(device->GetSerialNumber().str(), "HUGE");
+    device->Open();
+    EXPECT_EQ(device->GetRemoteNode("PayloadSize")->GetInt(), int64_t{65535} * 65535 * 3);
+    device->Close();
+    const uint64_t after = heapBytesInUse();
+    EXPECT_LT(after - std::min(after, before), uint64_t{16} << 20U) << "the 12 GB picture is not rendered to list";
+}
+
+TEST(SimCamera, FeaturesHaveTheirTypesAndAccessModes) {
+    SimEnvironment sim(simConfig({simDevice(QStringLiteral("SN1"), QStringLiteral(R"("width": 64, "height": 8,
+                                       "readOnly": ["ExposureTime"], "unavailable": ["TriggerSoftware"])"))}));
+    sdk::Device* device = firstDevice();
+    device->Open();
+    EXPECT_EQ(device->GetRemoteNode("Width")->GetType(), sdk::NodeType::Integer);
+    EXPECT_EQ(device->GetRemoteNode("Width")->GetInt(), 64);
+    EXPECT_EQ(device->GetRemoteNode("PayloadSize")->GetInt(), 64 * 8);
+    EXPECT_EQ(device->GetRemoteNode("DeviceModelName")->GetString().str(), "VX-1");
+    EXPECT_EQ(sdkError([&] { device->GetRemoteNode("Height")->SetInt(8); }), "feature 'Height' is not writable");
+    EXPECT_EQ(device->GetRemoteNode("ExposureTime")->GetAccessMode(), sdk::AccessMode::ReadOnly);
+    EXPECT_DOUBLE_EQ(device->GetRemoteNode("ExposureTime")->GetDouble(), 5000.0);
+    EXPECT_EQ(sdkError([&] { device->GetRemoteNode("ExposureTime")->SetDouble(100.0); }),
+              "feature 'ExposureTime' is not writable");
+    EXPECT_EQ(sdkError([&] { device->GetRemoteNode("TriggerSoftware")->Execute(); }),
+              "feature 'TriggerSoftware' is not available now");
+    EXPECT_EQ(device->GetRemoteNode("TriggerMode")->GetAccessMode(), sdk::AccessMode::ReadWrite);
 }
 
 } // namespace

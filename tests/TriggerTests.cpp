@@ -144,6 +144,37 @@ TEST_F(TriggerTest, StopThenStartWithTheSameModeStartsAgain) {
     EXPECT_EQ(effects(callsWithArguments()), programming(QStringLiteral("Off"), QStringLiteral("Line0")));
 }
 
+// Equal modes send nothing; only a mode that delivers frames is applied again, and only when the camera does
+// not run. Idle on a fresh object is such an equal mode.
+TEST_F(TriggerTest, IdleRequestedOnAFreshObjectSendsNothing) {
+    ICameraObject& cam = openCamera(kCamera, QStringLiteral("veyra T1"));
+    cam.m_nTriggerMode = Idle;
+    EXPECT_EQ(cam.IStartCamera(), 1);
+    EXPECT_FALSE(cam.m_bRunning);
+    EXPECT_EQ(cam.m_nStartCount, 1);
+    EXPECT_TRUE(effects(callsWithArguments()).isEmpty());
+}
+
+// A camera opened again while it runs is closed first and comes back stopped: the next start in the same
+// mode programs and starts it, and frames come.
+TEST_F(TriggerTest, OpeningARunningCameraAgainLeavesItStoppedUntilTheNextStart) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("T1"), QStringLiteral(R"("frameRate": 500, "width": 16, "height": 4)"))}),
+        QStringLiteral("veyra T1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(1));
+    ASSERT_EQ(cam.IOpenCamera(), 1);
+    EXPECT_FALSE(cam.m_bRunning);
+    m_frames.clear();
+    m_sim->clearTrace();
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    EXPECT_TRUE(cam.m_bRunning);
+    EXPECT_EQ(effects(callsWithArguments()), programming(QStringLiteral("Off"), QStringLiteral("Line0")));
+    EXPECT_TRUE(m_frames.waitForFrames(2));
+    cam.IStopCamera();
+}
+
 TEST_F(TriggerTest, StopWithoutDeviceOnlyClearsRunning) {
     ICameraObject& cam = camera(kCamera, QStringLiteral("veyra T1"));
     cam.m_bRunning = true;

@@ -3,6 +3,8 @@
 // producer.
 #pragma once
 
+#include "sdk/SdkExport.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,7 +19,7 @@ namespace sdk::core {
 
 class CallGate;
 
-class Producer {
+class VXSDK_API Producer {
 public:
     Producer() = default;
     Producer(const Producer&) = delete;
@@ -38,8 +40,9 @@ public:
 // ran. A factory reports its own configuration problems and may return null.
 using ProducerFactory = std::unique_ptr<Producer> (*)(CallGate& gate);
 
-// Called from static initialisers of the producers' units.
-bool registerProducer(std::string name, ProducerFactory factory);
+// Called from static initialisers of the producers' units (exported: a producer may live in a library of its
+// own). A second registration under a name replaces the first.
+VXSDK_API bool registerProducer(std::string name, ProducerFactory factory);
 [[nodiscard]] ProducerFactory findProducer(std::string_view name);
 
 } // namespace sdk::core

@@ -10,8 +10,11 @@
 namespace sdk::sim {
 
 struct SimAcquisition::Lane {
-    std::thread clock;              // the camera's side: takes frames into queued buffers
-    std::thread delivery;           // the host's side: hands filled buffers to the sink
+    std::thread clock;    // the camera's side: takes frames into queued buffers
+    std::thread delivery; // the host's side: hands filled buffers to the sink
+    // The threads' ids, kept after endLane took the threads to join them: neither ever waits for itself.
+    std::thread::id clockId;
+    std::thread::id deliveryId;
     SimFrameSink* pSink = nullptr;  // the stream; cleared when the lane ends
     bool bQuit = false;             // the lane's threads are to end
     bool bGrabbing = false;         // the stream is grabbing
@@ -96,6 +99,8 @@ void SimAcquisition::startLane(std::size_t lane) {
         // The threads hold the engine, so that they can outlive a stream destroyed from one of them.
         l.clock = std::thread([engine = shared_from_this(), lane] { engine->runClock(lane); });
         l.delivery = std::thread([engine = shared_from_this(), lane] { engine->runDelivery(lane); });
+        l.clockId = l.clock.get_id();
+        l.deliveryId = l.delivery.get_id();
     }
     l.bGrabbing = true;
     l.nNextFrameId = m_config.firstFrameId;
@@ -179,7 +184,7 @@ void SimAcquisition::endLane(std::size_t lane) noexcept {
 
 bool SimAcquisition::onLaneThread(const Lane& lane) {
     const std::thread::id self = std::this_thread::get_id();
-    return lane.clock.get_id() == self || lane.delivery.get_id() == self;
+    return lane.clockId == self || lane.deliveryId == self;
 }
 
 // Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). The lane's own
