@@ -93,14 +93,24 @@ void CCameraVeyra::releaseCamera() noexcept {
 // Every new object makes the SDK look for systems again; it counts itself only once the refresh succeeded.
 void CCameraVeyra::joinSystemList() {
     const vxcam::MutexLock lock(s_systemListMutex);
-    guardSdk("CCameraVeyra", [this] {
-        s_pSystemList = sdk::SystemList::GetInstance();
-        if (s_pSystemList != nullptr) {
-            s_pSystemList->Refresh();
-            ++s_nInstanceCount;
-            m_bJoinedSystemList = true;
+    sdk::SystemList* obtained = nullptr;
+    bool answered = false;
+    bool refreshed = false;
+    guardSdk("CCameraVeyra", [&] {
+        obtained = sdk::SystemList::GetInstance();
+        answered = true;
+        if (obtained != nullptr) {
+            obtained->Refresh();
+            refreshed = true;
         }
     });
+    if (answered) {
+        s_pSystemList = obtained; // whatever the SDK answered, also when the refresh failed
+    }
+    if (refreshed) {
+        ++s_nInstanceCount;
+        m_bJoinedSystemList = true;
+    }
 }
 
 sdk::SystemList* CCameraVeyra::currentSystemList() {
