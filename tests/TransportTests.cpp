@@ -183,6 +183,25 @@ TEST_P(TransportTest, MissingAndReadOnlyFeaturesRaiseSdkErrors) {
     EXPECT_FALSE(device()->GetRemoteNode("TriggerSource")->GetEnumNodeList()->GetNodePresent("NoSuchEntry"));
 }
 
+// The session's fault rules strike every producer's calls alike: a refused open is the driver's SDK error.
+TEST_P(TransportTest, InjectedFaultsStrikeThisProducerToo) {
+    m_camera.reset();
+    m_sim.reset(); // first: its end clears the variables that the next one sets
+    m_sim = std::make_unique<SimEnvironment>(
+        simConfig({simDevice(QStringLiteral("V1"))},
+                  QStringLiteral(R"({ "call": "Device::Open", "match": "%1", "description": "device busy" })")
+                      .arg(QLatin1String(GetParam().serial))));
+    qputenv("VXCAM_TRANSPORTS", GetParam().name);
+    m_camera = m_module.makeCamera(&m_config, &m_frames);
+    m_log.clear();
+    EXPECT_EQ(m_camera->IOpenCamera(), 0);
+    EXPECT_FALSE(m_camera->m_bOpened);
+    const QStringList critical = m_log.texts(QtCriticalMsg);
+    EXPECT_TRUE(critical.join(QLatin1Char('\n')).contains(QLatin1String("device busy")))
+        << critical.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_camera->IOpenCamera(), 1) << "the fault struck more than once";
+}
+
 // GigE Vision's 16-bit block IDs (1..65535, then 1 again) become frame IDs that only grow, gaps kept.
 TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
     struct Case {
