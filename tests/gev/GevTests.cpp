@@ -51,13 +51,17 @@ private:
         if (watch == nullptr) {
             return;
         }
-        if (text.contains(QLatin1String("control lost"))) {
+        QtMessageHandler previous = nullptr;
+        {
             const std::lock_guard lock(watch->m_mutex);
-            watch->m_bLost = true;
-            watch->m_seen.notify_all();
+            if (text.contains(QLatin1String("control lost"))) {
+                watch->m_bLost = true;
+                watch->m_seen.notify_all();
+            }
+            previous = watch->m_previous;
         }
-        if (watch->m_previous != nullptr) {
-            watch->m_previous(type, context, text);
+        if (previous != nullptr) {
+            previous(type, context, text);
         }
     }
 
@@ -305,7 +309,8 @@ TEST_F(GevTest, AfterAStopTheLinkGoesQuietAndAStartMakesItStreamAgain) {
 // two seconds; once the camera is back, a fresh open streams again.
 TEST_F(GevTest, ACameraKilledMidStreamIsNoticedAndCanBeOpenedAgain) {
     prepare("GV03", "Mono8", 64, 64, 100.0);
-    ControlLostWatch watch;
+    // Lives as long as the process: Aravis's heartbeat thread, which logs the loss, may still be ending.
+    static ControlLostWatch watch;
     m_camera = open("GV03", m_config, m_frames);
     m_camera->m_nTriggerMode = FreeRun;
     ASSERT_EQ(m_camera->IStartCamera(), 1);
