@@ -33,13 +33,20 @@ constexpr const char* kCamera = R"({ "systems": [ { "id": "soak", "interfaces": 
     "streams": 1 } ] } ] } ],
   "faults": [ { "call": "Image::TransformImage", "nth": 1000, "every": 1000, "description": "soak conversion fault" } ] })";
 
-std::atomic<uint64_t> g_conversionFailures{0}; // critical "ExceptionType:" lines of BufferReady
+// Critical "ExceptionType:" lines of BufferReady, and the counts of the driver's lines for repeats of one error.
+std::atomic<uint64_t> g_conversionFailures{0};
 
 // Drops every line (the frame path would write millions) but counts the conversion failures the driver reports.
 void countFailures(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
-    if (type == QtCriticalMsg && message.startsWith(QLatin1String("ExceptionType:")) &&
-        message.endsWith(QLatin1String("CCameraVeyra::BufferReady"))) {
+    static const QLatin1String again("The same SDK error again, ");
+    if (type != QtCriticalMsg || !message.endsWith(QLatin1String("CCameraVeyra::BufferReady"))) {
+        return;
+    }
+    if (message.startsWith(QLatin1String("ExceptionType:"))) {
         g_conversionFailures.fetch_add(1, std::memory_order_relaxed);
+    } else if (message.startsWith(again)) {
+        const uint64_t repeats = message.mid(again.size()).section(QLatin1Char(' '), 0, 0).toULongLong();
+        g_conversionFailures.fetch_add(repeats, std::memory_order_relaxed);
     }
 }
 

@@ -181,7 +181,8 @@ private:
         bool converted = false;
     };
     CurrentFrame m_currentFrame;
-    // SDK errors of the frame path, which may repeat on every frame; delivering thread only, like m_currentFrame.
+    // SDK errors of the frame path, which may repeat on every frame; delivering thread only, like m_currentFrame,
+    // and a stop once it has quiesced (no frame in delivery then).
     vxcam::RepeatedErrorReport m_frameErrors;
 
     // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.

@@ -145,6 +145,7 @@ void CCameraVeyra::IStopCamera() {
 
 void CCameraVeyra::stopCamera() {
     m_life.quiesce();
+    m_frameErrors.flush("BufferReady"); // no frame is in delivery now
     if (m_pDevice != nullptr) {
         stopDeviceDataStream(m_pDevice);
         m_life.setState(State::Opened);

@@ -19,6 +19,8 @@ void reportSdkError(const sdk::Exceptions::IException& error, const char* method
 class RepeatedErrorReport {
 public:
     void report(const sdk::Exceptions::IException& error, const char* method) noexcept;
+    // Writes the repeats not written yet, when the errors stop (frames stopped).
+    void flush(const char* method) noexcept { writeRepeats(method); }
 
 private:
     void writeRepeats(const char* method) noexcept;

@@ -14,7 +14,8 @@ class Session;
 }
 
 // Which producers are offered is read from the environment when the list is first taken after a release:
-// VXCAM_TRANSPORTS, a comma-separated list of producer names; unset, "sim" when VXCAM_SIM_CONFIG is set.
+// VXCAM_TRANSPORTS, a comma-separated list of producer names; unset, "u3v", and "sim" after it when
+// VXCAM_SIM_CONFIG is set. GigE Vision ("gev") runs only when named.
 class VXSDK_API SystemList : public ObjectList<System> {
 public:
     // The process-wide list; null when the configuration says there is none. Host thread only.

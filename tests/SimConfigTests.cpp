@@ -93,8 +93,10 @@ TEST(SimConfig, TransportsComeFromTheEnvironment) {
         int warnings;
     };
     const std::vector<Case> cases = {
-        {nullptr, true, {QStringLiteral("simA")}, 0},
-        {nullptr, false, {}, 0},
+        // Unset: USB3 Vision (never GigE Vision, whose discovery would broadcast), then the simulation.
+        {nullptr, true, {QStringLiteral("Aravis-U3V"), QStringLiteral("simA")}, 0},
+        {nullptr, false, {QStringLiteral("Aravis-U3V")}, 0},
+        {"virtual,sim", true, {QStringLiteral("Aravis-Virtual"), QStringLiteral("simA")}, 0},
         {"sim", true, {QStringLiteral("simA")}, 0},
         {"", true, {}, 0},
         {"carrier-pigeon,sim", true, {QStringLiteral("simA")}, 1},

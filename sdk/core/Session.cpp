@@ -19,7 +19,12 @@ std::unique_ptr<Session> g_session;
 // The producer names to build, in order: VXCAM_TRANSPORTS, or "sim" when only VXCAM_SIM_CONFIG is set.
 QStringList configuredTransports() {
     if (!qEnvironmentVariableIsSet("VXCAM_TRANSPORTS")) {
-        return qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG") ? QStringList{} : QStringList{QStringLiteral("sim")};
+        // USB3 Vision cameras are found without sending anything on a network; GigE Vision only when named.
+        QStringList defaults{QStringLiteral("u3v")};
+        if (!qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG")) {
+            defaults << QStringLiteral("sim");
+        }
+        return defaults;
     }
     QStringList names;
     for (const QString& part : qEnvironmentVariable("VXCAM_TRANSPORTS").split(QLatin1Char(','))) {

@@ -14,7 +14,8 @@ SimEnvironment::SimEnvironment(const QString& json) {
     sdk::SystemList::ReleaseInstance();
     qputenv("VXCAM_SIM_CONFIG", configPath().toLocal8Bit());
     qputenv("VXCAM_SIM_TRACE", tracePath().toLocal8Bit());
-    qunsetenv("VXCAM_TRANSPORTS");
+    // Only the simulated cameras: the default transports would add the machine's USB3 Vision cameras.
+    qputenv("VXCAM_TRANSPORTS", "sim");
 }
 
 SimEnvironment::~SimEnvironment() {

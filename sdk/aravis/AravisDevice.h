@@ -1,0 +1,60 @@
+// An Aravis camera: identity from its interface's listing, the open ArvDevice, its features and its stream.
+// Called on the host's side, one call at a time.
+#pragma once
+
+#include "sdk/Device.h"
+#include "sdk/aravis/AravisDataStream.h"
+#include "sdk/aravis/AravisFeatures.h"
+#include "sdk/aravis/AravisObjects.h"
+
+#include <memory>
+#include <string>
+
+namespace sdk::aravis {
+
+class AravisDevice;
+
+class AravisDataStreamList final : public DataStreamList {
+public:
+    explicit AravisDataStreamList(AravisDevice& device);
+    // The device closed: its stream is gone.
+    void forget() noexcept { m_entries.clear(); }
+
+protected:
+    void doRefresh() override;
+
+private:
+    AravisDevice& m_device;
+};
+
+class AravisDevice final : public Device {
+public:
+    AravisDevice(core::CallGate& gate, Transport transport, std::string id, std::string serial, std::string model);
+    ~AravisDevice() override;
+
+protected:
+    void doOpen() override;
+    void doClose() override { release(); }
+    NodeMap* doGetRemoteNodeList() override;
+    Node* doGetRemoteNode(std::string_view name) override;
+    // Only calls that reach the camera fail once it is lost: its streams can still be stopped, emptied and
+    // closed, and the device closed, without it.
+    DataStreamList* doGetDataStreams() override { return &m_streamList; }
+
+private:
+    friend class AravisDataStreamList;
+    void release() noexcept;
+    static void onControlLost(ArvDevice* device, gpointer link);
+
+    core::CallGate& m_gate;
+    Transport m_transport;
+    std::string m_id; // Aravis's device identifier
+    DeviceLink m_link;
+    GObjectPtr<ArvDevice> m_pDevice; // null while closed
+    gulong m_nLostHandler = 0;
+    std::unique_ptr<AravisNodeMap> m_pFeatures;
+    std::unique_ptr<AravisDataStream> m_pStream; // made by the stream list's first refresh after opening
+    AravisDataStreamList m_streamList;
+};
+
+} // namespace sdk::aravis

@@ -1,0 +1,57 @@
+// What the Aravis producer's objects share: owning pointers for GLib objects, the transports it serves, and
+// the link state of an open camera.
+#pragma once
+
+#include <QLoggingCategory>
+#include <arv.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace sdk::aravis {
+
+// "vxcam.aravis": the Aravis producer.
+const QLoggingCategory& lcAravis();
+
+// Owns one reference of a GObject.
+struct GObjectUnref {
+    void operator()(gpointer object) const noexcept {
+        if (object != nullptr) {
+            g_object_unref(object);
+        }
+    }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+// Drops one reference of `object` on a thread of its own: when a camera is lost, Aravis's last release of
+// its stream and device still talks to it and waits out every timeout (seconds), which no stop or close of
+// the host may wait for. Releases run in the order given; the thread ends when the process unloads the SDK.
+void releaseInBackground(gpointer object);
+
+// The transports the producer serves; each is one producer with one system and one Aravis interface.
+enum class Transport { GigEVision, Usb3Vision, Virtual };
+
+struct TransportInfo {
+    const char* producerName; // the name in VXCAM_TRANSPORTS
+    const char* systemId;     // the system's key in the system list
+    const char* tlType;       // System::GetTLType
+    const char* interfaceId;  // Aravis's name of the interface
+};
+[[nodiscard]] const TransportInfo& infoOf(Transport transport) noexcept;
+// Aravis's singleton interface object of the transport (owned by Aravis).
+[[nodiscard]] ArvInterface* interfaceOf(Transport transport);
+
+// State of an open camera that its features and streams share with Aravis's own threads.
+struct DeviceLink {
+    std::string serial;
+    // Set by Aravis's control-lost signal, on Aravis's heartbeat or USB thread; read by every thread. Once
+    // set, the producer makes no further control call to the camera (each would wait for its timeout).
+    std::atomic<bool> lost{false};
+
+    // Raises the SDK error for a call on a camera that is gone.
+    void requireConnected(const char* function) const;
+};
+
+} // namespace sdk::aravis
