@@ -16,6 +16,10 @@ bool CameraLifecycle::onDeliveringThread() const {
     return m_bDelivering && m_deliveringThread == std::this_thread::get_id();
 }
 
+void CameraLifecycle::countTurnedAway() {
+    ++(m_holder.depth > 0 ? m_nTurnedAway : m_nTurnedAwayIdle);
+}
+
 // ---- calls -------------------------------------------------------------------------------------------------
 
 bool CameraLifecycle::beginCall() {
@@ -42,9 +46,12 @@ bool CameraLifecycle::beginCall() {
     return m_state != State::Deleted;
 }
 
-bool CameraLifecycle::endCall() {
+CameraLifecycle::CallEnd CameraLifecycle::endCall() {
     MutexLock lock(m_mutex);
+    CallEnd end;
     if (--m_holder.depth == 0) {
+        end.turnedAway = std::exchange(m_nTurnedAway, 0);
+        end.turnedAwayIdle = std::exchange(m_nTurnedAwayIdle, 0);
         if (m_lentBy) {
             m_holder = *m_lentBy;
             m_lentBy.reset();
@@ -56,7 +63,8 @@ bool CameraLifecycle::endCall() {
         }
         m_changed.notify_all();
     }
-    return leaveObject();
+    end.freeObject = leaveObject();
+    return end;
 }
 
 bool CameraLifecycle::leaveObject() {
@@ -151,11 +159,19 @@ void CameraLifecycle::markDeleted(bool freeWhenLastLeaves) {
 
 bool CameraLifecycle::enter(sdk::Buffer* buffer) {
     MutexLock lock(m_mutex);
+    if (m_state == State::Deleted) {
+        return false;
+    }
     if (onDeliveringThread()) {
+        countTurnedAway();
         return false;
     }
     for (;;) {
-        if (!m_bAccepting || m_state == State::Deleted) {
+        if (m_state == State::Deleted) {
+            return false;
+        }
+        if (!m_bAccepting) {
+            countTurnedAway();
             return false;
         }
         if (!m_bDelivering && !m_bQuiescing) {
@@ -203,7 +219,7 @@ bool CameraLifecycle::retireIfDelivering(std::unique_ptr<sdk::Buffer>& buffer) {
 // ---- Call ----------------------------------------------------------------------------------------------------
 
 Call::Call(CameraLifecycle& lifecycle, const char* method)
-    : m_pLifecycle(lifecycle.shared_from_this()), m_bAdmitted(lifecycle.beginCall()) {
+    : m_pLifecycle(lifecycle.shared_from_this()), m_pMethod(method), m_bAdmitted(lifecycle.beginCall()) {
     if (!m_bAdmitted) {
         const std::string qualified = std::string("CCameraVeyra::") + method;
         qCWarning(lcDriver()) << "the camera object was deleted; the call is refused"
@@ -212,9 +228,23 @@ Call::Call(CameraLifecycle& lifecycle, const char* method)
 }
 
 Call::~Call() {
-    if (m_pLifecycle->endCall()) {
+    const CameraLifecycle::CallEnd end = m_pLifecycle->endCall();
+    reportTurnedAway(end.turnedAwayIdle, "BufferReady");
+    reportTurnedAway(end.turnedAway, m_pMethod);
+    if (end.freeObject) {
         m_pLifecycle->runFreeObject();
     }
+}
+
+void Call::reportTurnedAway(uint64_t frames, const char* method) noexcept {
+    if (frames == 0) {
+        return;
+    }
+    const std::string qualified = std::string("CCameraVeyra::") + method;
+    qCWarning(lcDriver()).noquote() << QString::number(frames)
+                                    << "frame(s) came while the camera was stopped or reprogrammed and went back to "
+                                       "their stream undelivered."
+                                    << " - " << qualified.c_str();
 }
 
 } // namespace vxcam

@@ -27,6 +27,11 @@
 // and are delivered once the call has ended, if the call left the object Acquiring; otherwise they go back to
 // their stream, as frames of a stopped camera do.
 //
+// Frames turned away. A frame refused at the gate goes back to its stream undelivered: it came while a call
+// stopped or reprogrammed the camera, or while the object was not acquiring. None goes unreported: the
+// lifecycle counts them, and the next call to end logs the count in a warning, under its own name for the
+// frames that came during it and under BufferReady for those that came between calls.
+//
 // Calls from inside OnImageReady. No call waits for itself: a call made on the delivering thread does not
 // wait for the delivery it is part of. If another thread holds the turn and is quiescing (so it waits for this
 // very delivery), the call from the callback is lent the turn and runs at once, ordered before the rest of
@@ -116,13 +121,19 @@ private:
 
     // Counts the caller inside and takes the turn; false when the object was deleted (the caller then refuses).
     bool beginCall();
-    // Gives the turn back; true when the caller must now free the deleted object (it was the last inside).
-    [[nodiscard]] bool endCall();
+    struct CallEnd {
+        bool freeObject = false;     // the caller must now free the deleted object (it was the last inside)
+        uint64_t turnedAway = 0;     // frames turned away during the call, for the caller to report
+        uint64_t turnedAwayIdle = 0; // ... and before it, while no call was in progress
+    };
+    // Gives the turn back.
+    [[nodiscard]] CallEnd endCall();
     // One thread less inside; true when it was the last one inside a deleted object that is to be freed.
     [[nodiscard]] bool leaveObject() VXCAM_REQUIRES(m_mutex);
     void runFreeObject() noexcept;
 
     [[nodiscard]] bool onDeliveringThread() const VXCAM_REQUIRES(m_mutex);
+    void countTurnedAway() VXCAM_REQUIRES(m_mutex);
 
     struct Holder {
         std::thread::id thread;
@@ -152,6 +163,10 @@ private:
     std::thread::id m_deliveringThread VXCAM_GUARDED_BY(m_mutex);
     sdk::Buffer* m_pDelivered VXCAM_GUARDED_BY(m_mutex) = nullptr;
     std::vector<std::unique_ptr<sdk::Buffer>> m_retired VXCAM_GUARDED_BY(m_mutex); // released mid-delivery
+    // Frames refused at the gate (object not deleted) and not reported yet, while a call held the turn and
+    // while none did; taken by the next outermost call to end.
+    uint64_t m_nTurnedAway VXCAM_GUARDED_BY(m_mutex) = 0;
+    uint64_t m_nTurnedAwayIdle VXCAM_GUARDED_BY(m_mutex) = 0;
 };
 
 // One operation's call into the object, for the scope of the operation: counted inside, holding the turn.
@@ -169,7 +184,10 @@ public:
     [[nodiscard]] bool admitted() const noexcept { return m_bAdmitted; }
 
 private:
+    static void reportTurnedAway(uint64_t frames, const char* method) noexcept;
+
     std::shared_ptr<CameraLifecycle> m_pLifecycle; // the object may be freed by this call's end
+    const char* m_pMethod;
     bool m_bAdmitted;
 };
 

@@ -150,5 +150,45 @@ TEST_F(FailureTest, AFailedSoftTriggerProgrammingLeavesTheCameraNotRunning) {
     cam.IStopCamera();
 }
 
+// Frames the warnings of `method` say were turned away at the object's gate.
+uint64_t turnedAwayBy(const LogCapture& log, const QString& method) {
+    uint64_t frames = 0;
+    const QString ending = QStringLiteral(" went back to their stream undelivered.  -  CCameraVeyra::") + method;
+    for (const QString& line : log.texts(QtWarningMsg)) {
+        if (line.endsWith(ending)) {
+            frames += line.section(QLatin1Char(' '), 0, 0).toULongLong();
+        }
+    }
+    return frames;
+}
+
+// A start that reprograms a running camera turns away the frames the camera makes meanwhile, since its stream
+// runs on. Every frame ID the host misses is one that a start reported or the stream counted lost.
+TEST_F(FailureTest, EveryFrameMissedAcrossReprogrammingsIsCounted) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("R1"),
+                             QStringLiteral(R"("width": 16, "height": 4, "frameRate": 20000, "lineRate": 20000)"))}),
+        QStringLiteral("veyra R1"));
+    sdk::DataStream* stream = devicesWithSerial("R1").front()->GetDataStreams()->begin()->second;
+    constexpr AcqTriggerMode kModes[] = {FreeRun, LineTrigger};
+    for (int i = 0; i < 40; ++i) {
+        cam.m_nTriggerMode = kModes[i % 2];
+        ASSERT_EQ(cam.IStartCamera(), 1);
+        ASSERT_TRUE(m_frames.waitForFrames(m_frames.count() + 10));
+    }
+    cam.IStopCamera(); // frames turned away now come after the last delivered one: no gap
+
+    uint64_t gaps = 0;
+    int64_t previous = -1;
+    for (const RecordedFrame& frame : m_frames.frames()) {
+        ASSERT_GT(frame.frameId, previous) << "one run of the stream: its frame IDs only grow";
+        gaps += static_cast<uint64_t>(frame.frameId - previous - 1);
+        previous = frame.frameId;
+    }
+    const uint64_t turnedAway = turnedAwayBy(m_log, QStringLiteral("IStartCamera"));
+    EXPECT_GE(gaps, turnedAway) << "the frames a start turned away fall between delivered ones";
+    EXPECT_LE(gaps, turnedAway + stream->GetLostFrameCount()) << "a missed frame nothing counted";
+}
+
 } // namespace
 } // namespace vxcam::test

@@ -213,6 +213,53 @@ TEST_F(LifecycleTest, CallsIntoADeletedObjectAreRefusedAndLogged) {
     EXPECT_FALSE(m_life->enter(frame(1)));
 }
 
+// Every frame refused at the gate is reported once, by the next call to end: under its own name when the frame
+// came during it, under BufferReady when it came between calls. A deleted object's frames are not counted.
+TEST_F(LifecycleTest, FramesTurnedAwayAreReportedByTheNextCallToEnd) {
+    const auto turnedAway = [](int frames, const char* method) {
+        return QStringLiteral("%1 frame(s) came while the camera was stopped or reprogrammed and went back to their "
+                              "stream undelivered.  -  CCameraVeyra::%2")
+            .arg(frames)
+            .arg(QLatin1String(method));
+    };
+    acquire();
+    {
+        const Call call(*m_life, "IStopCamera");
+        m_life->quiesce();
+        EXPECT_FALSE(std::async(std::launch::async, [this] { return m_life->enter(frame(1)); }).get());
+        m_life->setState(State::Opened);
+    }
+    EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{turnedAway(1, "IStopCamera")});
+
+    m_log.clear();
+    EXPECT_FALSE(m_life->enter(frame(2)));
+    EXPECT_FALSE(m_life->enter(frame(3)));
+    {
+        const Call call(*m_life, "IStartCamera");
+        m_life->quiesce();
+        EXPECT_FALSE(m_life->enter(frame(4))) << "the gate is closed until the stream starts";
+        {
+            const Call nested(*m_life, "ISendSoftTrigger"); // an operation calling another reports nothing itself
+        }
+        m_life->acceptFrames();
+        m_life->setState(State::Acquiring);
+    }
+    EXPECT_EQ(m_log.texts(QtWarningMsg), (QStringList{turnedAway(2, "BufferReady"), turnedAway(1, "IStartCamera")}));
+
+    m_log.clear();
+    { const Call call(*m_life, "ISetProperty"); }
+    EXPECT_TRUE(m_log.texts(QtWarningMsg).isEmpty()) << "each frame is reported once";
+
+    {
+        const Call call(*m_life, "~CCameraVeyra");
+        m_life->markDeleted(false);
+    }
+    EXPECT_FALSE(m_life->enter(frame(5)));
+    { const Call late(*m_life, "IStopCamera"); }
+    EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{QStringLiteral("the camera object was deleted; the call is "
+                                                                    "refused  -  CCameraVeyra::IStopCamera")});
+}
+
 // Calls from two threads take turns: the second waits for the first, whatever order they come in.
 TEST_F(LifecycleTest, CallsTakeTurns) {
     std::atomic<int> inside{0};
