@@ -56,7 +56,7 @@ void countTurnedAway(const QString& message) {
 // and the frames it turned away.
 void countFailures(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
     static const QLatin1String again("The same SDK error again, ");
-    if (type == QtWarningMsg) {
+    if (type == QtWarningMsg || type == QtInfoMsg) {
         countTurnedAway(message);
         return;
     }

@@ -52,6 +52,7 @@ CameraLifecycle::CallEnd CameraLifecycle::endCall() {
     if (--m_holder.depth == 0) {
         end.turnedAway = std::exchange(m_nTurnedAway, 0);
         end.turnedAwayIdle = std::exchange(m_nTurnedAwayIdle, 0);
+        end.acquiring = m_state == State::Acquiring;
         if (m_lentBy) {
             m_holder = *m_lentBy;
             m_lentBy.reset();
@@ -229,22 +230,26 @@ Call::Call(CameraLifecycle& lifecycle, const char* method)
 
 Call::~Call() {
     const CameraLifecycle::CallEnd end = m_pLifecycle->endCall();
-    reportTurnedAway(end.turnedAwayIdle, "BufferReady");
-    reportTurnedAway(end.turnedAway, m_pMethod);
+    reportTurnedAway(end.turnedAwayIdle, "BufferReady", false);
+    reportTurnedAway(end.turnedAway, m_pMethod, end.acquiring);
     if (end.freeObject) {
         m_pLifecycle->runFreeObject();
     }
 }
 
-void Call::reportTurnedAway(uint64_t frames, const char* method) noexcept {
+void Call::reportTurnedAway(uint64_t frames, const char* method, bool gapForTheHost) noexcept {
     if (frames == 0) {
         return;
     }
     const std::string qualified = std::string("CCameraVeyra::") + method;
-    qCWarning(lcDriver()).noquote() << QString::number(frames)
-                                    << "frame(s) came while the camera was stopped or reprogrammed and went back to "
-                                       "their stream undelivered."
-                                    << " - " << qualified.c_str();
+    const QString text = QString::number(frames) +
+                         QLatin1String(" frame(s) came while the camera was stopped or reprogrammed and went back to "
+                                       "their stream undelivered.");
+    if (gapForTheHost) {
+        qCWarning(lcDriver()).noquote() << text << " - " << qualified.c_str();
+    } else {
+        qCInfo(lcDriver()).noquote() << text << " - " << qualified.c_str();
+    }
 }
 
 } // namespace vxcam

@@ -29,8 +29,10 @@
 //
 // Frames turned away. A frame refused at the gate goes back to its stream undelivered: it came while a call
 // stopped or reprogrammed the camera, or while the object was not acquiring. None goes unreported: the
-// lifecycle counts them, and the next call to end logs the count in a warning, under its own name for the
-// frames that came during it and under BufferReady for those that came between calls.
+// lifecycle counts them, and the next call to end logs their number, under its own name for the frames that
+// came during it and under BufferReady for those that came between calls. A call that leaves the object
+// acquiring (a reprogramming) made a gap in the frames the host receives: a warning. After one that stopped
+// frames, the host asked for no more: information.
 //
 // Calls from inside OnImageReady. No call waits for itself: a call made on the delivering thread does not
 // wait for the delivery it is part of. If another thread holds the turn and is quiescing (so it waits for this
@@ -125,6 +127,7 @@ private:
         bool freeObject = false;     // the caller must now free the deleted object (it was the last inside)
         uint64_t turnedAway = 0;     // frames turned away during the call, for the caller to report
         uint64_t turnedAwayIdle = 0; // ... and before it, while no call was in progress
+        bool acquiring = false;      // the call left the object acquiring (its frames are a gap for the host)
     };
     // Gives the turn back.
     [[nodiscard]] CallEnd endCall();
@@ -184,7 +187,7 @@ public:
     [[nodiscard]] bool admitted() const noexcept { return m_bAdmitted; }
 
 private:
-    static void reportTurnedAway(uint64_t frames, const char* method) noexcept;
+    static void reportTurnedAway(uint64_t frames, const char* method, bool gapForTheHost) noexcept;
 
     std::shared_ptr<CameraLifecycle> m_pLifecycle; // the object may be freed by this call's end
     const char* m_pMethod;
