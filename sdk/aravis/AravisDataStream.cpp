@@ -8,9 +8,6 @@
 namespace sdk::aravis {
 namespace {
 
-// How long the delivery thread waits for a filled buffer before it looks at the grabbing flag again.
-constexpr guint64 kPopTimeoutUs = 20000;
-
 ArvBuffer* newReference(ArvBuffer* buffer) {
     return static_cast<ArvBuffer*>(g_object_ref(buffer));
 }
@@ -57,6 +54,11 @@ void AravisDataStream::doOpen() {
     if (m_pStream == nullptr) {
         Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_link.serial + " gave no stream");
     }
+    // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
+    // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
+    m_nNewBufferHandler =
+        g_signal_connect(m_pStream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer), &m_doorbell);
+    arv_stream_set_emit_signals(m_pStream.get(), TRUE);
 }
 
 void AravisDataStream::doClose() {
@@ -66,6 +68,11 @@ void AravisDataStream::doClose() {
 }
 
 void AravisDataStream::releaseStream() noexcept {
+    if (m_pStream != nullptr && m_nNewBufferHandler != 0) {
+        arv_stream_set_emit_signals(m_pStream.get(), FALSE);
+        g_signal_handler_disconnect(m_pStream.get(), m_nNewBufferHandler);
+    }
+    m_nNewBufferHandler = 0;
     if (m_link.lost.load()) {
         releaseInBackground(m_pStream.release());
     }
@@ -123,6 +130,7 @@ void AravisDataStream::stopGrabbing() noexcept {
         }
         m_bGrabbing = false;
     }
+    m_doorbell.ring();
     // The link stays quiet after a stop: the camera is told to stop sending. The driver's stop does not
     // execute "AcquisitionStop" itself; without this, the camera would stream on into a closed door.
     if (!m_link.lost.load() && arv_device_get_feature(m_pDevice, "AcquisitionStop") != nullptr) {
@@ -261,7 +269,27 @@ bool AravisDataStream::virtualCameraSends() const {
            arv_fake_camera_check_and_acknowledge_software_trigger(m_pVirtualCamera);
 }
 
-// The producer's delivery thread: runs from a start until the stop that ends grabbing.
+void AravisDataStream::Doorbell::ring() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bRung = true;
+    }
+    m_rung.notify_one();
+}
+
+void AravisDataStream::Doorbell::waitForRing() {
+    std::unique_lock lock(m_mutex);
+    m_rung.wait(lock, [this] { return m_bRung; });
+    m_bRung = false;
+}
+
+void AravisDataStream::onNewBuffer(ArvStream* /*stream*/, gpointer doorbell) {
+    static_cast<Doorbell*>(doorbell)->ring();
+}
+
+// The producer's delivery thread: runs from a start until the stop that ends grabbing. It sleeps until the
+// doorbell rings, then hands over every filled buffer waiting in Aravis's output queue. A buffer whose ring
+// comes after it was taken costs one empty round, never a lost frame: each ring follows its buffer's arrival.
 void AravisDataStream::deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive) {
     m_deliveryId.store(std::this_thread::get_id());
     for (;;) {
@@ -273,11 +301,12 @@ void AravisDataStream::deliveryLoop(const std::shared_ptr<std::atomic<bool>>& al
             }
             stream = m_pStream.get();
         }
-        if (ArvBuffer* filled = arv_stream_timeout_pop_buffer(stream, kPopTimeoutUs)) {
+        while (ArvBuffer* filled = arv_stream_try_pop_buffer(stream)) {
             if (!handOver(filled, alive)) {
                 return;
             }
         }
+        m_doorbell.waitForRing();
     }
 }
 
