@@ -66,6 +66,7 @@ private:
 
     void stopGrabbing() noexcept;
     void releaseStream() noexcept;
+    void setEmitSignals(gboolean emit) noexcept;
     // Aravis's "new-buffer" signal, on its receiving thread, after the buffer entered the output queue.
     static void onNewBuffer(ArvStream* stream, gpointer doorbell);
     void deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive);
