@@ -3,6 +3,7 @@
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
+#include "sdk/aravis/AravisPlatform.h"
 #include "sdk/core/BufferAccess.h"
 
 namespace sdk::aravis {
@@ -299,6 +300,10 @@ void AravisDataStream::onNewBuffer(ArvStream* /*stream*/, gpointer doorbell) {
 // comes after it was taken costs one empty round, never a lost frame: each ring follows its buffer's arrival.
 void AravisDataStream::deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive) {
     m_deliveryId.store(std::this_thread::get_id());
+    if (!platform::deferWakeUpsToRunningThreads()) {
+        qCDebug(lcAravis()) << "stream" << site().objectName().c_str()
+                            << ": the delivery thread wakes up as any other (the system refused to defer it)";
+    }
     for (;;) {
         ArvStream* stream = nullptr;
         {

@@ -3,8 +3,9 @@
 // Aravis fills the memory of the buffers the driver announces (no copy per frame). Its own receiving thread
 // only fills buffers and rings a doorbell for each; a delivery thread of this producer, woken by it, takes the
 // filled ones from Aravis's output queue and hands them to the facade, which calls the new-buffer handler, so
-// that a slow host never holds up packet reception. Only complete frames reach the handler; the facade queues
-// incomplete ones again and counts them.
+// that a slow host never holds up packet reception; woken, the delivery thread lets a running receiving thread
+// finish its burst of packets before it runs (AravisPlatform.h). Only complete frames reach the handler; the facade
+// queues incomplete ones again and counts them.
 #pragma once
 
 #include "sdk/DataStream.h"
