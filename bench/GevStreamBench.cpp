@@ -1,6 +1,7 @@
-// One side of the GigE Vision benchmark (gev-bench.sh): loads the module as a host does, streams from one
-// camera in free run, and prints what it got and what it cost in a window of SECONDS that opens with the first
-// frame (so that discovery and opening are not counted):
+// One side of the GigE Vision benchmark (gev-bench.sh): loads the module as a host does and streams from one
+// camera in free run. Like arv-camera-test, it prints "<N> frames/s" once a second (frames delivered in that
+// second), so that the script counts both sides the same way. After SECONDS from the first frame it stops and
+// prints its own view of that window (discovery and opening are not counted):
 //   frames=<delivered in the window> seconds=<the window> cpu=<process CPU seconds in the window>
 // The host's callback does nothing but count, so that the figures are the module's and the SDK's.
 #include "contract/ICameraObject.h"
@@ -24,14 +25,32 @@ public:
     [[nodiscard]] uint64_t frames() const noexcept { return m_nFrames.load(); }
 
 private:
-    std::atomic<uint64_t> m_nFrames{0}; // written on the delivery thread, read at the end
+    std::atomic<uint64_t> m_nFrames{0}; // written on the delivery thread, read by the main thread
 };
 
 double processCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Prints the frames of each second until `window` has passed; the main thread sleeps in between.
+void reportEachSecond(const CountingHost& host, std::chrono::duration<double> window) {
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start + std::chrono::seconds(1);
+    uint64_t framesBefore = host.frames();
+    while (next - start <= window) {
+        std::this_thread::sleep_until(next);
+        const uint64_t frames = host.frames();
+        std::printf("%llu frames/s\n", static_cast<unsigned long long>(frames - framesBefore));
+        std::fflush(stdout);
+        framesBefore = frames;
+        next += std::chrono::seconds(1);
+    }
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(window));
 }
 
 } // namespace
@@ -67,7 +86,7 @@ int main(int argc, char** argv) {
     const uint64_t framesBefore = host.frames();
     const double cpuBefore = processCpuSeconds();
     const auto windowStart = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(argv[3])));
+    reportEachSecond(host, std::chrono::duration<double>(std::atof(argv[3])));
     const uint64_t frames = host.frames() - framesBefore;
     const double cpu = processCpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - windowStart).count();

@@ -3,12 +3,14 @@
 # in the same run, taking turns. Runs in the private test network of tests/gev/run-in-netns.sh (root needed):
 # GigE Vision discovery never runs in the machine's own namespace.
 #
-#   bench/gev-bench.sh [--rounds N] [--seconds S] [BUILD_DIR]     (defaults: 3 rounds of 8 s, ./build)
+#   bench/gev-bench.sh [--rounds N] [--seconds S] [BUILD_DIR]     (defaults: 6 rounds of 8 s, ./build)
 #
 # Each round streams free-running through the module (a counting host whose debug output is off, as a
-# production host runs), then through arv-camera-test. Each side is counted over a window of S seconds that opens
-# once frames flow (discovery and opening are not counted): frames received per second, and the process's CPU
-# time (user + system) per frame. Prints both and the ratios.
+# production host runs), then through arv-camera-test. Both sides are measured the same way, from outside:
+# each prints the frames of every second; the window opens with the first such line (discovery and opening
+# are not counted) and lasts S seconds. Frames per second are those of the lines printed in the window; the
+# CPU time is the process's (every thread, user + system, to the nanosecond) used in the window, with the part
+# of Aravis's receiving thread apart. Prints both sides, the ratios, and the spread of the rounds' ratios.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -17,7 +19,7 @@ if [ "${1:-}" != "--inside" ]; then
   exec "$root/tests/gev/run-in-netns.sh" --cameras 1 -- "$here/gev-bench.sh" --inside "$@"
 fi
 shift
-rounds=3
+rounds=6
 seconds=8
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -30,63 +32,86 @@ build=$(cd "${1:-$root/build}" && pwd)
 bench="$build/bin/vxcam_gev_stream_bench"
 [ -x "$bench" ] || { echo "build first: $bench is missing" >&2; exit 1; }
 camera=Aravis-GV01
-ticks=$(getconf CLK_TCK)
 
 # The camera's highest frame rate; arv-camera-test sets it on every run, and the camera keeps it.
 timeout -s INT 2 arv-camera-test-0.8 -n "$camera" -f 1000 >/dev/null 2>&1 || true
 
-# arv-camera-test in the same kind of window: it prints "N frames/s" once a second. The window opens with its
-# first such line and lasts `seconds`; its rate is that of the lines printed in the window, its CPU time what
-# the process used in it. Waits in coarse steps, so that the script takes no CPU from the two under test.
-# Prints "frames seconds cpu" of the window.
-arv_run() {
-  local log pid cpu0 cpu1 lines t0 t1
+# "total receiving": nanoseconds of CPU time of every thread of process $1, and of Aravis's receiving thread.
+cpu_ns() {
+  local task ns total=0 receiving=0
+  for task in /proc/"$1"/task/*; do
+    ns=$(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) || continue
+    total=$((total + ns))
+    [ "$(cat "$task/comm" 2>/dev/null)" = arv_gv_stream ] && receiving=$((receiving + ns))
+  done
+  echo "$total $receiving"
+}
+
+# measure SIDE COMMAND...: runs COMMAND, which prints "N frames/s" once a second, and prints "frames seconds
+# cpu_s receiving_s" of the window. Waits in coarse steps, so that the script takes no CPU from the two
+# under test. arv-camera-test streams until interrupted; the module's bench ends by itself after the window.
+measure() {
+  local side=$1 log pid lines c0 r0 c1 r1 t0 t1
+  shift
   log=$(mktemp)
-  stdbuf -oL arv-camera-test-0.8 -n "$camera" -f 1000 >"$log" 2>&1 &
+  "$@" >"$log" 2>/dev/null &
   pid=$!
   for _ in $(seq 50); do
     grep -q 'frames/s' "$log" && break
     sleep 0.2
   done
-  cpu0=$(cut -d' ' -f14,15 "/proc/$pid/stat")
+  read -r c0 r0 < <(cpu_ns "$pid")
   t0=$(date +%s.%N)
   lines=$(grep -c 'frames/s' "$log" || true)
   sleep "$seconds"
-  cpu1=$(cut -d' ' -f14,15 "/proc/$pid/stat")
+  read -r c1 r1 < <(cpu_ns "$pid")
   t1=$(date +%s.%N)
-  kill -INT "$pid"
+  [ "$side" = arv ] && kill -INT "$pid"
   wait "$pid" || true
   grep 'frames/s' "$log" | sed -n "$((lines + 1)),$((lines + seconds))p" |
-    awk -v c0="$cpu0" -v c1="$cpu1" -v t="$ticks" -v t0="$t0" -v t1="$t1" '
+    awk -v c0="$c0" -v c1="$c1" -v r0="$r0" -v r1="$r1" -v t0="$t0" -v t1="$t1" '
       { frames += $1; n += 1 }
-      END { split(c0, a, " "); split(c1, b, " "); w = t1 - t0
-            printf "%d %.3f %.3f\n", (n > 0 ? frames / n * w : 0), w, (b[1] + b[2] - a[1] - a[2]) / t }'
+      END { w = t1 - t0
+            printf "%d %.3f %.4f %.4f\n", (n > 0 ? frames / n * w : 0), w, (c1 - c0) / 1e9, (r1 - r0) / 1e9 }'
   rm -f "$log"
 }
 
-module_frames=0 module_wall=0 module_cpu=0 arv_frames=0 arv_wall=0 arv_cpu=0
-printf '%-6s %-22s %10s %8s %8s\n' round side frames seconds cpu_s
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+printf '%-6s %-22s %8s %8s %8s %12s\n' round side frames seconds cpu_s receiving_s
 for round in $(seq "$rounds"); do
-  line=$(QT_LOGGING_RULES='*.debug=false' "$bench" "$build/bin" GV01 "$seconds" 2>/dev/null | tail -1)
-  frames=$(sed 's/.*frames=\([0-9]*\).*/\1/' <<<"$line")
-  wall=$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$line")
-  cpu=$(sed 's/.*cpu=\([0-9.]*\).*/\1/' <<<"$line")
-  printf '%-6s %-22s %10s %8s %8s\n' "$round" "module (vxCam_160)" "$frames" "$wall" "$cpu"
-  read -r a_frames a_wall a_cpu < <(arv_run)
-  printf '%-6s %-22s %10s %8s %8s\n' "$round" "arv-camera-test-0.8" "$a_frames" "$a_wall" "$a_cpu"
-  module_frames=$((module_frames + frames))
-  arv_frames=$((arv_frames + a_frames))
-  module_wall=$(awk -v a="$module_wall" -v b="$wall" 'BEGIN { print a + b }')
-  module_cpu=$(awk -v a="$module_cpu" -v b="$cpu" 'BEGIN { print a + b }')
-  arv_wall=$(awk -v a="$arv_wall" -v b="$a_wall" 'BEGIN { print a + b }')
-  arv_cpu=$(awk -v a="$arv_cpu" -v b="$a_cpu" 'BEGIN { print a + b }')
+  read -r frames wall cpu receiving < <(measure module env QT_LOGGING_RULES='*.debug=false' \
+    "$bench" "$build/bin" GV01 "$((seconds + 3))")
+  printf '%-6s %-22s %8s %8s %8s %12s\n' "$round" "module (vxCam_160)" "$frames" "$wall" "$cpu" "$receiving"
+  echo "module $round $frames $wall $cpu $receiving" >>"$results"
+  read -r frames wall cpu receiving < <(measure arv stdbuf -oL arv-camera-test-0.8 -n "$camera" -f 1000)
+  printf '%-6s %-22s %8s %8s %8s %12s\n' "$round" "arv-camera-test-0.8" "$frames" "$wall" "$cpu" "$receiving"
+  echo "arv $round $frames $wall $cpu $receiving" >>"$results"
 done
-awk -v mf="$module_frames" -v mw="$module_wall" -v mc="$module_cpu" \
-    -v af="$arv_frames" -v aw="$arv_wall" -v ac="$arv_cpu" 'BEGIN {
-  mfps = mf / mw; afps = af / aw
-  mcpf = (mf > 0) ? mc / mf * 1e6 : 0; acpf = (af > 0) ? ac / af * 1e6 : 0
-  printf "\n%-22s %12s %16s\n", "", "frames/s", "CPU us/frame"
-  printf "%-22s %12.1f %16.1f\n", "module (vxCam_160)", mfps, mcpf
-  printf "%-22s %12.1f %16.1f\n", "arv-camera-test-0.8", afps, acpf
-  printf "%-22s %11.3fx %15.3fx   (wanted: frames >= 0.99x, CPU <= 1.1x)\n", "module / arv", mfps / afps, mcpf / acpf
-}'
+awk '
+  { f[$1] += $3; w[$1] += $4; c[$1] += $5; r[$1] += $6
+    if ($3 > 0) { perFrame[$1, $2] = $5 / $3; fps[$1, $2] = $3 / $4 }; n = $2 }
+  function sort(a, k,    i, j, v) {
+    for (i = 2; i <= k; i++) { v = a[i]; for (j = i - 1; j >= 1 && a[j] > v; j--) a[j + 1] = a[j]; a[j + 1] = v }
+  }
+  function spread(a, k) { return sprintf("%.2f / %.2f / %.2f", a[1], (a[int((k + 1) / 2)] + a[int(k / 2) + 1]) / 2, a[k]) }
+  function line(name, side) {
+    printf "%-22s %10.1f %14.1f %14.1f %14.1f\n", name, f[side] / w[side], c[side] / f[side] * 1e6,
+      r[side] / f[side] * 1e6, (c[side] - r[side]) / f[side] * 1e6
+  }
+  END {
+    printf "\n%-22s %10s %14s %14s %14s\n", "", "frames/s", "CPU us/frame", "receiving", "other threads"
+    line("module (vxCam_160)", "module")
+    line("arv-camera-test-0.8", "arv")
+    mfps = f["module"] / w["module"]; afps = f["arv"] / w["arv"]
+    mcpf = c["module"] / f["module"]; acpf = c["arv"] / f["arv"]
+    printf "%-22s %9.3fx %13.3fx   (wanted: frames >= 0.99x, CPU <= 1.1x)\n", "module / arv", mfps / afps, mcpf / acpf
+    # The spread: each round ratio of the module against the arv-camera-test run that followed it.
+    k = 0
+    for (i = 1; i <= n; i++) { if ((("module", i) in perFrame) && (("arv", i) in perFrame)) {
+      k++; rc[k] = perFrame["module", i] / perFrame["arv", i]; rf[k] = fps["module", i] / fps["arv", i] } }
+    if (k > 0) {
+      sort(rc, k); sort(rf, k)
+      printf "ratios of the rounds, min / median / max of %d: frames %s, CPU per frame %s\n", k, spread(rf, k), spread(rc, k)
+    }
+  }' "$results"

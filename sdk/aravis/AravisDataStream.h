@@ -1,9 +1,11 @@
 // A data stream of an Aravis camera.
 //
 // Aravis fills the memory of the buffers the driver announces (no copy per frame). Its own receiving thread
-// only fills buffers; a delivery thread of this producer takes the filled ones from Aravis's output queue and
-// hands them to the facade, which calls the new-buffer handler, so that a slow host never holds up packet
-// reception. Only complete frames reach the handler; the facade queues incomplete ones again and counts them.
+// only fills buffers and rings a doorbell for each; a delivery thread of this producer, woken by it, takes the
+// filled ones from Aravis's output queue and hands them to the facade, which calls the new-buffer handler, so
+// that a slow host never holds up packet reception; woken, the delivery thread lets a running receiving thread
+// finish its burst of packets before it runs (AravisPlatform.h). Only complete frames reach the handler; the facade
+// queues incomplete ones again and counts them.
 #pragma once
 
 #include "sdk/DataStream.h"
@@ -42,6 +44,20 @@ protected:
     uint64_t doGetQueuedCount() override;
 
 private:
+    // Wakes the delivery thread: once per filled buffer, and when grabbing ends. Rung on Aravis's receiving
+    // thread without any lock of Aravis held (so the woken thread never blocks on one), and by the host's side.
+    class Doorbell {
+    public:
+        void ring();
+        // Waits for a ring made since the last wait returned; rings made meanwhile count as one.
+        void waitForRing();
+
+    private:
+        std::mutex m_mutex; // guards m_bRung: the ringing threads set it, the delivery thread clears it
+        std::condition_variable m_rung;
+        bool m_bRung = false;
+    };
+
     // Where a buffer is: with no one, queued for filling (with Aravis while grabbing), or being delivered.
     enum class Place { Idle, Queued, Delivering };
     struct Slot {
@@ -51,6 +67,9 @@ private:
 
     void stopGrabbing() noexcept;
     void releaseStream() noexcept;
+    void setEmitSignals(gboolean emit) noexcept;
+    // Aravis's "new-buffer" signal, on its receiving thread, after the buffer entered the output queue.
+    static void onNewBuffer(ArvStream* stream, gpointer doorbell);
     void deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive);
     // Takes one filled buffer from Aravis; false when the stream went away during the hand-over.
     [[nodiscard]] bool handOver(ArvBuffer* filled, const std::shared_ptr<std::atomic<bool>>& alive);
@@ -69,11 +88,15 @@ private:
     // guards its own state) whether a real one would have sent the frame.
     ArvFakeCamera* m_pVirtualCamera = nullptr;
 
+    // Outlives the Aravis stream's signal connection: disconnected before the stream is released, at a time
+    // when Aravis holds none of our buffers and so emits nothing.
+    Doorbell m_doorbell;
     // Host's side: the Aravis stream exists while the data stream is open. The delivery thread uses it while
     // grabbing; the host's side replaces it only after joining that thread.
     GObjectPtr<ArvStream> m_pStream;
-    std::string m_formatName; // the camera's format when grabbing started; host's side, then delivery thread
-    std::thread m_delivery;   // started and joined on the host's side
+    gulong m_nNewBufferHandler = 0; // the doorbell's connection to m_pStream; host's side
+    std::string m_formatName;       // the camera's format when grabbing started; host's side, then delivery thread
+    std::thread m_delivery;         // started and joined on the host's side
     // The delivery thread's id: stored by that thread when it starts, cleared by the host's side after joining.
     std::atomic<std::thread::id> m_deliveryId{};
     // Cleared by the destructor; the delivery thread holds its own copy, so that a stream destroyed from inside
