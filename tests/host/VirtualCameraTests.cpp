@@ -90,7 +90,7 @@ TEST_P(VirtualCameraGrab, SavesPicturesWithTheCamerasRampInThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Triggers, VirtualCameraGrab, ::testing::Values("freerun", "soft"),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& param) { return std::string(param.param); });
 
 } // namespace
 } // namespace vxcam::test
