@@ -491,7 +491,7 @@ TEST_P(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
         {"Mono8", "Mono8", 16, 64},      {"Mono12", "Mono12", 32, 128}, {"Mono12p", "Mono12p", 24, 96},
         {"RGB8Packed", "RGB8", 48, 192}, {"BayerRG8", "BGR8", 48, 192}, {"YUV422Packed", "BGR8", 48, 192},
     };
-    const std::vector<Case> virtualCases = {{"Mono8", "Mono8", 512, 512 * 512}};
+    const std::vector<Case> virtualCases = {{"Mono8", "Mono8", 512, uint64_t{512} * 512}};
     const uint64_t width = simulated() ? 16 : kVirtualWidth;
     const uint64_t height = simulated() ? 4 : kVirtualHeight;
     for (const Case& c : simulated() ? simulatedCases : virtualCases) {

@@ -74,8 +74,10 @@ TEST_P(TriggerModeTest, ProgramsTheCameraInOrderAndStartsIt) {
     EXPECT_TRUE(cam.m_bRunning);
     EXPECT_EQ(cam.m_nAppliedTriggerMode, c.mode);
     EXPECT_EQ(cam.m_nStartCount, 1);
-    EXPECT_EQ(m_log.texts(QtDebugMsg),
-              (QStringList{QStringLiteral("CCameraVeyra::IStartCamera"), QLatin1String(c.message)}));
+    // A free-running camera's first frames may be logged already; the start's own lines are these two.
+    QStringList startLines = m_log.texts(QtDebugMsg);
+    startLines.removeAll(QStringLiteral("CCameraVeyra::BufferReady"));
+    EXPECT_EQ(startLines, (QStringList{QStringLiteral("CCameraVeyra::IStartCamera"), QLatin1String(c.message)}));
 
     // The same mode again sends nothing.
     m_sim->clearTrace();
