@@ -54,6 +54,10 @@ void BufferAccess::attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize) 
     buffer.m_pOwner.store(&owner);
 }
 
+void BufferAccess::orphan(Buffer& buffer) noexcept {
+    buffer.m_pOwner.store(nullptr);
+}
+
 void BufferAccess::detach(Buffer& buffer) noexcept {
     buffer.m_pOwner.store(nullptr);
     buffer.m_pMemory.reset();

@@ -71,7 +71,8 @@ struct Events::DataStreamEventControl::Binding {
     void* pOwner = nullptr;
     NewBufferEventHandler pHandler = nullptr;
     int nRunningCalls = 0;
-    std::thread::id callingThread; // the thread of the running call
+    std::thread::id callingThread;   // the thread of the running call
+    const Buffer* pBuffer = nullptr; // the buffer of the running call
 };
 
 Events::DataStreamEventControl::DataStreamEventControl(const CallSite& site)
@@ -106,6 +107,7 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
         handler = binding->pHandler;
         ++binding->nRunningCalls;
         binding->callingThread = std::this_thread::get_id();
+        binding->pBuffer = &buffer;
     }
     // Without the lock: the handler may bind, unbind, stop, close or release from inside its call.
     handler(owner, &buffer);
@@ -114,10 +116,16 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
         --binding->nRunningCalls;
         if (binding->nRunningCalls == 0) {
             binding->callingThread = std::thread::id();
+            binding->pBuffer = nullptr;
         }
     }
     binding->callsEnded.notify_all();
     return HandOver::Delivered;
+}
+
+const Buffer* Events::DataStreamEventControl::bufferInCallOnThisThread() const {
+    const std::lock_guard lock(m_pBinding->mutex);
+    return m_pBinding->callingThread == std::this_thread::get_id() ? m_pBinding->pBuffer : nullptr;
 }
 
 // ---- stream --------------------------------------------------------------------------------------------
@@ -125,10 +133,18 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
 DataStream::DataStream(core::CallGate& gate, std::string objectName)
     : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {}
 
+// A stream destroyed from inside a handler call (the host closed the camera or ended the session there) leaves
+// that call's buffer its memory: the host reads the frame until its call returns, and the memory goes with the
+// Buffer object.
 DataStream::~DataStream() {
+    const Buffer* inCall = bufferInCallOnThisThread();
     const std::lock_guard lock(m_entriesMutex);
     for (auto& entry : m_bufferList.m_entries) {
-        core::BufferAccess::detach(*entry.second);
+        if (entry.second == inCall) {
+            core::BufferAccess::orphan(*entry.second);
+        } else {
+            core::BufferAccess::detach(*entry.second);
+        }
     }
 }
 

@@ -64,6 +64,8 @@ protected:
     // the handler's calls into the stream would need. Complete buffers go to the bound handler; others, and
     // every buffer while no handler is bound, are not delivered: the caller gets them back (see deliverBuffer).
     [[nodiscard]] HandOver callHandler(Buffer& buffer);
+    // The buffer of the handler call that runs on the calling thread, or null.
+    [[nodiscard]] const Buffer* bufferInCallOnThisThread() const;
 
 private:
     struct Binding;

@@ -1,8 +1,7 @@
-// Frames from a simulated camera to the host: pass-through or converted, their fields, and what a failing
-// frame leaves behind.
+// Frames from a camera to the host: pass-through or converted, their fields, and what a failing frame leaves
+// behind. Each test runs on every transport that needs no hardware.
 #include "contract/IVeyraCameraObject.h"
-#include "tests/support/ModuleFixture.h"
-#include "tests/support/SdkInspection.h"
+#include "tests/support/TransportFixture.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +13,12 @@
 namespace vxcam::test {
 namespace {
 
-using DeliveryTest = ModuleFixture;
+using DeliveryTest = OnTransport;
+
+constexpr const char* kNeedsChosenFormat =
+    "the pixel format is chosen in the simulated camera file; the virtual camera sends Mono8";
+constexpr const char* kNeedsFrameIdControl =
+    "needs frame IDs that the simulated camera counts from a chosen first one; the virtual camera's run on";
 
 // Memory of every buffer of the device's streams.
 std::vector<const void*> bufferMemories(sdk::Device* device) {
@@ -51,31 +55,44 @@ uint64_t queuedBuffers(sdk::Device* device) {
     return queued;
 }
 
-QString device(const QString& serial, const QString& extra) {
+QString cameraFile(const QString& serial, const QString& extra) {
     return simConfig({simDevice(serial, extra)});
 }
 
-TEST_F(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
+// The simulated camera's colour bars (white on the left, black on the right); the virtual camera's diagonal ramp,
+// one grey level up per pixel to the right and per line down.
+bool showsTheCamerasPattern(bool simulated, const unsigned char* data, int width) {
+    if (simulated) {
+        return data[2] == 255 && data[63] == 0;
+    }
+    const auto next = [](unsigned char level) { return (level + 1) % 255; };
+    return data[1] == next(data[0]) && data[2] == next(data[1]) && data[width] == data[1] && data[width + 1] == data[2];
+}
+
+TEST_P(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
     ICameraObject& cam =
-        openCamera(device(QStringLiteral("D1"),
-                          QStringLiteral(R"("pixelFormat": "Mono8", "width": 64, "height": 8, "frameRate": 500)")),
-                   QStringLiteral("veyra D1"));
+        openCamera(cameraFile(QStringLiteral("D1"),
+                              QStringLiteral(R"("pixelFormat": "Mono8", "width": 64, "height": 8, "frameRate": 500)")),
+                   cameraId(QStringLiteral("D1")));
+    const int width = simulated() ? 64 : kVirtualWidth;
+    const int height = simulated() ? 8 : kVirtualHeight;
     cam.m_nTriggerMode = FreeRun;
     ASSERT_EQ(cam.IStartCamera(), 1);
-    std::atomic<bool> sawBars{true};
+    std::atomic<bool> sawPattern{true};
+    const bool simulatedCamera = simulated();
     m_frames.setAction([&](ICameraObject&, const RecordedFrame& frame) {
-        // White on the left, black on the right, read while the frame is valid.
-        sawBars = sawBars && frame.data[2] == 255 && frame.data[63] == 0;
+        // Read while the frame is valid.
+        sawPattern = sawPattern && showsTheCamerasPattern(simulatedCamera, frame.data, width);
     });
     ASSERT_TRUE(m_frames.waitForFrames(5));
     cam.IStopCamera();
-    const std::vector<const void*> memories = bufferMemories(devicesWithSerial("D1").front());
+    const std::vector<const void*> memories = bufferMemories(device(QStringLiteral("D1")));
     for (const RecordedFrame& frame : m_frames.frames()) {
         EXPECT_NE(std::find(memories.begin(), memories.end(), frame.data), memories.end()) << "not copied";
-        EXPECT_EQ(frame.width, 64);
-        EXPECT_EQ(frame.height, 8);
+        EXPECT_EQ(frame.width, width);
+        EXPECT_EQ(frame.height, height);
     }
-    EXPECT_TRUE(sawBars);
+    EXPECT_TRUE(sawPattern);
     EXPECT_EQ(m_log.texts(QtDebugMsg).count(QStringLiteral("CCameraVeyra::BufferReady")),
               static_cast<int>(m_frames.count()));
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
@@ -83,11 +100,14 @@ TEST_F(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
 
 // Frames that lost packets on the way are the SDK's to drop: the host sees only complete ones, the stream counts
 // the others, and their buffers go back to the pool.
-TEST_F(DeliveryTest, IncompleteFramesNeverReachTheHostAndThePoolKeepsItsBuffers) {
+TEST_P(DeliveryTest, IncompleteFramesNeverReachTheHostAndThePoolKeepsItsBuffers) {
+    if (!simulated()) {
+        GTEST_SKIP() << "needs frames that arrive incomplete at a chosen ratio; the virtual camera loses none";
+    }
     // Every second frame (odd frame indices) arrives incomplete.
     ICameraObject& cam =
-        openCamera(device(QStringLiteral("D1"),
-                          QStringLiteral(R"("pixelFormat": "BayerRG8", "width": 32, "height": 8, "frameRate": 400,
+        openCamera(cameraFile(QStringLiteral("D1"),
+                              QStringLiteral(R"("pixelFormat": "BayerRG8", "width": 32, "height": 8, "frameRate": 400,
                                  "incompleteRatio": 0.5)")),
                    QStringLiteral("veyra D1"));
     cam.m_nTriggerMode = FreeRun;
@@ -109,10 +129,13 @@ TEST_F(DeliveryTest, IncompleteFramesNeverReachTheHostAndThePoolKeepsItsBuffers)
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
 }
 
-TEST_F(DeliveryTest, FrameIdsAreCountedFromTheFirstAndCutTo32Bits) {
+TEST_P(DeliveryTest, FrameIdsAreCountedFromTheFirstAndCutTo32Bits) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsFrameIdControl;
+    }
     ICameraObject& cam = openCamera(
-        device(QStringLiteral("D1"),
-               QStringLiteral(R"("width": 16, "height": 4, "frameRate": 500, "firstFrameId": "8589934590")")),
+        cameraFile(QStringLiteral("D1"),
+                   QStringLiteral(R"("width": 16, "height": 4, "frameRate": 500, "firstFrameId": "8589934590")")),
         QStringLiteral("veyra D1"));
     cam.m_nTriggerMode = FreeRun;
     ASSERT_EQ(cam.IStartCamera(), 1);
@@ -126,11 +149,14 @@ TEST_F(DeliveryTest, FrameIdsAreCountedFromTheFirstAndCutTo32Bits) {
     EXPECT_EQ(frames[3].frameId, 1);
 }
 
-TEST_F(DeliveryTest, RgbFramesPassThroughInTheirOwnOrder) {
-    ICameraObject& cam =
-        openCamera(device(QStringLiteral("D1"),
-                          QStringLiteral(R"("pixelFormat": "RGB8Packed", "width": 80, "height": 2, "frameRate": 500)")),
-                   QStringLiteral("veyra D1"));
+TEST_P(DeliveryTest, RgbFramesPassThroughInTheirOwnOrder) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsChosenFormat;
+    }
+    ICameraObject& cam = openCamera(
+        cameraFile(QStringLiteral("D1"),
+                   QStringLiteral(R"("pixelFormat": "RGB8Packed", "width": 80, "height": 2, "frameRate": 500)")),
+        QStringLiteral("veyra D1"));
     std::atomic<bool> red{false};
     m_frames.setAction([&](ICameraObject&, const RecordedFrame& frame) {
         const unsigned char* pixel = frame.data + (5 * 10 + 5) * 3; // inside bar 5, red
@@ -143,11 +169,12 @@ TEST_F(DeliveryTest, RgbFramesPassThroughInTheirOwnOrder) {
     EXPECT_TRUE(red);
 }
 
-TEST_F(DeliveryTest, FieldsAreWrittenBeforeTheCallAndTheBufferQueuedAfterIt) {
+TEST_P(DeliveryTest, FieldsAreWrittenBeforeTheCallAndTheBufferQueuedAfterIt) {
     // Software trigger: one frame at a time, so the queue can be counted from inside the call.
-    ICameraObject& cam = openCamera(device(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4)")),
-                                    QStringLiteral("veyra D1"));
-    sdk::Device* dev = devicesWithSerial("D1").front();
+    ICameraObject& cam = openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4)")),
+                                    cameraId(QStringLiteral("D1")));
+    sdk::Device* dev = device(QStringLiteral("D1"));
+    ASSERT_NE(dev, nullptr);
     sdk::DataStreamList* streams = dev->GetDataStreams();
     streams->Refresh();
     sdk::BufferList* buffers = streams->begin()->second->GetBufferList();
@@ -164,8 +191,15 @@ TEST_F(DeliveryTest, FieldsAreWrittenBeforeTheCallAndTheBufferQueuedAfterIt) {
     EXPECT_EQ(queuedDuringCall, (std::vector<uint64_t>{7, 7, 7}));
     EXPECT_EQ(buffers->GetQueuedCount(), 8u);
     const std::vector<RecordedFrame> frames = m_frames.frames();
+    ASSERT_EQ(frames.size(), 3U);
+    // The simulated camera counts the frames it sends from zero at the start; the virtual camera's count runs on,
+    // also over the frames its clock makes while no trigger asks for one.
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(frames[i].frameId, static_cast<int32_t>(i));
+        if (simulated()) {
+            EXPECT_EQ(frames[i].frameId, static_cast<int32_t>(i));
+        } else if (i > 0) {
+            EXPECT_GT(frames[i].frameId, frames[i - 1].frameId) << "frame " << i;
+        }
         EXPECT_NE(frames[i].data, nullptr);
     }
 }
@@ -183,10 +217,14 @@ std::ostream& operator<<(std::ostream& out, const FailingFrameCase& c) {
     return out << c.name;
 }
 
-class DeliveryFailureTest : public ModuleFixture, public ::testing::WithParamInterface<FailingFrameCase> {};
+using DeliveryFailureTest = OnTransportWith<FailingFrameCase>;
 
 TEST_P(DeliveryFailureTest, StreamKeepsRunningAfterAHundredFailures) {
-    const FailingFrameCase& c = GetParam();
+    const FailingFrameCase& c = testCase();
+    if (!simulated()) {
+        GTEST_SKIP() << "needs a converted pixel format and a hundred frames in a second or two; the virtual camera "
+                        "sends Mono8, which passes through, at 25 frames per second";
+    }
     ICameraObject& cam =
         openCamera(simConfig({simDevice(QStringLiteral("F1"), QLatin1String(c.device))}, QLatin1String(c.faults)),
                    QStringLiteral("veyra F1"));
@@ -221,25 +259,32 @@ TEST_P(DeliveryFailureTest, StreamKeepsRunningAfterAHundredFailures) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, DeliveryFailureTest,
-    ::testing::Values(
-        FailingFrameCase{
-            "UndersizedBuffer",
-            R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "payloadSize": 100, "frameRate": 2000)", "",
-            "ImageProcessor::CreateImage"},
-        FailingFrameCase{"UnknownFormat", R"("pixelFormat": "Fancy12", "width": 64, "height": 8, "frameRate": 2000)",
-                         "", "ImageProcessor::CreateImage"},
-        FailingFrameCase{"NoImageProcessor",
-                         R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "frameRate": 2000)",
-                         R"({ "call": "ImageProcessor::GetInstance", "times": 0 })", "ImageProcessor::GetInstance"},
-        FailingFrameCase{"TransformFails",
-                         R"("pixelFormat": "YUV422Packed", "width": 64, "height": 8, "frameRate": 2000)",
-                         R"({ "call": "Image::TransformImage", "times": 0 })", "Image::TransformImage"}),
-    [](const auto& param) { return std::string(param.param.name); });
+    ::testing::Combine(
+        ::testing::ValuesIn(allTransports()),
+        ::testing::Values(
+            FailingFrameCase{
+                "UndersizedBuffer",
+                R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "payloadSize": 100, "frameRate": 2000)", "",
+                "ImageProcessor::CreateImage"},
+            FailingFrameCase{"UnknownFormat",
+                             R"("pixelFormat": "Fancy12", "width": 64, "height": 8, "frameRate": 2000)", "",
+                             "ImageProcessor::CreateImage"},
+            FailingFrameCase{"NoImageProcessor",
+                             R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "frameRate": 2000)",
+                             R"({ "call": "ImageProcessor::GetInstance", "times": 0 })", "ImageProcessor::GetInstance"},
+            FailingFrameCase{"TransformFails",
+                             R"("pixelFormat": "YUV422Packed", "width": 64, "height": 8, "frameRate": 2000)",
+                             R"({ "call": "Image::TransformImage", "times": 0 })", "Image::TransformImage"})),
+    transportAnd([](const FailingFrameCase& c, std::size_t) { return std::string(c.name); }));
 
-TEST_F(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
-    ICameraObject& cam = openCamera(
-        device(QStringLiteral("D2"), QStringLiteral(R"("streams": 2, "width": 32, "height": 4, "frameRate": 1000)")),
-        QStringLiteral("veyra D2"));
+TEST_P(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
+    if (!simulated()) {
+        GTEST_SKIP() << "needs two streams at a thousand frames per second; the virtual camera has one at 25";
+    }
+    ICameraObject& cam =
+        openCamera(cameraFile(QStringLiteral("D2"),
+                              QStringLiteral(R"("streams": 2, "width": 32, "height": 4, "frameRate": 1000)")),
+                   QStringLiteral("veyra D2"));
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
     std::atomic<int> torn{0};
@@ -262,13 +307,16 @@ TEST_F(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
 }
 
 // Formats other than mono and RGB8 reach the host as BGR8, in the converted image's memory.
-class DeliveryConversionTest : public ModuleFixture, public ::testing::WithParamInterface<const char*> {};
+using DeliveryConversionTest = OnTransportWith<const char*>;
 
 TEST_P(DeliveryConversionTest, ArrivesAsBgr8WithTheBarsColours) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsChosenFormat << " (and shows no colour bars)";
+    }
     ICameraObject& cam = openCamera(
         simConfig({simDevice(QStringLiteral("V1"),
                              QStringLiteral(R"("pixelFormat": "%1", "width": 64, "height": 8, "frameRate": 500)")
-                                 .arg(QLatin1String(GetParam())))}),
+                                 .arg(QLatin1String(testCase())))}),
         QStringLiteral("veyra V1"));
     struct Bgr {
         int b, g, r;
@@ -308,16 +356,21 @@ TEST_P(DeliveryConversionTest, ArrivesAsBgr8WithTheBarsColours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DeliveryConversionTest,
-                         ::testing::Values("BayerRG8", "BayerGB8", "BayerBG12p", "BayerGR12Packed", "YUV422Packed",
-                                           "YUV422_8", "YUV411Packed", "YUV444Packed", "BGR8Packed", "RGBa8",
-                                           "BayerRGB8Packed"),
-                         [](const auto& param) { return std::string(param.param); });
+                         ::testing::Combine(::testing::ValuesIn(allTransports()),
+                                            ::testing::Values("BayerRG8", "BayerGB8", "BayerBG12p", "BayerGR12Packed",
+                                                              "YUV422Packed", "YUV422_8", "YUV411Packed",
+                                                              "YUV444Packed", "BGR8Packed", "RGBa8",
+                                                              "BayerRGB8Packed")),
+                         transportAnd([](const char* format, std::size_t) { return std::string(format); }));
 
 // Frames that the stream hands over while the start is still at work (here: a slow log handler holds it on the
 // start's own success line) reach the host once the start returned: the host's first frame is the stream's first.
-TEST_F(DeliveryTest, TheFirstFrameAfterAStartReachesTheHost) {
+TEST_P(DeliveryTest, TheFirstFrameAfterAStartReachesTheHost) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsFrameIdControl;
+    }
     ICameraObject& cam =
-        openCamera(device(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 100)")),
+        openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 100)")),
                    QStringLiteral("veyra D1"));
     // The camera keeps its own clock while the start holds the delivery: at 100 frames per second the 30 ms
     // hold takes about three of the eight buffers, so no frame is lost for want of one.
@@ -342,11 +395,18 @@ TEST_F(DeliveryTest, TheFirstFrameAfterAStartReachesTheHost) {
 
 // ---- stopping, closing and deleting from inside OnImageReady ------------------------------------------------
 
+// Two fast simulated streams, or the virtual camera's one stream at 25 frames per second.
 const QString kFastCamera = simConfig(
     {simDevice(QStringLiteral("C1"), QStringLiteral(R"("streams": 2, "width": 32, "height": 4, "frameRate": 1000)"))});
 
-TEST_F(DeliveryTest, StopFromInsideTheCallbackEndsDeliveryAndAStartResumesIt) {
-    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+class DeliveryFromInsideTest : public DeliveryTest {
+protected:
+    [[nodiscard]] std::size_t streams() const { return simulated() ? 2 : 1; }
+    ICameraObject& openFastCamera() { return openCamera(kFastCamera, cameraId(QStringLiteral("C1"))); }
+};
+
+TEST_P(DeliveryFromInsideTest, StopFromInsideTheCallbackEndsDeliveryAndAStartResumesIt) {
+    ICameraObject& cam = openFastCamera();
     std::atomic<int> calls{0};
     m_frames.setAction([&](ICameraObject& object, const RecordedFrame&) {
         if (++calls == 1) {
@@ -356,18 +416,18 @@ TEST_F(DeliveryTest, StopFromInsideTheCallbackEndsDeliveryAndAStartResumesIt) {
     cam.m_nTriggerMode = FreeRun;
     ASSERT_EQ(cam.IStartCamera(), 1);
     ASSERT_TRUE(m_frames.waitForFrames(1));
-    // Both streams are stopped: nothing more arrives. A start from the host's thread brings frames back.
+    // Every stream is stopped: nothing more arrives. A start from the host's thread brings frames back.
     EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
     EXPECT_EQ(calls.load(), 1);
     EXPECT_FALSE(cam.m_bRunning);
     EXPECT_EQ(cam.IStartCamera(), 1);
-    EXPECT_TRUE(m_frames.waitForFrames(20));
+    EXPECT_TRUE(m_frames.waitForFrames(simulated() ? 20 : 4));
     cam.IStopCamera();
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
 }
 
-TEST_F(DeliveryTest, CloseFromInsideTheCallbackReleasesEverythingSafely) {
-    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+TEST_P(DeliveryFromInsideTest, CloseFromInsideTheCallbackReleasesEverythingSafely) {
+    ICameraObject& cam = openFastCamera();
     std::atomic<int> calls{0};
     m_frames.setAction([&](ICameraObject& object, const RecordedFrame& frame) {
         if (++calls == 1) {
@@ -382,14 +442,16 @@ TEST_F(DeliveryTest, CloseFromInsideTheCallbackReleasesEverythingSafely) {
     EXPECT_FALSE(m_frames.waitForFrames(2, std::chrono::milliseconds(100)));
     EXPECT_FALSE(cam.m_bOpened);
     // The delivered frame's buffer is freed once its delivery ends, after the call returned.
-    awaitStreamsIdle(devicesWithSerial("C1").front());
-    EXPECT_EQ(bufferListSizes(devicesWithSerial("C1").front()), (std::vector<uint64_t>{0, 0}));
+    sdk::Device* dev = device(QStringLiteral("C1"));
+    ASSERT_NE(dev, nullptr);
+    awaitStreamsIdle(dev);
+    EXPECT_EQ(bufferListSizes(dev), std::vector<uint64_t>(streams(), 0));
     EXPECT_EQ(cam.IOpenCamera(), 1) << "the camera can be opened again";
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
 }
 
-TEST_F(DeliveryTest, DeleteFromInsideTheCallbackEndsTheObjectSafely) {
-    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+TEST_P(DeliveryFromInsideTest, DeleteFromInsideTheCallbackEndsTheObjectSafely) {
+    ICameraObject& cam = openFastCamera();
     std::atomic<int> calls{0};
     const CameraDeleteFunction destroy = m_module.destroy();
     m_frames.setAction([&](ICameraObject& object, const RecordedFrame&) {
@@ -406,34 +468,39 @@ TEST_F(DeliveryTest, DeleteFromInsideTheCallbackEndsTheObjectSafely) {
     EXPECT_EQ(m_sim->trace(QStringLiteral("SystemList::ReleaseInstance")).size(), 1) << "the last object left";
 }
 
-TEST_F(DeliveryTest, SoftTriggerModeAfterAStopDeliversTheTriggeredFrame) {
-    ICameraObject& cam = openCamera(kFastCamera, QStringLiteral("veyra C1"));
+TEST_P(DeliveryFromInsideTest, SoftTriggerModeAfterAStopDeliversTheTriggeredFrame) {
+    ICameraObject& cam = openFastCamera();
     ASSERT_EQ(cam.IStartCamera(), 1); // line trigger; the camera's line is quiet
     cam.IStopCamera();
     cam.ISetSoftTriggerMode();
-    EXPECT_TRUE(m_frames.waitForFrames(2)) << "one frame on each stream for the trigger fired";
+    EXPECT_TRUE(m_frames.waitForFrames(streams())) << "one frame on each stream for the trigger fired";
+    EXPECT_FALSE(m_frames.waitForFrames(streams() + 1, std::chrono::milliseconds(200))) << "one trigger, one frame";
     cam.IStopCamera();
 }
 
-// What IGetFrameLayout says for each class of format, inside the callback; outside it, nothing.
-TEST_F(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
+// What IGetFrameLayout says for each class of format, inside the callback; outside it, nothing. The virtual
+// camera has its one format and size.
+TEST_P(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
     struct Case {
         const char* cameraFormat;
         const char* received;
-        uint64_t pitch; // for a 16 x 4 frame
+        uint64_t pitch; // for a 16 x 4 frame, or the virtual camera's 512 x 512
         uint64_t bytes;
     };
-    const Case cases[] = {
+    const std::vector<Case> simulatedCases = {
         {"Mono8", "Mono8", 16, 64},      {"Mono12", "Mono12", 32, 128}, {"Mono12p", "Mono12p", 24, 96},
         {"RGB8Packed", "RGB8", 48, 192}, {"BayerRG8", "BGR8", 48, 192}, {"YUV422Packed", "BGR8", 48, 192},
     };
-    for (const Case& c : cases) {
+    const std::vector<Case> virtualCases = {{"Mono8", "Mono8", 512, uint64_t{512} * 512}};
+    const uint64_t width = simulated() ? 16 : kVirtualWidth;
+    const uint64_t height = simulated() ? 4 : kVirtualHeight;
+    for (const Case& c : simulated() ? simulatedCases : virtualCases) {
         SCOPED_TRACE(c.cameraFormat);
         ICameraObject& cam =
-            openCamera(device(QStringLiteral("L1"),
-                              QStringLiteral(R"("pixelFormat": "%1", "width": 16, "height": 4, "frameRate": 500)")
-                                  .arg(QLatin1String(c.cameraFormat))),
-                       QStringLiteral("veyra L1"));
+            openCamera(cameraFile(QStringLiteral("L1"),
+                                  QStringLiteral(R"("pixelFormat": "%1", "width": 16, "height": 4, "frameRate": 500)")
+                                      .arg(QLatin1String(c.cameraFormat))),
+                       cameraId(QStringLiteral("L1")));
         std::mutex mutex;
         VeyraFrameLayout seen;
         int32_t answer = -1;
@@ -455,8 +522,8 @@ TEST_F(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
         EXPECT_EQ(answer, 1);
         EXPECT_STREQ(seen.pixelFormat, c.received);
         EXPECT_STREQ(seen.cameraPixelFormat, c.cameraFormat);
-        EXPECT_EQ(seen.width, 16u);
-        EXPECT_EQ(seen.height, 4u);
+        EXPECT_EQ(seen.width, width);
+        EXPECT_EQ(seen.height, height);
         EXPECT_EQ(seen.linePitch, c.pitch);
         EXPECT_EQ(seen.byteSize, c.bytes);
         cam.ICloseCamera();
@@ -468,6 +535,9 @@ TEST_F(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
     EXPECT_EQ(asVeyraCamera(m_camera.get())->IGetFrameLayout(&shortRecord), 0);
     EXPECT_EQ(asVeyraCamera(m_camera.get())->IGetFrameLayout(nullptr), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Producers, DeliveryTest, ::testing::ValuesIn(allTransports()), transportName);
+INSTANTIATE_TEST_SUITE_P(Producers, DeliveryFromInsideTest, ::testing::ValuesIn(allTransports()), transportName);
 
 } // namespace
 } // namespace vxcam::test

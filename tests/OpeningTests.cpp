@@ -1,7 +1,6 @@
 // Opening and closing a camera through the module: which device is found, what it is left with, and what
-// a failure on the way leaves behind.
-#include "tests/support/ModuleFixture.h"
-#include "tests/support/SdkInspection.h"
+// a failure on the way leaves behind. Each test runs on every transport that needs no hardware.
+#include "tests/support/TransportFixture.h"
 
 #include <QLoggingCategory>
 #include <gtest/gtest.h>
@@ -11,28 +10,40 @@
 namespace vxcam::test {
 namespace {
 
-using OpeningTest = ModuleFixture;
+using OpeningTest = OnTransport;
+
+// Why the simulated producer alone serves a test: it builds the cameras the test describes.
+constexpr const char* kNeedsSeveralCameras =
+    "needs several simulated cameras (or several paths to one); the virtual producer has one camera";
+constexpr const char* kNeedsSimulatedStreams =
+    "needs streams shaped in the simulated camera file; the virtual camera has one stream that always answers";
 
 const QString kOneCamera = simConfig({simDevice(QStringLiteral("SN1001"))});
 
 struct IdentifierCase {
-    const char* cameraId;
+    const char* cameraId; // "{serial}" stands for the camera's serial on the transport
     bool opens;
+    bool simulatedOnly; // spells the simulated camera's serial "SN1001" otherwise than it stands
 };
 
 std::ostream& operator<<(std::ostream& out, const IdentifierCase& c) {
     return out << '"' << c.cameraId << '"';
 }
 
-class OpeningIdentifierTest : public OpeningTest, public ::testing::WithParamInterface<IdentifierCase> {};
+using OpeningIdentifierTest = OnTransportWith<IdentifierCase>;
 
 TEST_P(OpeningIdentifierTest, FamilyWordInAnyCaseThenTheExactSerial) {
-    ICameraObject& cam = camera(kOneCamera, QString::fromUtf8(GetParam().cameraId));
-    EXPECT_EQ(cam.IOpenCamera(), GetParam().opens ? 1 : 0);
-    EXPECT_EQ(cam.m_bOpened, GetParam().opens);
-    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Open")).size(), GetParam().opens ? 1 : 0);
+    const IdentifierCase& c = testCase();
+    if (c.simulatedOnly && !simulated()) {
+        GTEST_SKIP() << "the identifier misspells the simulated camera's serial \"SN1001\"";
+    }
+    const QString id = QString::fromUtf8(c.cameraId).replace(QLatin1String("{serial}"), serial("SN1001"));
+    ICameraObject& cam = camera(kOneCamera, id);
+    EXPECT_EQ(cam.IOpenCamera(), c.opens ? 1 : 0) << id.toStdString();
+    EXPECT_EQ(cam.m_bOpened, c.opens);
+    EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Open")).size(), c.opens ? 1 : 0);
     EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{QStringLiteral("start open veyra camera...")});
-    if (!GetParam().opens) {
+    if (!c.opens) {
         EXPECT_TRUE(m_log.texts(QtDebugMsg).isEmpty());
         EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
     }
@@ -40,41 +51,50 @@ TEST_P(OpeningIdentifierTest, FamilyWordInAnyCaseThenTheExactSerial) {
 
 INSTANTIATE_TEST_SUITE_P(
     Identifiers, OpeningIdentifierTest,
-    ::testing::Values(IdentifierCase{"veyra SN1001", true}, IdentifierCase{"VEYRA SN1001", true},
-                      IdentifierCase{"VeYrA SN1001", true}, IdentifierCase{"veyra SN1001 extra words", true},
-                      IdentifierCase{"veyra sn1001", false}, IdentifierCase{" veyra SN1001", false},
-                      IdentifierCase{"veyra  SN1001", false}, IdentifierCase{"veyra", false}, IdentifierCase{"", false},
-                      IdentifierCase{"veyraSN1001", false}, IdentifierCase{"other SN1001", false},
-                      IdentifierCase{"veyra SN100", false}));
+    ::testing::Combine(
+        ::testing::ValuesIn(allTransports()),
+        ::testing::Values(IdentifierCase{"veyra {serial}", true, false}, IdentifierCase{"VEYRA {serial}", true, false},
+                          IdentifierCase{"VeYrA {serial}", true, false},
+                          IdentifierCase{"veyra {serial} extra words", true, false},
+                          IdentifierCase{"veyra sn1001", false, true}, IdentifierCase{" veyra {serial}", false, false},
+                          IdentifierCase{"veyra  {serial}", false, false}, IdentifierCase{"veyra", false, false},
+                          IdentifierCase{"", false, false}, IdentifierCase{"veyra{serial}", false, false},
+                          IdentifierCase{"other {serial}", false, false}, IdentifierCase{"veyra SN100", false, true})),
+    transportAnd([](const IdentifierCase&, std::size_t index) { return std::to_string(index); }));
 
-TEST_F(OpeningTest, OpenPreparesEveryStreamAndLogsTheSerial) {
+TEST_P(OpeningTest, OpenPreparesEveryStreamAndLogsTheSerial) {
+    // Two streams of a Bayer camera, or the virtual camera's one Mono8 stream.
+    const QString sn = serial(QStringLiteral("SN2"));
+    const QStringList streamNames = simulated() ? QStringList{QStringLiteral("SN2/0"), QStringLiteral("SN2/1")}
+                                                : QStringList{sn + QStringLiteral("/0")};
     ICameraObject& cam = camera(
         simConfig({simDevice(QStringLiteral("SN2"), QStringLiteral(R"("streams": 2, "pixelFormat": "BayerRG8")"))}),
-        QStringLiteral("veyra SN2"));
+        cameraId(QStringLiteral("SN2")));
     ASSERT_EQ(cam.IOpenCamera(), 1);
-    EXPECT_EQ(cam.m_nBitsPerPixel, 24);
-    EXPECT_EQ(cam.m_nImageFormat, ImageFormatRgb24);
-    EXPECT_EQ(m_log.texts(QtDebugMsg),
-              QStringList{QStringLiteral(R"(Veyra camera( "SN2" ) open successed.  -  CCameraVeyra::IOpenCamera)")});
-    for (const QString& stream : {QStringLiteral("SN2/0"), QStringLiteral("SN2/1")}) {
+    EXPECT_EQ(cam.m_nBitsPerPixel, simulated() ? 24 : 8);
+    EXPECT_EQ(cam.m_nImageFormat, simulated() ? ImageFormatRgb24 : ImageFormatGray8);
+    EXPECT_EQ(
+        m_log.texts(QtDebugMsg),
+        QStringList{QStringLiteral(R"(Veyra camera( "%1" ) open successed.  -  CCameraVeyra::IOpenCamera)").arg(sn)});
+    for (const QString& stream : streamNames) {
         EXPECT_EQ(calls().count(QStringLiteral("BufferList::Add\t") + stream), 8) << stream.toStdString();
         EXPECT_EQ(calls().count(QStringLiteral("DataStream::RegisterNewBufferEventHandler\t") + stream), 1);
     }
-    EXPECT_EQ(calls().count(QStringLiteral("DataStream::StartAcquisitionContinuous\tSN2/0")), 0)
+    EXPECT_EQ(calls().count(QStringLiteral("DataStream::StartAcquisitionContinuous\t") + streamNames.front()), 0)
         << "opening starts nothing";
-    const std::vector<sdk::Device*> devices = devicesWithSerial("SN2");
-    ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(bufferListSizes(devices.front()), (std::vector<uint64_t>{8, 8}));
+    sdk::Device* dev = device(QStringLiteral("SN2"));
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(bufferListSizes(dev), std::vector<uint64_t>(streamNames.size(), 8));
 
     m_sim->clearTrace();
     cam.ICloseCamera();
     EXPECT_FALSE(cam.m_bOpened);
-    for (const QString& stream : {QStringLiteral("SN2/0"), QStringLiteral("SN2/1")}) {
+    for (const QString& stream : streamNames) {
         EXPECT_EQ(calls().count(QStringLiteral("BufferList::RevokeBuffer\t") + stream), 8);
         EXPECT_EQ(calls().count(QStringLiteral("DataStream::Close\t") + stream), 1);
     }
-    EXPECT_EQ(calls().count(QStringLiteral("Device::Close\tSN2")), 1);
-    EXPECT_EQ(bufferListSizes(devices.front()), (std::vector<uint64_t>{0, 0}));
+    EXPECT_EQ(calls().count(QStringLiteral("Device::Close\t") + sn), 1);
+    EXPECT_EQ(bufferListSizes(dev), std::vector<uint64_t>(streamNames.size(), 0));
 
     // Closing again touches no camera.
     m_sim->clearTrace();
@@ -93,14 +113,17 @@ std::ostream& operator<<(std::ostream& out, const PixelFormatCase& c) {
     return out << c.pixelFormat;
 }
 
-class OpeningPixelFormatTest : public OpeningTest, public ::testing::WithParamInterface<PixelFormatCase> {};
+using OpeningPixelFormatTest = OnTransportWith<PixelFormatCase>;
 
 TEST_P(OpeningPixelFormatTest, BitsAndImageFormatComeFromTheTable) {
-    const PixelFormatCase& c = GetParam();
+    const PixelFormatCase& c = testCase();
+    if (!simulated() && std::string(c.pixelFormat) != "Mono8") {
+        GTEST_SKIP() << "the pixel format is chosen in the simulated camera file; the virtual camera opens in Mono8";
+    }
     ICameraObject& cam =
         camera(simConfig({simDevice(QStringLiteral("P1"),
                                     QStringLiteral(R"("pixelFormat": "%1")").arg(QLatin1String(c.pixelFormat)))}),
-               QStringLiteral("veyra P1"));
+               cameraId(QStringLiteral("P1")));
     cam.m_nBitsPerPixel = -7;
     cam.m_nImageFormat = -7;
     ASSERT_EQ(cam.IOpenCamera(), 1);
@@ -109,17 +132,23 @@ TEST_P(OpeningPixelFormatTest, BitsAndImageFormatComeFromTheTable) {
     EXPECT_TRUE(m_sim->trace(QStringLiteral("Node::SetString")).isEmpty()) << "the pixel format is only read";
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, OpeningPixelFormatTest,
-                         ::testing::Values(PixelFormatCase{"YUV422Packed", 8, 1}, PixelFormatCase{"Mono8", 8, 1},
-                                           PixelFormatCase{"BayerRG12", 12, 1}, PixelFormatCase{"YUV444Packed", 12, 1},
-                                           PixelFormatCase{"BayerRG8", 24, 2}, PixelFormatCase{"RGB8Packed", 24, 2},
-                                           PixelFormatCase{"BGR8Packed", 24, 2},
-                                           PixelFormatCase{"BayerRGB8Packed", 24, 2},
-                                           PixelFormatCase{"YUV411Packed", 6, 1}, PixelFormatCase{"Mono16", 0, 0},
-                                           PixelFormatCase{"RGB8", 0, 0}, PixelFormatCase{"BayerGR8", 0, 0},
-                                           PixelFormatCase{"mono8", 0, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Formats, OpeningPixelFormatTest,
+    ::testing::Combine(::testing::ValuesIn(allTransports()),
+                       ::testing::Values(PixelFormatCase{"YUV422Packed", 8, 1}, PixelFormatCase{"Mono8", 8, 1},
+                                         PixelFormatCase{"BayerRG12", 12, 1}, PixelFormatCase{"YUV444Packed", 12, 1},
+                                         PixelFormatCase{"BayerRG8", 24, 2}, PixelFormatCase{"RGB8Packed", 24, 2},
+                                         PixelFormatCase{"BGR8Packed", 24, 2},
+                                         PixelFormatCase{"BayerRGB8Packed", 24, 2},
+                                         PixelFormatCase{"YUV411Packed", 6, 1}, PixelFormatCase{"Mono16", 0, 0},
+                                         PixelFormatCase{"RGB8", 0, 0}, PixelFormatCase{"BayerGR8", 0, 0},
+                                         PixelFormatCase{"mono8", 0, 0})),
+    transportAnd([](const PixelFormatCase&, std::size_t index) { return std::to_string(index); }));
 
-TEST_F(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
+TEST_P(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsSeveralCameras;
+    }
     // Three entries with the serial: the first cannot be opened, the second's pixel format cannot be read, the
     // third opens. A fourth device with another serial is never touched.
     const QString json =
@@ -143,7 +172,10 @@ TEST_F(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
     EXPECT_TRUE(devices[2]->IsOpen());
 }
 
-TEST_F(OpeningTest, DeviceWithoutUsableStreamIsClosedAndOpeningFails) {
+TEST_P(OpeningTest, DeviceWithoutUsableStreamIsClosedAndOpeningFails) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsSimulatedStreams;
+    }
     struct Case {
         const char* name;
         const char* device;
@@ -161,7 +193,10 @@ TEST_F(OpeningTest, DeviceWithoutUsableStreamIsClosedAndOpeningFails) {
     }
 }
 
-TEST_F(OpeningTest, StreamThatCannotGetItsBuffersIsClosedAndSkipped) {
+TEST_P(OpeningTest, StreamThatCannotGetItsBuffersIsClosedAndSkipped) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsSimulatedStreams << " (here two)";
+    }
     // The first stream's third buffer cannot be added; the second stream is prepared as usual.
     const QString json = simConfig(
         {simDevice(QStringLiteral("B"), QStringLiteral(R"("streams": 2)"))},
@@ -177,11 +212,11 @@ TEST_F(OpeningTest, StreamThatCannotGetItsBuffersIsClosedAndSkipped) {
     EXPECT_EQ(bufferListSizes(devicesWithSerial("B").front()), (std::vector<uint64_t>{2, 8}));
 }
 
-TEST_F(OpeningTest, ExceptionInTheWalkItselfIsReportedAndOpeningFails) {
+TEST_P(OpeningTest, ExceptionInTheWalkItselfIsReportedAndOpeningFails) {
     const QString json =
         simConfig({simDevice(QStringLiteral("W"))},
                   QStringLiteral(R"({ "call": "InterfaceList::begin", "description": "walk broken" })"));
-    ICameraObject& cam = camera(json, QStringLiteral("veyra W"));
+    ICameraObject& cam = camera(json, cameraId(QStringLiteral("W")));
     EXPECT_EQ(cam.IOpenCamera(), 0);
     EXPECT_FALSE(cam.m_bOpened);
     EXPECT_EQ(m_log.texts(QtCriticalMsg),
@@ -191,7 +226,10 @@ TEST_F(OpeningTest, ExceptionInTheWalkItselfIsReportedAndOpeningFails) {
     EXPECT_EQ(cam.IOpenCamera(), 1);
 }
 
-TEST_F(OpeningTest, OpeningAgainClosesTheHeldCameraFirst) {
+TEST_P(OpeningTest, OpeningAgainClosesTheHeldCameraFirst) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsSeveralCameras;
+    }
     const QString json = simConfig({simDevice(QStringLiteral("A")), simDevice(QStringLiteral("B"))});
     ICameraObject& cam = camera(json, QStringLiteral("veyra A"));
     ASSERT_EQ(cam.IOpenCamera(), 1);
@@ -211,17 +249,18 @@ TEST_F(OpeningTest, OpeningAgainClosesTheHeldCameraFirst) {
 
 // One camera, one holder: a second object of the module cannot take the camera (and its frames) from the first,
 // and closing or deleting the second leaves the first streaming.
-TEST_F(OpeningTest, ACameraHeldByAnotherObjectIsNotOpenedAgain) {
+TEST_P(OpeningTest, ACameraHeldByAnotherObjectIsNotOpenedAgain) {
+    const QString sn = serial(QStringLiteral("SN1001"));
     ICameraObject& first =
         camera(simConfig({simDevice(QStringLiteral("SN1001"),
                                     QStringLiteral(R"("frameRate": 500, "width": 16, "height": 4)"))}),
-               QStringLiteral("veyra SN1001"));
+               cameraId(QStringLiteral("SN1001")));
     ASSERT_EQ(first.IOpenCamera(), 1);
     first.m_nTriggerMode = FreeRun;
     ASSERT_EQ(first.IStartCamera(), 1);
 
     CameraConfig secondConfig;
-    secondConfig.cameraId = QStringLiteral("VEYRA SN1001");
+    secondConfig.cameraId = QStringLiteral("VEYRA ") + sn;
     FrameRecorder secondFrames;
     ModuleLoader::Camera second = m_module.makeCamera(&secondConfig, &secondFrames);
     m_log.clear();
@@ -229,8 +268,9 @@ TEST_F(OpeningTest, ACameraHeldByAnotherObjectIsNotOpenedAgain) {
     EXPECT_FALSE(second->m_bOpened);
     EXPECT_EQ(m_log.texts(QtWarningMsg),
               (QStringList{QStringLiteral("start open veyra camera..."),
-                           QStringLiteral(R"(Veyra camera( "SN1001" ) is held by another camera object.  -  )"
-                                          "CCameraVeyra::IOpenCamera")}));
+                           QStringLiteral(R"(Veyra camera( "%1" ) is held by another camera object.  -  )"
+                                          "CCameraVeyra::IOpenCamera")
+                               .arg(sn)}));
     second->ICloseCamera();
     second.reset();
 
@@ -244,18 +284,22 @@ TEST_F(OpeningTest, ACameraHeldByAnotherObjectIsNotOpenedAgain) {
     EXPECT_EQ(second->IOpenCamera(), 1);
 }
 
-TEST_F(OpeningTest, DeletingAnOpenObjectClosesItsCamera) {
-    ICameraObject& cam = camera(kOneCamera, QStringLiteral("veyra SN1001"));
+TEST_P(OpeningTest, DeletingAnOpenObjectClosesItsCamera) {
+    ICameraObject& cam = camera(kOneCamera, cameraId(QStringLiteral("SN1001")));
     ASSERT_EQ(cam.IOpenCamera(), 1);
     m_camera.reset();
     EXPECT_EQ(m_sim->trace(QStringLiteral("BufferList::RevokeBuffer")).size(), 8);
     EXPECT_EQ(m_sim->trace(QStringLiteral("Device::Close")).size(), 1);
 }
 
-TEST_F(OpeningTest, ThousandOpenCloseCyclesKeepMemoryFlat) {
+// The virtual camera's opening builds Aravis's whole camera each time, so it cycles fewer times; one lost buffer a
+// cycle is still far above the allowance.
+TEST_P(OpeningTest, ThousandOpenCloseCyclesKeepMemoryFlat) {
+    const int settling = simulated() ? 100 : 10;
+    const int measured = simulated() ? 900 : 60;
     ICameraObject& cam =
         camera(simConfig({simDevice(QStringLiteral("C"), QStringLiteral(R"("width": 320, "height": 240)"))}),
-               QStringLiteral("veyra C"));
+               cameraId(QStringLiteral("C")));
     QLoggingCategory::setFilterRules(QStringLiteral("vxcam.*=false"));
     const auto cycle = [&](int times) {
         for (int i = 0; i < times; ++i) {
@@ -266,17 +310,20 @@ TEST_F(OpeningTest, ThousandOpenCloseCyclesKeepMemoryFlat) {
         }
         return true;
     };
-    ASSERT_TRUE(cycle(100));
+    ASSERT_TRUE(cycle(settling));
     const uint64_t settled = heapBytesInUse();
-    ASSERT_TRUE(cycle(900));
+    ASSERT_TRUE(cycle(measured));
     const uint64_t after = heapBytesInUse();
     QLoggingCategory::setFilterRules(QString());
-    // One lost buffer a cycle would be 900 * 76800 bytes; the trace and the allocator may move a little.
+    // One lost buffer a cycle would be 900 * 76800 bytes (60 * 262144 on the virtual camera); the trace and the
+    // allocator may move a little.
     EXPECT_LT(after, settled + 256 * 1024) << "settled " << settled << ", after " << after;
-    EXPECT_EQ(bufferListSizes(devicesWithSerial("C").front()), std::vector<uint64_t>{0});
+    EXPECT_EQ(bufferListSizes(device(QStringLiteral("C"))), std::vector<uint64_t>{0});
     EXPECT_EQ(m_sim->trace(QStringLiteral("BufferList::Add")).size(),
               m_sim->trace(QStringLiteral("BufferList::RevokeBuffer")).size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Producers, OpeningTest, ::testing::ValuesIn(allTransports()), transportName);
 
 } // namespace
 } // namespace vxcam::test

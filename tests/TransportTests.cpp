@@ -3,11 +3,7 @@
 // as a host does and looks at the camera through the SDK the module shares.
 #include "contract/IVeyraCameraObject.h"
 #include "sdk/aravis/AravisFrameId.h"
-#include "tests/support/FrameRecorder.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/ModuleLoader.h"
-#include "tests/support/SdkInspection.h"
-#include "tests/support/SimEnvironment.h"
+#include "tests/support/TransportFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,12 +20,6 @@ using namespace std::chrono_literals;
 
 constexpr int32_t kExposureProperty = 1; // the property record's identifier for the exposure time
 
-struct Transport {
-    const char* name; // VXCAM_TRANSPORTS
-    const char* serial;
-    friend std::ostream& operator<<(std::ostream& out, const Transport& t) { return out << t.name; }
-};
-
 // A simulated camera shaped like Aravis's virtual one: 512 x 512 Mono8 at 25 frames per second, with the older
 // exposure feature and its limits.
 QString simulatedLikeVirtual() {
@@ -38,25 +28,15 @@ QString simulatedLikeVirtual() {
         "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 10000000, "value": 10000 })"))});
 }
 
-class TransportTest : public ::testing::TestWithParam<Transport> {
+class TransportTest : public OnTransport {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_module.loaded()) << m_module.errorString().toStdString();
-        m_sim = std::make_unique<SimEnvironment>(simulatedLikeVirtual());
-        qputenv("VXCAM_TRANSPORTS", GetParam().name);
-        m_config.cameraId = cameraId();
-        m_camera = m_module.makeCamera(&m_config, &m_frames);
-    }
-    void TearDown() override {
-        m_camera.reset();
-        m_sim.reset();
+        OnTransport::SetUp();
+        camera(simulatedLikeVirtual(), cameraId());
     }
 
-    [[nodiscard]] QString cameraId() const { return QStringLiteral("veyra ") + QLatin1String(GetParam().serial); }
-    [[nodiscard]] sdk::Device* device() const {
-        const std::vector<sdk::Device*> found = devicesWithSerial(GetParam().serial);
-        return found.size() == 1 ? found.front() : nullptr;
-    }
+    [[nodiscard]] QString cameraId() const { return OnTransport::cameraId(QStringLiteral("V1")); }
+    [[nodiscard]] sdk::Device* device() const { return OnTransport::device(QStringLiteral("V1")); }
     ICameraObject& openedCamera() {
         EXPECT_EQ(m_camera->IOpenCamera(), 1);
         return *m_camera;
@@ -65,13 +45,6 @@ protected:
     [[nodiscard]] bool anotherFrameAfter(std::size_t count, std::chrono::milliseconds wait = 400ms) {
         return m_frames.waitForFrames(count + 1, wait);
     }
-
-    ModuleLoader m_module;
-    CameraConfig m_config;
-    FrameRecorder m_frames;
-    LogCapture m_log;
-    std::unique_ptr<SimEnvironment> m_sim;
-    ModuleLoader::Camera m_camera{nullptr, {nullptr}};
 };
 
 TEST_P(TransportTest, ListsAndOpensTheCameraUnderItsSerialNumber) {
@@ -185,15 +158,10 @@ TEST_P(TransportTest, MissingAndReadOnlyFeaturesRaiseSdkErrors) {
 
 // The session's fault rules strike every producer's calls alike: a refused open is the driver's SDK error.
 TEST_P(TransportTest, InjectedFaultsStrikeThisProducerToo) {
-    m_camera.reset();
-    m_sim.reset(); // first: its end clears the variables that the next one sets
-    m_sim = std::make_unique<SimEnvironment>(
-        simConfig({simDevice(QStringLiteral("V1"))},
-                  QStringLiteral(R"({ "call": "Device::Open", "match": "%1", "description": "device busy" })")
-                      .arg(QLatin1String(GetParam().serial))));
-    qputenv("VXCAM_TRANSPORTS", GetParam().name);
-    m_camera = m_module.makeCamera(&m_config, &m_frames);
-    m_log.clear();
+    camera(simConfig({simDevice(QStringLiteral("V1"))},
+                     QStringLiteral(R"({ "call": "Device::Open", "match": "%1", "description": "device busy" })")
+                         .arg(serial(QStringLiteral("V1")))),
+           cameraId());
     EXPECT_EQ(m_camera->IOpenCamera(), 0);
     EXPECT_FALSE(m_camera->m_bOpened);
     const QStringList critical = m_log.texts(QtCriticalMsg);
@@ -226,10 +194,7 @@ TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Producers, TransportTest, ::testing::Values(Transport{"sim", "V1"}, Transport{"virtual", "1"}),
-                         [](const ::testing::TestParamInfo<Transport>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Producers, TransportTest, ::testing::ValuesIn(allTransports()), transportName);
 
 } // namespace
 } // namespace vxcam::test

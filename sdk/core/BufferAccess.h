@@ -44,6 +44,9 @@ public:
     static void attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize);
     // Revokes: memory freed, owner cleared, frame description reset.
     static void detach(Buffer& buffer) noexcept;
+    // Ends the announcement only: memory and frame description stay with the buffer while a handler still reads
+    // them; the memory goes with the Buffer object, or with its next announcement.
+    static void orphan(Buffer& buffer) noexcept;
     [[nodiscard]] static BufferOwner* owner(const Buffer& buffer) noexcept { return buffer.m_pOwner.load(); }
     [[nodiscard]] static unsigned char* memory(Buffer& buffer) noexcept { return buffer.m_pMemory.get(); }
     // What the stream wrote: the pixel format's code, the payload size and the line pitch follow from the

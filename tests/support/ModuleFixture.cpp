@@ -15,6 +15,7 @@ ICameraObject& ModuleFixture::camera(const QString& json, const QString& cameraI
     m_camera.reset();
     m_sim.reset();
     m_sim = std::make_unique<SimEnvironment>(json);
+    qputenv("VXCAM_TRANSPORTS", m_transports);
     m_config.cameraId = cameraId;
     m_camera = m_module.makeCamera(&m_config, &m_frames);
     m_sim->clearTrace();

@@ -1,4 +1,5 @@
-// A test fixture over the module loaded as a host loads it: one simulated set-up, one camera object.
+// A test fixture over the module loaded as a host loads it: one simulated set-up (the camera file, its faults and
+// the trace), one camera object.
 #pragma once
 
 #include "tests/support/FrameRecorder.h"
@@ -32,6 +33,9 @@ protected:
     std::unique_ptr<SimEnvironment> m_sim;
     ModuleLoader::Camera m_camera{nullptr, {nullptr}};
     LogCapture m_log;
+    // What VXCAM_TRANSPORTS names for each set-up `camera` makes: the simulated producer unless a test chooses
+    // another one.
+    QByteArray m_transports{"sim"};
 };
 
 } // namespace vxcam::test

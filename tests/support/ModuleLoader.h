@@ -20,8 +20,8 @@ public:
     [[nodiscard]] bool loaded() const { return m_create != nullptr && m_delete != nullptr; }
     [[nodiscard]] QString errorString() const { return m_library.errorString(); }
 
-    CameraCreateFunction create() const { return m_create; }
-    CameraDeleteFunction destroy() const { return m_delete; }
+    [[nodiscard]] CameraCreateFunction create() const { return m_create; }
+    [[nodiscard]] CameraDeleteFunction destroy() const { return m_delete; }
 
     // A camera object that goes back to the module's Camera_Delete when the handle ends.
     struct Deleter {
