@@ -2,15 +2,19 @@
 // one and Aravis's in-process virtual camera. The transport is the test parameter; each case drives the module
 // as a host does and looks at the camera through the SDK the module shares.
 #include "contract/IVeyraCameraObject.h"
+#include "sdk/aravis/AravisDoorbell.h"
 #include "sdk/aravis/AravisFrameId.h"
 #include "tests/support/TransportFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vxcam::test {
@@ -192,6 +196,38 @@ TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
         }
         EXPECT_EQ(frames, c.frames) << c.what;
     }
+}
+
+// The receiving thread's doorbell: a waiter that has seen every ring's news so far and waits again must be woken
+// by the next ring, whether it already sleeps or is about to. A lost wake-up leaves the last frame undelivered
+// until another one comes; here, where none comes, the waiter would sleep for good.
+TEST(Doorbell, EveryRingReachesAWaiterThatSleepsOrIsAboutTo) {
+    constexpr uint64_t kRings = 200000;
+    sdk::aravis::Doorbell bell;
+    std::atomic<uint64_t> news{0}; // the ringer's count of rings made; the waiter reads it after each wake-up
+    auto waiter = std::async(std::launch::async, [&] {
+        uint64_t wakeUps = 0;
+        while (news.load() < kRings) {
+            bell.waitForRing();
+            ++wakeUps;
+        }
+        return wakeUps;
+    });
+    for (uint64_t ring = 1; ring <= kRings; ++ring) {
+        news.store(ring);
+        bell.ring();
+        if (ring % 1000 == 0) {
+            std::this_thread::sleep_for(50us); // lets the waiter fall asleep, so that rings also find it sleeping
+        }
+    }
+    const bool woken = waiter.wait_for(60s) == std::future_status::ready;
+    EXPECT_TRUE(woken) << "the waiter sleeps on after the last ring";
+    while (waiter.wait_for(10ms) != std::future_status::ready) {
+        bell.ring(); // frees a stuck waiter, so that the test ends
+    }
+    const uint64_t wakeUps = waiter.get();
+    EXPECT_GE(wakeUps, 1u);
+    EXPECT_LE(wakeUps, kRings) << "the waiter returned without a ring";
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, TransportTest, ::testing::ValuesIn(allTransports()), transportName);

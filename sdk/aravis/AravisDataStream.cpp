@@ -277,20 +277,6 @@ bool AravisDataStream::virtualCameraSends() const {
            arv_fake_camera_check_and_acknowledge_software_trigger(m_pVirtualCamera);
 }
 
-void AravisDataStream::Doorbell::ring() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_bRung = true;
-    }
-    m_rung.notify_one();
-}
-
-void AravisDataStream::Doorbell::waitForRing() {
-    std::unique_lock lock(m_mutex);
-    m_rung.wait(lock, [this] { return m_bRung; });
-    m_bRung = false;
-}
-
 void AravisDataStream::onNewBuffer(ArvStream* /*stream*/, gpointer doorbell) {
     static_cast<Doorbell*>(doorbell)->ring();
 }

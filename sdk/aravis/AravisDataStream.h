@@ -9,6 +9,7 @@
 #pragma once
 
 #include "sdk/DataStream.h"
+#include "sdk/aravis/AravisDoorbell.h"
 #include "sdk/aravis/AravisFrameId.h"
 #include "sdk/aravis/AravisObjects.h"
 
@@ -44,20 +45,6 @@ protected:
     uint64_t doGetQueuedCount() override;
 
 private:
-    // Wakes the delivery thread: once per filled buffer, and when grabbing ends. Rung on Aravis's receiving
-    // thread without any lock of Aravis held (so the woken thread never blocks on one), and by the host's side.
-    class Doorbell {
-    public:
-        void ring();
-        // Waits for a ring made since the last wait returned; rings made meanwhile count as one.
-        void waitForRing();
-
-    private:
-        std::mutex m_mutex; // guards m_bRung: the ringing threads set it, the delivery thread clears it
-        std::condition_variable m_rung;
-        bool m_bRung = false;
-    };
-
     // Where a buffer is: with no one, queued for filling (with Aravis while grabbing), or being delivered.
     enum class Place { Idle, Queued, Delivering };
     struct Slot {
