@@ -51,26 +51,24 @@ private:
 
 void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
     if (owner != nullptr && buffer != nullptr) {
-        static_cast<CCameraVeyra*>(owner)->BufferReady(buffer);
+        vxcam::StreamBinding& binding = *static_cast<vxcam::StreamBinding*>(owner);
+        binding.camera().BufferReady(binding, buffer);
     }
 }
 
-// Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
-// the whole object) from inside OnImageReady.
-void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle; // outlives `this` if the host deletes it
-    if (!lifecycle->enter(buffer)) {
-        queueAgain(buffer);
+// Whatever happens to the frame, its buffer goes back to the stream, unless the stream's buffers were revoked
+// meanwhile. The object and the buffer stay alive for the whole call, even when the host deletes the object from
+// inside OnImageReady: the stream's binding, which the SDK holds for the call, counts as inside the object.
+void CCameraVeyra::BufferReady(vxcam::StreamBinding& binding, sdk::Buffer* buffer) {
+    vxcam::CameraLifecycle& lifecycle = binding.lifecycle();
+    if (!lifecycle.enter()) {
+        queueAgain(binding, buffer);
         return;
     }
     deliverFrame(buffer);
-    {
-        vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
-        if (!exit.objectDeleted && !exit.bufferRetired) {
-            queueAgain(buffer);
-        }
-    } // buffers the host released during the delivery are freed here, before the object may go
-    lifecycle->finishDelivery();
+    static_cast<void>(lifecycle.leave());
+    queueAgain(binding, buffer);
+    lifecycle.finishDelivery();
 }
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
@@ -130,6 +128,45 @@ void CCameraVeyra::notifyHost() {
     }
 }
 
-void CCameraVeyra::queueAgain(sdk::Buffer* buffer) {
-    guardSdk("BufferReady", [buffer] { buffer->QueueBuffer(); });
+namespace {
+
+// Queues the buffer; false when the SDK refused. A refusal that comes because the stream's buffers were revoked
+// meanwhile (a close from another thread) is what the close wanted, and is not reported.
+bool tryQueue(const vxcam::StreamBinding& binding, sdk::Buffer* buffer) noexcept {
+    try {
+        buffer->QueueBuffer();
+        return true;
+    } catch (const sdk::Exceptions::IException& error) {
+        if (!binding.revoked()) {
+            vxcam::reportSdkError(error, "BufferReady");
+        }
+        return false;
+    }
+}
+
+} // namespace
+
+void CCameraVeyra::queueAgain(vxcam::StreamBinding& binding, sdk::Buffer* buffer) {
+    if (binding.revoked()) {
+        return;
+    }
+    if (!tryQueue(binding, buffer)) {
+        if (!binding.revoked()) {
+            binding.keepUnqueued(buffer);
+        }
+        return;
+    }
+    queueUnqueued(binding);
+}
+
+// Buffers whose queueing failed before are tried again; those that fail once more wait for the next try.
+void CCameraVeyra::queueUnqueued(vxcam::StreamBinding& binding) {
+    for (sdk::Buffer* buffer : binding.takeUnqueued()) {
+        if (binding.revoked()) {
+            return;
+        }
+        if (!tryQueue(binding, buffer)) {
+            binding.keepUnqueued(buffer);
+        }
+    }
 }

@@ -1,5 +1,6 @@
 #include "sdk/SystemList.h"
 
+#include "sdk/core/DeliveryThreads.h"
 #include "sdk/core/Session.h"
 
 namespace sdk {
@@ -29,6 +30,10 @@ void SystemList::ReleaseInstance() {
         throw;
     }
     core::Session::release();
+}
+
+bool SystemList::AwaitThreadsEnded() noexcept {
+    return core::joinReapedThreads();
 }
 
 void SystemList::Refresh() {

@@ -17,11 +17,6 @@ namespace {
 using State = CameraLifecycle::State;
 using namespace std::chrono_literals;
 
-// Stands for a frame buffer: the lifecycle only compares its address.
-sdk::Buffer* frame(int n) {
-    return reinterpret_cast<sdk::Buffer*>(static_cast<uintptr_t>(0x1000 * n)); // NOLINT(performance-no-int-to-ptr)
-}
-
 class LifecycleTest : public ::testing::Test {
 protected:
     // Left acquiring, as after a start: frames pass.
@@ -38,20 +33,19 @@ protected:
 };
 
 TEST_F(LifecycleTest, FramesPassOnlyWhileAcquiring) {
-    EXPECT_FALSE(m_life->enter(frame(1))) << "closed";
+    EXPECT_FALSE(m_life->enter()) << "closed";
     acquire();
-    ASSERT_TRUE(m_life->enter(frame(1)));
+    ASSERT_TRUE(m_life->enter());
     EXPECT_TRUE(m_life->isDeliveringThread());
     const CameraLifecycle::Exit exit = m_life->leave();
     EXPECT_FALSE(exit.objectDeleted);
-    EXPECT_FALSE(exit.bufferRetired);
     m_life->finishDelivery();
     {
         const Call call(*m_life, "IStopCamera");
         m_life->quiesce();
         m_life->setState(State::Opened);
     }
-    EXPECT_FALSE(m_life->enter(frame(2))) << "stopped";
+    EXPECT_FALSE(m_life->enter()) << "stopped";
 }
 
 // A frame the stream hands over while a start still works waits, and reaches the host once the start ended.
@@ -64,7 +58,7 @@ TEST_F(LifecycleTest, AFrameArrivingDuringAStartIsDeliveredAfterIt) {
         m_life->acceptFrames();
         delivered = std::async(std::launch::async, [this, &streamStarted] {
             streamStarted.set_value();
-            return m_life->enter(frame(1));
+            return m_life->enter();
         });
         streamStarted.get_future().wait();
         EXPECT_EQ(delivered.wait_for(20ms), std::future_status::timeout) << "not while the start still works";
@@ -82,7 +76,7 @@ TEST_F(LifecycleTest, AFrameWaitingForAFailedStartGoesBack) {
         const Call call(*m_life, "IStartCamera");
         m_life->quiesce();
         m_life->acceptFrames();
-        delivered = std::async(std::launch::async, [this] { return m_life->enter(frame(1)); });
+        delivered = std::async(std::launch::async, [this] { return m_life->enter(); });
         m_life->setState(State::Opened);
     }
     EXPECT_FALSE(delivered.get());
@@ -90,7 +84,7 @@ TEST_F(LifecycleTest, AFrameWaitingForAFailedStartGoesBack) {
 
 TEST_F(LifecycleTest, QuiesceOnTheDeliveringThreadDoesNotWaitForItself) {
     acquire();
-    ASSERT_TRUE(m_life->enter(frame(1)));
+    ASSERT_TRUE(m_life->enter());
     {
         const Call call(*m_life, "IStopCamera");
         ASSERT_TRUE(call.admitted());
@@ -99,7 +93,7 @@ TEST_F(LifecycleTest, QuiesceOnTheDeliveringThreadDoesNotWaitForItself) {
     }
     static_cast<void>(m_life->leave());
     m_life->finishDelivery();
-    EXPECT_FALSE(m_life->enter(frame(2)));
+    EXPECT_FALSE(m_life->enter());
 }
 
 // The host stops from one thread while, inside the frame being delivered, its callback calls the object: the
@@ -110,7 +104,7 @@ TEST_F(LifecycleTest, ACallFromInsideTheAwaitedDeliveryRunsBeforeTheHolderGoesOn
     std::promise<void> holderHasTheTurn;
     std::atomic<bool> nestedCallRan{false};
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -142,7 +136,7 @@ TEST_F(LifecycleTest, AStartLentTheTurnDoesNotReopenTheGateUnderTheHoldersStop) 
     std::promise<void> delivering;
     std::promise<void> holderHasTheTurn;
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -160,11 +154,11 @@ TEST_F(LifecycleTest, AStartLentTheTurnDoesNotReopenTheGateUnderTheHoldersStop) 
         const Call call(*m_life, "IStopCamera");
         holderHasTheTurn.set_value();
         m_life->quiesce();
-        EXPECT_FALSE(m_life->enter(frame(2))) << "no frame passes once a stop quiesced";
+        EXPECT_FALSE(m_life->enter()) << "no frame passes once a stop quiesced";
         m_life->setState(State::Opened);
     }
     delivery.join();
-    EXPECT_FALSE(m_life->enter(frame(3)));
+    EXPECT_FALSE(m_life->enter());
 }
 
 TEST_F(LifecycleTest, ADeletedObjectIsFreedByTheLastCallInsideIt) {
@@ -172,7 +166,7 @@ TEST_F(LifecycleTest, ADeletedObjectIsFreedByTheLastCallInsideIt) {
     std::promise<void> delivering;
     std::promise<void> holderHasTheTurn;
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -210,7 +204,7 @@ TEST_F(LifecycleTest, CallsIntoADeletedObjectAreRefusedAndLogged) {
     EXPECT_EQ(m_log.texts(QtWarningMsg),
               QStringList{QStringLiteral("the camera object was deleted; the call is refused  -  "
                                          "CCameraVeyra::ISetProperty")});
-    EXPECT_FALSE(m_life->enter(frame(1)));
+    EXPECT_FALSE(m_life->enter());
 }
 
 // Every frame refused at the gate is reported once, by the next call to end: under its own name when the frame
@@ -228,19 +222,19 @@ TEST_F(LifecycleTest, FramesTurnedAwayAreReportedByTheNextCallToEnd) {
     {
         const Call call(*m_life, "IStopCamera");
         m_life->quiesce();
-        EXPECT_FALSE(std::async(std::launch::async, [this] { return m_life->enter(frame(1)); }).get());
+        EXPECT_FALSE(std::async(std::launch::async, [this] { return m_life->enter(); }).get());
         m_life->setState(State::Opened);
     }
     EXPECT_EQ(m_log.texts(QtInfoMsg), QStringList{turnedAway(1, "IStopCamera")});
     EXPECT_TRUE(m_log.texts(QtWarningMsg).isEmpty());
 
     m_log.clear();
-    EXPECT_FALSE(m_life->enter(frame(2)));
-    EXPECT_FALSE(m_life->enter(frame(3)));
+    EXPECT_FALSE(m_life->enter());
+    EXPECT_FALSE(m_life->enter());
     {
         const Call call(*m_life, "IStartCamera");
         m_life->quiesce();
-        EXPECT_FALSE(m_life->enter(frame(4))) << "the gate is closed until the stream starts";
+        EXPECT_FALSE(m_life->enter()) << "the gate is closed until the stream starts";
         {
             const Call nested(*m_life, "ISendSoftTrigger"); // an operation calling another reports nothing itself
         }
@@ -258,7 +252,7 @@ TEST_F(LifecycleTest, FramesTurnedAwayAreReportedByTheNextCallToEnd) {
         const Call call(*m_life, "~CCameraVeyra");
         m_life->markDeleted(false);
     }
-    EXPECT_FALSE(m_life->enter(frame(5)));
+    EXPECT_FALSE(m_life->enter());
     { const Call late(*m_life, "IStopCamera"); }
     EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{QStringLiteral("the camera object was deleted; the call is "
                                                                     "refused  -  CCameraVeyra::IStopCamera")});
