@@ -148,21 +148,27 @@ const Buffer* Events::DataStreamEventControl::bufferInCallOnThisThread() const {
 // ---- stream --------------------------------------------------------------------------------------------
 
 DataStream::DataStream(core::CallGate& gate, std::string objectName)
-    : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {}
+    : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {
+    core::streamMade();
+}
 
 // A stream destroyed from inside a handler call (the host closed the camera or ended the session there) leaves
 // that call's buffer its memory: the host reads the frame until its call returns, and the memory goes with the
 // Buffer object.
 DataStream::~DataStream() {
-    const Buffer* inCall = bufferInCallOnThisThread();
-    const std::lock_guard lock(m_entriesMutex);
-    for (auto& entry : m_bufferList.m_entries) {
-        if (entry.second == inCall) {
-            core::BufferAccess::orphan(*entry.second);
-        } else {
-            core::BufferAccess::detach(*entry.second);
+    {
+        const Buffer* inCall = bufferInCallOnThisThread();
+        const std::lock_guard lock(m_entriesMutex);
+        for (auto& entry : m_bufferList.m_entries) {
+            if (entry.second == inCall) {
+                core::BufferAccess::orphan(*entry.second);
+            } else {
+                core::BufferAccess::detach(*entry.second);
+            }
         }
     }
+    // The producer's part ended its delivery thread already: joined, or handed to the reaper.
+    core::streamGone();
 }
 
 void DataStream::requireOpen(const char* call) const {

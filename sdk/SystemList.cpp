@@ -32,8 +32,10 @@ void SystemList::ReleaseInstance() {
     core::Session::release();
 }
 
+// Once the session is released, every stream is ending: those that hand-overs in progress still hold are waited
+// for, so that their threads are reaped and joined too.
 bool SystemList::AwaitThreadsEnded() noexcept {
-    return core::joinReapedThreads();
+    return core::joinReapedThreads(core::Session::currentGate() == nullptr);
 }
 
 void SystemList::Refresh() {

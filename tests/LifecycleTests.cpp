@@ -161,6 +161,60 @@ TEST_F(LifecycleTest, AStartLentTheTurnDoesNotReopenTheGateUnderTheHoldersStop) 
     EXPECT_FALSE(m_life->enter());
 }
 
+// Two cameras whose callbacks call each other while a host thread stops one of them: the host holds this
+// object's turn and waits for its delivery, while a thread inside the other object's callback calls this object.
+// That call borrows the turn and never waits for a delivery; waiting for the holder instead would close a cycle
+// across the objects as soon as this object's callback waited for the other thread.
+TEST_F(LifecycleTest, ACallFromInsideAnotherObjectsCallbackBorrowsTheTurnOfAHolderThatWaits) {
+    acquire();
+    const auto other = std::make_shared<CameraLifecycle>([] {});
+    {
+        const Call call(*other, "IStartCamera");
+        other->acceptFrames();
+        other->setState(State::Acquiring);
+    }
+    std::promise<void> delivering;
+    std::promise<void> endDelivery;
+    std::shared_future<void> deliveryMayEnd = endDelivery.get_future().share();
+    std::thread delivery([&] {
+        const bool entered = m_life->enter();
+        delivering.set_value();
+        EXPECT_TRUE(entered);
+        deliveryMayEnd.wait();
+        static_cast<void>(m_life->leave());
+        m_life->finishDelivery();
+    });
+    delivering.get_future().wait();
+    std::promise<void> holding;
+    std::thread holder([&] {
+        const Call call(*m_life, "IStopCamera");
+        holding.set_value();
+        m_life->quiesce();
+    });
+    holding.get_future().wait();
+    std::atomic<bool> stoppedFromTheOtherCallback{false};
+    std::future<void> otherCallback = std::async(std::launch::async, [&] {
+        ASSERT_TRUE(other->enter());
+        {
+            const Call call(*m_life, "ICloseCamera");
+            m_life->quiesce();
+            m_life->setState(State::Closed);
+        }
+        stoppedFromTheOtherCallback = true;
+        static_cast<void>(other->leave());
+        other->finishDelivery();
+    });
+    EXPECT_EQ(otherCallback.wait_for(5s), std::future_status::ready)
+        << "the call from the other object's callback waits for the holder, which waits for a delivery";
+    EXPECT_TRUE(stoppedFromTheOtherCallback);
+    endDelivery.set_value();
+    delivery.join();
+    holder.join();
+    otherCallback.wait();
+    EXPECT_EQ(m_life->state(), State::Closed);
+    EXPECT_EQ(m_life->callsInside(), 0);
+}
+
 TEST_F(LifecycleTest, ADeletedObjectIsFreedByTheLastCallInsideIt) {
     acquire();
     std::promise<void> delivering;

@@ -10,6 +10,7 @@
 #include "tests/support/SimEnvironment.h"
 #include "tests/support/TransportFixture.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -253,6 +254,38 @@ TEST_P(TeardownTest, AStartRightAfterAStopMadeInsideTheCallbackNeverHangs) {
         ASSERT_TRUE(finishesWithin(10s, [&] { EXPECT_EQ(cam.IStartCamera(), 1); }))
             << "round " << round << ": the start after a stop inside the callback hangs";
         ASSERT_TRUE(m_callbackA.waitForFrames(before + 1)) << "round " << round << ": no frame after the start";
+    }
+}
+
+// Threads of this process, as the system counts them.
+[[nodiscard]] std::size_t processThreads() {
+    return static_cast<std::size_t>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The last object deleted from inside its own callback (the other one was deleted while running): once the host
+// has asked with Camera_Delete(nullptr) from a thread of its own, no thread of the module runs any more, so that
+// the host may unload it. Aravis keeps no thread of its own for the virtual camera beyond those of the session.
+TEST_P(TeardownTest, NoThreadOfTheModuleRunsOnceTheLastObjectIsGone) {
+    const std::size_t before = processThreads();
+    openAndStartBoth();
+    m_b.reset(); // deleted from the host's thread, while running
+    std::promise<void> deleted;
+    std::future<void> deletedInside = deleted.get_future();
+    std::atomic<bool> once{false};
+    ICameraObject* a = m_a.release();
+    m_callbackA.setAction([&](ICameraObject& self) {
+        if (!once.exchange(true)) {
+            m_module.destroy()(&self); // the last object, from inside its own callback
+            deleted.set_value();
+        }
+    });
+    ASSERT_EQ(deletedInside.wait_for(10s), std::future_status::ready);
+    static_cast<void>(a);
+    m_module.destroy()(nullptr); // waits for the module's threads
+    if (GetParam().virtualA) {
+        EXPECT_LE(processThreads(), before) << "threads of the module still run";
+    } else {
+        EXPECT_EQ(processThreads(), before) << "threads of the module still run";
     }
 }
 

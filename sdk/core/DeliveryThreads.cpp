@@ -1,5 +1,6 @@
 #include "sdk/core/DeliveryThreads.h"
 
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -57,13 +58,40 @@ void joinOrReap(std::thread thread) noexcept {
     reapedThreads().push_back(std::move(thread));
 }
 
-bool joinReapedThreads() noexcept {
+namespace {
+
+// Streams that exist; guarded by reapedMutex(), waited on with streamsChanged().
+int g_nStreams = 0;
+std::condition_variable& streamsChanged() {
+    static std::condition_variable changed;
+    return changed;
+}
+
+} // namespace
+
+void streamMade() noexcept {
+    const std::lock_guard lock(reapedMutex());
+    ++g_nStreams;
+}
+
+void streamGone() noexcept {
+    {
+        const std::lock_guard lock(reapedMutex());
+        --g_nStreams;
+    }
+    streamsChanged().notify_all();
+}
+
+bool joinReapedThreads(bool awaitStreams) noexcept {
     if (insideHandlerCall()) {
         return false;
     }
     std::vector<std::thread> joinable;
     {
-        const std::lock_guard lock(reapedMutex());
+        std::unique_lock lock(reapedMutex());
+        if (awaitStreams) {
+            streamsChanged().wait(lock, [] { return g_nStreams == 0; });
+        }
         std::vector<std::thread>& reaped = reapedThreads();
         for (auto it = reaped.begin(); it != reaped.end();) {
             if (it->get_id() == std::this_thread::get_id()) {

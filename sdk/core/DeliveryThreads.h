@@ -35,8 +35,15 @@ public:
 // progress, or the stream would still be alive), so the join does not wait for a delivery.
 void joinOrReap(std::thread thread) noexcept;
 
+// Every data stream counts itself from its construction to the end of its destruction, so that the threads of
+// streams that a hand-over in progress still holds can be waited for. Thread-safe.
+void streamMade() noexcept;
+void streamGone() noexcept;
+
 // Joins every thread handed to the reaper (those that have not returned yet are waited for), except the calling
-// thread itself. Must not be called from inside a handler call: it answers false there and joins nothing.
-bool joinReapedThreads() noexcept;
+// thread itself; with `awaitStreams`, first waits until no stream exists any more (the session was released, and
+// hand-overs in progress still hold some). Must not be called from inside a handler call: it answers false there
+// and joins nothing.
+bool joinReapedThreads(bool awaitStreams) noexcept;
 
 } // namespace sdk::core
