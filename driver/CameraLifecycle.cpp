@@ -241,6 +241,11 @@ bool CameraLifecycle::isDeliveringThread() const {
     return onDeliveringThread();
 }
 
+bool CameraLifecycle::deliveryInProgress() const {
+    const MutexLock lock(m_mutex);
+    return m_bDelivering;
+}
+
 // ---- Call ----------------------------------------------------------------------------------------------------
 
 Call::Call(CameraLifecycle& lifecycle, const char* method)

@@ -122,6 +122,8 @@ public:
 
     // True on the thread whose delivery is past the gate.
     [[nodiscard]] bool isDeliveringThread() const;
+    // A frame is past the gate on some thread. Once a call has quiesced, false stays false until the call ends.
+    [[nodiscard]] bool deliveryInProgress() const;
 
 private:
     friend class Call;

@@ -145,7 +145,11 @@ void CCameraVeyra::IStopCamera() {
 
 void CCameraVeyra::stopCamera() {
     m_life.quiesce();
-    m_frameErrors.flush("BufferReady"); // no frame is in delivery now
+    // The frame path's report belongs to the delivery; a stop from inside another camera's callback may find
+    // one still running on its own thread, which keeps the count for the next stop.
+    if (!m_life.deliveryInProgress() || m_life.isDeliveringThread()) {
+        m_frameErrors.flush("BufferReady");
+    }
     if (m_pDevice != nullptr) {
         stopDeviceDataStream(m_pDevice);
         m_life.setState(State::Opened);

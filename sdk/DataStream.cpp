@@ -86,7 +86,7 @@ Events::DataStreamEventControl::DataStreamEventControl(const CallSite& site)
     : m_eventSite(site), m_pBinding(std::make_shared<Binding>()) {}
 
 void Events::DataStreamEventControl::RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler,
-                                                                  std::shared_ptr<void> ownerLease) {
+                                                                   std::shared_ptr<void> ownerLease) {
     m_eventSite.pass("DataStream::RegisterNewBufferEventHandler", handler != nullptr ? "bind" : "unbind");
     Binding& binding = *m_pBinding;
     std::shared_ptr<void> earlierLease; // released after the lock: its owner may do anything then

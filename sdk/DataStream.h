@@ -67,8 +67,9 @@ protected:
     // What became of a buffer handed to the event.
     enum class HandOver : uint8_t { Delivered, NotComplete, Unbound };
     // Called by the producer on its delivery thread, for every filled buffer, with no lock of its own held that
-    // the handler's calls into the stream would need, and with the stream kept alive for the call. Complete buffers go to the bound handler; others, and
-    // every buffer while no handler is bound, are not delivered: the caller gets them back (see deliverBuffer).
+    // the handler's calls into the stream would need, and with the stream kept alive for the call. Complete buffers go
+    // to the bound handler; others, and every buffer while no handler is bound, are not delivered: the caller gets them
+    // back (see deliverBuffer).
     [[nodiscard]] HandOver callHandler(Buffer& buffer);
     // The buffer of the handler call that runs on the calling thread, or null.
     [[nodiscard]] const Buffer* bufferInCallOnThisThread() const;

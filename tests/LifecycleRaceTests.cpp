@@ -187,7 +187,8 @@ TEST_P(LifecycleRace, EndsAsSomeOrderOfTheTwoCalls) {
     const SimEnvironment sim(simConfig({simDevice(
         QStringLiteral("R1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 1000, "lineRate": 1000)"))}));
     qputenv("VXCAM_TRANSPORTS", transport.name);
-    const QString cameraId = transport.simulated ? QStringLiteral("veyra R1") : QStringLiteral("veyra ") + kVirtualSerial;
+    const QString cameraId =
+        transport.simulated ? QStringLiteral("veyra R1") : QStringLiteral("veyra ") + kVirtualSerial;
     const Members start;
     const Members callbackFirst = after(fromHost, after(fromCallback, start));
     const Members hostFirst = after(fromCallback, after(fromHost, start));
@@ -246,8 +247,8 @@ INSTANTIATE_TEST_SUITE_P(FromCallbackAndHost, LifecycleRace,
                                                               Op::SoftTrigger, Op::PropertyWrite),
                                             ::testing::Values(Op::Start, Op::Stop, Op::Close, Op::Open)),
                          [](const ::testing::TestParamInfo<Pair>& pair) {
-                             return std::string(std::get<0>(pair.param).name) + "_" +
-                                    nameOf(std::get<1>(pair.param)) + "_vs_" + nameOf(std::get<2>(pair.param));
+                             return std::string(std::get<0>(pair.param).name) + "_" + nameOf(std::get<1>(pair.param)) +
+                                    "_vs_" + nameOf(std::get<2>(pair.param));
                          });
 
 } // namespace

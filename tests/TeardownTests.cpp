@@ -170,11 +170,13 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
             ++stopsMade;
         });
         // Waited for on a test thread: a deadlock in the callbacks leaves the test with a failure, not a hang.
-        ASSERT_TRUE(finishesWithin(20s, [&] {
-            while (stopsMade.load() < 2) {
-                std::this_thread::sleep_for(1ms);
-            }
-        })) << "round " << round << ": the callbacks that stop each other hang";
+        ASSERT_TRUE(finishesWithin(20s,
+                                   [&] {
+                                       while (stopsMade.load() < 2) {
+                                           std::this_thread::sleep_for(1ms);
+                                       }
+                                   }))
+            << "round " << round << ": the callbacks that stop each other hang";
         m_callbackA.setAction({});
         m_callbackB.setAction({});
         EXPECT_FALSE(m_a->m_bRunning);
@@ -259,7 +261,8 @@ TEST_P(TeardownTest, AStartRightAfterAStopMadeInsideTheCallbackNeverHangs) {
 
 // Threads of this process, as the system counts them.
 [[nodiscard]] std::size_t processThreads() {
-    return static_cast<std::size_t>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    return static_cast<std::size_t>(
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 // The last object deleted from inside its own callback (the other one was deleted while running): once the host

@@ -89,7 +89,7 @@ private:
     ArvFakeCamera* m_pVirtualCamera = nullptr;
 
     const std::shared_ptr<Wakeup> m_pWakeup = std::make_shared<Wakeup>();
-    std::thread m_delivery; // started by the first start, on the host's side; ended by the destructor
+    std::thread m_delivery;         // started by the first start, on the host's side; ended by the destructor
     gulong m_nNewBufferHandler = 0; // the doorbell's connection to m_pStream; host's side
 
     // Guards the members below: the host's side queues, announces, starts, stops and replaces the Aravis stream
@@ -102,7 +102,7 @@ private:
     std::map<Buffer*, Slot> m_slots;
     bool m_bGrabbing = false;
     const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
-    FrameIdExtender m_frameIds; // restarted with every start: a camera counts its blocks anew then
+    FrameIdExtender m_frameIds;    // restarted with every start: a camera counts its blocks anew then
 };
 
 } // namespace sdk::aravis

@@ -16,20 +16,20 @@ struct SimAcquisition::Lane : std::enable_shared_from_this<Lane> {
     // The threads' ids, kept after endLane took the threads to join them: neither ever waits for itself.
     std::thread::id clockId;
     std::thread::id deliveryId;
-    std::weak_ptr<SimFrameSink> sink; // the stream; cleared when the lane ends
+    std::weak_ptr<SimFrameSink> sink;      // the stream; cleared when the lane ends
     std::unordered_set<Buffer*> announced; // buffers of the stream that may be queued
-    bool bQuit = false;             // the lane's threads are to end
-    bool bGrabbing = false;         // the stream is grabbing
-    std::deque<Buffer*> queue;      // buffers waiting to be filled, oldest first
-    std::deque<Buffer*> filled;     // buffers filled and waiting to be delivered, oldest first
-    Buffer* pFilling = nullptr;     // the buffer the clock thread writes
-    Buffer* pDelivering = nullptr;  // the buffer with the sink
-    uint64_t nNextFrameId = 0;      //
-    uint64_t nFrameIndex = 0;       // frames taken since the lane was built: picks the incomplete ones
-    uint64_t nLost = 0;             //
-    uint64_t nConsumedTriggers = 0; // software triggers this lane has answered
-    uint64_t nSeenGeneration = 0;   // the state its schedule was made for
-    Clock::time_point nextFrame{};  // the timed modes' next frame
+    bool bQuit = false;                    // the lane's threads are to end
+    bool bGrabbing = false;                // the stream is grabbing
+    std::deque<Buffer*> queue;             // buffers waiting to be filled, oldest first
+    std::deque<Buffer*> filled;            // buffers filled and waiting to be delivered, oldest first
+    Buffer* pFilling = nullptr;            // the buffer the clock thread writes
+    Buffer* pDelivering = nullptr;         // the buffer with the sink
+    uint64_t nNextFrameId = 0;             //
+    uint64_t nFrameIndex = 0;              // frames taken since the lane was built: picks the incomplete ones
+    uint64_t nLost = 0;                    //
+    uint64_t nConsumedTriggers = 0;        // software triggers this lane has answered
+    uint64_t nSeenGeneration = 0;          // the state its schedule was made for
+    Clock::time_point nextFrame{};         // the timed modes' next frame
 };
 
 std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& config, uint64_t payloadSize) {
@@ -38,8 +38,7 @@ std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& co
 
 SimAcquisition::SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize)
     : m_config(config), m_nPayloadSize(payloadSize), m_powerOn(Clock::now()),
-      m_triggerSource(config.triggerSources.empty() ? std::string() : config.triggerSources.front()) {
-}
+      m_triggerSource(config.triggerSources.empty() ? std::string() : config.triggerSources.front()) {}
 
 // Every lane's threads were ended before: they hold the engine, so the engine ends after its last thread.
 SimAcquisition::~SimAcquisition() = default;

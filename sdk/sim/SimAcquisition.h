@@ -126,7 +126,6 @@ private:
     bool m_bTriggerOn = false;
     std::string m_triggerSource;
     uint64_t m_nSoftwareTriggers = 0; // software triggers accepted so far
-
 };
 
 } // namespace sdk::sim

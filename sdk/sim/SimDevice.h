@@ -53,8 +53,8 @@ private:
     SimDeviceConfig m_config;
     std::shared_ptr<SimAcquisition> m_pEngine; // trigger state and the streams' delivery
     SimNodeMap m_features;
-    // From the stream list's first refresh after the device's open to its close; host thread only. A stream lives on after its close while a
-    // hand-over of it is in progress (which holds it).
+    // From the stream list's first refresh after the device's open to its close; host thread only. A stream lives on
+    // after its close while a hand-over of it is in progress (which holds it).
     std::vector<std::shared_ptr<SimDataStream>> m_streams;
     SimDataStreamList m_streamList;
 };
