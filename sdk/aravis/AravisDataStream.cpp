@@ -7,6 +7,7 @@
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sdk::aravis {
@@ -66,7 +67,10 @@ void AravisDataStream::doOpen() {
     m_nNewBufferHandler = g_signal_connect_data(
         stream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer),
         new std::shared_ptr<Wakeup>(m_pWakeup), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
-        [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<Wakeup>*>(data); }, GConnectFlags{});
+        [](gpointer data, GClosure*) {
+            delete static_cast<std::shared_ptr<Wakeup>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
+        },
+        GConnectFlags{});
     setEmitSignals(stream.get(), TRUE);
     const std::lock_guard lock(m_mutex);
     m_pStream = std::move(stream);
@@ -183,12 +187,8 @@ void AravisDataStream::awaitNoDelivery(std::unique_lock<std::mutex>& lock) {
         return;
     }
     m_delivered.wait(lock, [this] {
-        for (const auto& slot : m_slots) {
-            if (slot.second.place == Place::Delivering) {
-                return false;
-            }
-        }
-        return true;
+        return std::none_of(m_slots.begin(), m_slots.end(),
+                            [](const auto& slot) { return slot.second.place == Place::Delivering; });
     });
 }
 

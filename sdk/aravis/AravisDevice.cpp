@@ -52,7 +52,10 @@ void AravisDevice::doOpen() {
     m_nLostHandler = g_signal_connect_data(
         device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost),
         new std::shared_ptr<DeviceLink>(m_pLink), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
-        [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<DeviceLink>*>(data); }, GConnectFlags{});
+        [](gpointer data, GClosure*) {
+            delete static_cast<std::shared_ptr<DeviceLink>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
+        },
+        GConnectFlags{});
     m_pDevice = std::move(device);
     m_pFeatures = std::make_unique<AravisNodeMap>(site(), *m_pLink, arv_device_get_genicam(m_pDevice.get()));
 }
