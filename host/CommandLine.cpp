@@ -384,6 +384,10 @@ ParsedCommand parseView(OptionReader& reader) {
     }
     ViewOptions options;
     options.common = reader.common();
+    if (options.common.json) {
+        reader.fail(QStringLiteral("view shows a window and prints no JSON; --json applies to list, info, grab and "
+                                   "demo"));
+    }
     if (reader.isSet(QStringLiteral("camera"))) {
         options.camera = reader.text(QStringLiteral("camera")).value_or(QString()).trimmed();
     }
