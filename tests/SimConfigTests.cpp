@@ -117,12 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileCase{"FaultNthZero", R"({ "faults": [ { "call": "Device::Open", "nth": 0 } ] })", "$.faults[0].nth"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The largest frame the SDK layer takes is accepted; a format of the camera's own is accepted when the file
-// says it is meant.
-TEST(SimConfig, FramesUpToTheLimitAndDeclaredFormatsOfTheirOwnAreAccepted) {
+// The largest frame the SDK layer takes is accepted; a format of the camera's own, an odd serial and one camera
+// on two paths are accepted where the file says they are meant.
+TEST(SimConfig, FramesUpToTheLimitAndDeclaredOddCamerasAreAccepted) {
     SimEnvironment sim(QStringLiteral(R"({ "systems": [ { "id": "simA", "interfaces": [ { "devices": [
         { "serial": "BIG", "pixelFormat": "Mono8", "width": 32768, "height": 32768 },
-        { "serial": "OWN", "pixelFormat": "Own12", "unknownPixelFormat": true } ] } ] } ] })"));
+        { "serial": "OWN", "pixelFormat": "Own12", "unknownPixelFormat": true },
+        { "serial": "with blank", "oddSerial": true },
+        { "serial": "", "oddSerial": true },
+        { "serial": "BIG", "repeatedSerial": true } ] } ] } ] })"));
     LogCapture log;
     EXPECT_EQ(systemIds(), QStringList{QStringLiteral("simA")});
     EXPECT_TRUE(log.texts(QtWarningMsg).isEmpty()) << log.texts(QtWarningMsg).join(QLatin1Char('\n')).toStdString();

@@ -45,6 +45,10 @@ SimExposureConfig readExposure(const Reader& in) {
 
 // A serial number is the camera's name in its identifier ("veyra SN1001"), which a host splits at the blank.
 void checkSerial(const Reader& in, const std::string& serial) {
+    // Taken as it stands only when the file says so: to try a host on a camera that reports such a serial.
+    if (in.flag(QStringLiteral("oddSerial"))) {
+        return;
+    }
     if (serial.empty()) {
         fail(in.at(QStringLiteral("serial")), QStringLiteral("is empty"));
     }
@@ -53,7 +57,8 @@ void checkSerial(const Reader& in, const std::string& serial) {
         if (c.isSpace() || !c.isPrint()) {
             fail(in.at(QStringLiteral("serial")),
                  QStringLiteral("\"%1\" holds a blank or a control character; a camera identifier is the family "
-                                "word, one blank and the serial number, so such a serial could not be opened")
+                                "word, one blank and the serial number, so such a serial could not be opened "
+                                "(\"oddSerial\": true simulates such a camera)")
                      .arg(text));
         }
     }
@@ -71,9 +76,11 @@ uint64_t frameBytesOf(const SimDeviceConfig& device) {
 }
 
 SimDeviceConfig readDevice(const Reader& in) {
-    in.allowOnly({"serial", "model", "pixelFormat", "unknownPixelFormat", "width", "height", "frameRate", "lineRate",
-                  "streams", "firstFrameId", "payloadSize", "triggerSources", "exposure", "absent", "readOnly",
-                  "unavailable", "incompleteRatio", "nullStreamList", "nullBufferList"});
+    in.allowOnly(
+        {"serial",          "oddSerial",      "repeatedSerial", "model",    "pixelFormat", "unknownPixelFormat",
+         "width",           "height",         "frameRate",      "lineRate", "streams",     "firstFrameId",
+         "payloadSize",     "triggerSources", "exposure",       "absent",   "readOnly",    "unavailable",
+         "incompleteRatio", "nullStreamList", "nullBufferList"});
     SimDeviceConfig device;
     device.serial = in.text(QStringLiteral("serial"), {}, true);
     checkSerial(in, device.serial);
@@ -123,12 +130,16 @@ SimDeviceConfig readDevice(const Reader& in) {
 }
 
 // Serial numbers name cameras across the whole file: a second camera of the same serial could never be opened.
+// A repeat is taken only when the entry says so: one camera reached on two paths.
 void checkUniqueSerial(std::map<std::string, QString>& serials, const Reader& in, const std::string& serial) {
     const auto [first, inserted] = serials.emplace(serial, in.at(QStringLiteral("serial")));
-    if (!inserted) {
-        fail(in.at(QStringLiteral("serial")), QStringLiteral("\"%1\" is the serial of %2 already; each camera "
-                                                             "needs a serial number of its own")
-                                                  .arg(QString::fromStdString(serial), first->second));
+    const bool repeatMeant = in.flag(QStringLiteral("repeatedSerial"));
+    if (!inserted && !repeatMeant) {
+        fail(in.at(QStringLiteral("serial")),
+             QStringLiteral(
+                 "\"%1\" is the serial of %2 already; each camera "
+                 "needs a serial number of its own (\"repeatedSerial\": true simulates one camera on two paths)")
+                 .arg(QString::fromStdString(serial), first->second));
     }
 }
 
