@@ -10,10 +10,19 @@ src=$1
 bin=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# Folders are real folders here (of links to their entries), so that a name that collides with one fails.
 for entry in "$src"/*; do
-  case $(basename "$entry") in
+  name=$(basename "$entry")
+  case $name in
     build*) ;; # build folders of the checkout: this build stands in for build-release
-    *) ln -s "$entry" "$scratch/$(basename "$entry")" ;;
+    *)
+      if [ -d "$entry" ]; then
+        mkdir "$scratch/$name"
+        for inner in "$entry"/*; do ln -s "$inner" "$scratch/$name/"; done
+      else
+        ln -s "$entry" "$scratch/$name"
+      fi
+      ;;
   esac
 done
 mkdir -p "$scratch/build-release"
