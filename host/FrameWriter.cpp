@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace vxcam::host {
@@ -52,7 +51,7 @@ std::optional<QString> writePng(const QImage& image, const QString& path) {
     const qint64 written = file.write(encoded);
     if (written != encoded.size() || !file.flush()) {
         const int code = errno; // Qt's own text is often "Unknown error" for a short write
-        const QString cause = code != 0 ? QString::fromLocal8Bit(std::strerror(code)) : file.errorString();
+        const QString cause = code != 0 ? qt_error_string(code) : file.errorString();
         const QString reason = written == encoded.size()
                                    ? QStringLiteral("the flush to the file failed (%1)").arg(cause)
                                    : QStringLiteral("only %1 of %2 bytes written (%3)")

@@ -153,7 +153,7 @@ void ViewerWindow::buildControls() {
         m_pMessage->setMinimumWidth(0);
     });
 
-    auto* quit = ownedBy<QShortcut>(this, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    auto* quit = ownedBy<QShortcut>(this, QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     setToolTip(QStringLiteral("Ctrl+Q closes the window"));
 

@@ -149,15 +149,14 @@ INSTANTIATE_TEST_SUITE_P(
                                          PixelFormatCase{"mono8", 0, 0, true})),
     transportAnd([](const PixelFormatCase&, std::size_t index) { return std::to_string(index); }));
 
-// One camera on several paths: the camera file takes a repeated serial only when told so.
-const QString kRepeated = QStringLiteral(R"("repeatedSerial": true)");
-
 TEST_P(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
     if (!simulated()) {
         GTEST_SKIP() << kNeedsSeveralCameras;
     }
     // Three entries with the serial: the first cannot be opened, the second's pixel format cannot be read, the
-    // third opens. A fourth device with another serial is never touched.
+    // third opens. A fourth device with another serial is never touched. (One camera on several paths: the camera
+    // file takes a repeated serial only when told so.)
+    const QString kRepeated = QStringLiteral(R"("repeatedSerial": true)");
     const QString json =
         simConfig({simDevice(QStringLiteral("S")), simDevice(QStringLiteral("S"), kRepeated),
                    simDevice(QStringLiteral("OTHER")), simDevice(QStringLiteral("S"), kRepeated)},

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal> // kill(): the signal a service manager sends
 #include <memory>
 #include <ostream>
-#include <signal.h> // kill(): the signal a service manager sends
 
 namespace vxcam::test {
 namespace {

@@ -47,7 +47,7 @@ protected:
         ASSERT_TRUE(m_module.load()) << m_module.errorString().toStdString();
     }
 
-    host::ViewOptions options(AcqTriggerMode trigger = FreeRun) const {
+    [[nodiscard]] host::ViewOptions options(AcqTriggerMode trigger = FreeRun) const {
         host::ViewOptions view;
         view.trigger = trigger;
         view.snapshotDir = m_dir.path();
@@ -58,7 +58,10 @@ protected:
     static void showFirstFrame(ViewerWindow& window) {
         window.show();
         ASSERT_TRUE(window.startCamera()) << window.failure().toStdString();
-        QTimer::singleShot(30000, qApp, &QCoreApplication::quit); // a window that never draws fails, not hangs
+        QTimer giveUp; // a window that never draws fails, not hangs
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        giveUp.start(30000);
         QApplication::exec();
         ASSERT_EQ(window.framesShown(), 1);
     }
