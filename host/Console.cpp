@@ -110,6 +110,7 @@ void Console::keepModuleError(QtMsgType type, const QString& text) {
     }
     if (sdkError && m_moduleError.isEmpty()) {
         m_moduleError = where.isEmpty() ? description : QStringLiteral("%1 (in %2)").arg(description, where);
+        m_moduleErrorMethod = where;
     }
 }
 
@@ -134,13 +135,14 @@ QString Console::takeModuleComplaint(const QString& method) {
     return m_complaints.take(method);
 }
 
-bool Console::hasModuleError() {
+bool Console::hasModuleErrorFrom(const QString& method) {
     const std::lock_guard lock(m_mutex);
-    return !m_moduleError.isEmpty();
+    return !m_moduleError.isEmpty() && m_moduleErrorMethod == method;
 }
 
 QString Console::takeModuleError() {
     const std::lock_guard lock(m_mutex);
+    m_moduleErrorMethod.clear();
     return std::exchange(m_moduleError, QString());
 }
 

@@ -46,8 +46,9 @@ public:
     // The first error the module has logged since the last call (the description of its first SDK error, as
     // "unknown pixel format "Foo12" (in CCameraVeyra::BufferReady)"), or empty; forgets it. Thread-safe.
     [[nodiscard]] QString takeModuleError();
-    // Whether the module has logged an error since the last takeModuleError; keeps it. Thread-safe.
-    [[nodiscard]] bool hasModuleError();
+    // Whether the first error the module has logged since the last takeModuleError came from `method` (such as
+    // "CCameraVeyra::BufferReady"); keeps it. Thread-safe.
+    [[nodiscard]] bool hasModuleErrorFrom(const QString& method);
     // The first warning or error the module has logged about `method` (its lines end with " - " and the
     // method's full name, such as "CCameraVeyra::ISetProperty") since the last call for it, or empty; forgets
     // it. The module answers some refusals only in its log, so a host that must know watches it. Thread-safe.
@@ -76,6 +77,7 @@ private:
     QSet<QString> m_shownLogLines;       // without verbose output, each distinct log line is shown once
     int64_t m_nHeldBack = 0;             // repeats of shown log lines that were not shown again
     QString m_moduleError;               // the first error logged since takeModuleError
+    QString m_moduleErrorMethod;         // the method that logged it
     QString m_sdkWarning;                // the first SDK-layer warning of the process
     QMap<QString, QString> m_complaints; // by method: the first warning or error since takeModuleComplaint
 };

@@ -100,6 +100,8 @@ struct Collected {
 // Without any frame, a delivery error of the module says why at the first frame (a pixel format it cannot
 // convert, say): the grab waits this long for a frame that gets through, not the whole timeout.
 constexpr auto kGraceAfterModuleError = std::chrono::seconds(1);
+// The module's routine that hands frames to the host, as its log lines name it.
+constexpr QLatin1String kDeliveryMethod("CCameraVeyra::BufferReady");
 
 QString progressLine(const GrabOptions& options, const QString& cameraId, const FrameTally& tally, double elapsedS) {
     const double fps = elapsedS > 0.0 ? static_cast<double>(tally.received) / elapsedS : 0.0;
@@ -150,7 +152,8 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
             result.interrupted = true;
             break;
         }
-        if (tally.received == 0 && !moduleErrorSeen && Console::instance().hasModuleError()) {
+        if (tally.received == 0 && !moduleErrorSeen && options.trigger != Idle &&
+            Console::instance().hasModuleErrorFrom(kDeliveryMethod)) {
             moduleErrorSeen = now;
         }
         if (tally.received == 0 && moduleErrorSeen && now - *moduleErrorSeen >= kGraceAfterModuleError) {

@@ -155,7 +155,6 @@ void ViewerWindow::buildControls() {
 
     auto* quit = ownedBy<QShortcut>(this, QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(quit, &QShortcut::activated, this, &QWidget::close);
-    setToolTip(QStringLiteral("Ctrl+Q closes the window"));
 
     connect(m_pTrigger, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { applyTriggerMode(static_cast<AcqTriggerMode>(m_pTrigger->itemData(index).toInt())); });
@@ -169,7 +168,7 @@ void ViewerWindow::buildControls() {
         if (platform::interrupted()) {
             if (m_exitCode == ExitCode::Success) {
                 m_exitCode = ExitCode::Interrupted;
-                m_failure = QStringLiteral("interrupted");
+                m_failure = QStringLiteral("interrupted (Ctrl-C or SIGTERM)");
             }
             close();
             return;

@@ -54,7 +54,7 @@ const char* internPixelFormatName(std::string_view name) {
 void BufferAccess::attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize) {
     // A frame no buffer can hold is refused by its size, for every producer: a camera may announce a payload
     // this machine cannot give, and an allocation that fails later would end the host's process.
-    if (const std::optional<std::string> refusal = frameSizeRefusal(memSize, "a buffer for this stream's frames")) {
+    if (const std::optional<std::string> refusal = bufferSizeRefusal(memSize, "a buffer for this stream's frames")) {
         Exceptions::raise("ResourceException", "BufferList::Add", *refusal);
     }
     std::unique_ptr<unsigned char[]> memory(new (std::nothrow) unsigned char[memSize]()); // zeroed

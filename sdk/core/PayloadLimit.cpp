@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#if defined(__unix__)
+#include <unistd.h>
+#endif
+
 namespace sdk::core {
 
 std::string describeBytes(uint64_t bytes) {
@@ -28,6 +32,35 @@ std::optional<std::string> frameSizeRefusal(uint64_t bytes, const std::string& w
     }
     return what + " needs " + describeBytes(bytes) + " of memory, more than the " + describeBytes(kMaxFrameBytes) +
            " the SDK layer gives one frame";
+}
+
+namespace {
+
+// Bytes of memory the machine has; 0 when the platform does not say.
+uint64_t physicalMemory() noexcept {
+#if defined(__unix__)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && pageSize > 0) {
+        return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    }
+#endif
+    return 0;
+}
+
+} // namespace
+
+std::optional<std::string> bufferSizeRefusal(uint64_t bytes, const std::string& what) {
+    if (std::optional<std::string> refusal = frameSizeRefusal(bytes, what)) {
+        return refusal;
+    }
+    constexpr uint64_t kBuffersOfAStream = 8;
+    const uint64_t memory = physicalMemory();
+    if (memory != 0 && bytes > memory / kBuffersOfAStream) {
+        return what + " needs " + describeBytes(bytes) + " of memory, more than an eighth of this machine's " +
+               describeBytes(memory) + ", and a stream holds several buffers";
+    }
+    return std::nullopt;
 }
 
 } // namespace sdk::core

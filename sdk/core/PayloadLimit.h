@@ -20,7 +20,12 @@ inline constexpr uint64_t kMaxFrameBytes = uint64_t{1} << 30U;
 [[nodiscard]] VXSDK_API std::string describeBytes(uint64_t bytes);
 
 // Why a frame of `bytes` cannot be had, or nothing when it can. `what` names the frame in the message
-// ("a 65535 x 65535 RGB8 frame").
+// ("a 65535 x 65535 RGB8 frame"). The same answer on every machine.
 [[nodiscard]] VXSDK_API std::optional<std::string> frameSizeRefusal(uint64_t bytes, const std::string& what);
+
+// frameSizeRefusal, and on this machine: a stream holds several buffers (the driver eight), so one buffer may
+// take at most an eighth of the machine's memory. Past that the pool would be killed by the kernel while frames
+// fill it, long after the camera opened.
+[[nodiscard]] VXSDK_API std::optional<std::string> bufferSizeRefusal(uint64_t bytes, const std::string& what);
 
 } // namespace sdk::core
