@@ -101,7 +101,7 @@ struct Collected {
 // convert, say): the grab waits this long for a frame that gets through, not the whole timeout.
 constexpr auto kGraceAfterModuleError = std::chrono::seconds(1);
 // The module's routine that hands frames to the host, as its log lines name it.
-constexpr QLatin1String kDeliveryMethod("CCameraVeyra::BufferReady");
+constexpr char kDeliveryMethod[] = "CCameraVeyra::BufferReady";
 
 QString progressLine(const GrabOptions& options, const QString& cameraId, const FrameTally& tally, double elapsedS) {
     const double fps = elapsedS > 0.0 ? static_cast<double>(tally.received) / elapsedS : 0.0;
@@ -153,7 +153,7 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
             break;
         }
         if (tally.received == 0 && !moduleErrorSeen && options.trigger != Idle &&
-            Console::instance().hasModuleErrorFrom(kDeliveryMethod)) {
+            Console::instance().hasModuleErrorFrom(QLatin1String(kDeliveryMethod))) {
             moduleErrorSeen = now;
         }
         if (tally.received == 0 && moduleErrorSeen && now - *moduleErrorSeen >= kGraceAfterModuleError) {
