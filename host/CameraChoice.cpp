@@ -1,12 +1,27 @@
 #include "host/CameraChoice.h"
 
+#include "host/Console.h"
+
 namespace vxcam::host {
-namespace {
 
 QString noCameraHint() {
-    return QStringLiteral("(simulated cameras need VXCAM_SIM_CONFIG naming their file; VXCAM_TRANSPORTS names the "
-                          "transports in use)");
+    // A camera file that is named but cannot be used is the likeliest cause, and the SDK layer says why.
+    const QString warning = Console::instance().firstSdkWarning();
+    if (!warning.isEmpty()) {
+        return QStringLiteral("(the SDK layer said: %1)").arg(warning);
+    }
+    if (qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG")) {
+        return QStringLiteral("(simulated cameras need VXCAM_SIM_CONFIG naming their file, such as the demo's "
+                              "vxcam-demo-cameras.json beside vxcam; VXCAM_TRANSPORTS names the transports in use: "
+                              "%1)")
+            .arg(qEnvironmentVariableIsSet("VXCAM_TRANSPORTS") ? qEnvironmentVariable("VXCAM_TRANSPORTS")
+                                                               : QStringLiteral("u3v by default"));
+    }
+    return QStringLiteral("(the simulated-camera file %1 lists none; VXCAM_TRANSPORTS names the transports in use)")
+        .arg(qEnvironmentVariable("VXCAM_SIM_CONFIG"));
 }
+
+namespace {
 
 QString listedText(const QStringList& listed) {
     return listed.join(QStringLiteral(", "));

@@ -16,6 +16,10 @@ struct CameraChoice {
 
 [[nodiscard]] CameraChoice chooseCamera(const QStringList& listed, const QString& wanted);
 
+// Why the module lists no camera, as far as the tool can tell, in parentheses: what the SDK layer warned of
+// (a camera file it cannot use), or which variables choose the cameras.
+[[nodiscard]] QString noCameraHint();
+
 // The serial number in a camera identifier ("veyra SN1001" gives "SN1001"), as the module splits it.
 [[nodiscard]] QString serialOf(const QString& cameraId);
 

@@ -91,7 +91,8 @@ QString grabHelp() {
                "  --timeout S          give up when no frame came for S seconds (default 5 with --frames\n"
                "                       alone; none with --duration)\n"
                "  --save DIR           write frames as PNG into DIR (made if missing), and a contact\n"
-               "                       sheet of sampled frames, DIR/contact-sheet.png\n"
+               "                       sheet of sampled frames, DIR/contact-sheet.png; a picture that\n"
+               "                       cannot be written whole is left out and counted as not saved\n"
                "  --every K            with --save: write every K-th frame (default 1). Frames wait in\n"
                "                       memory (up to 2 GiB) while pictures are written; past that, frames\n"
                "                       go unsaved: save fewer (--every) or pace the camera (--trigger soft)\n"
@@ -143,7 +144,9 @@ QString viewHelp() {
                           "  --snapshot-dir DIR   where Snapshot writes (default: the current folder)\n"
                           "  --quit-after N       for scripts: close after N frames were shown\n"
                           "  --window-shot FILE   with --quit-after: first write the window's picture to FILE\n") +
-           commonHelp();
+           commonHelp() +
+           QStringLiteral("\nCtrl+Q or closing the window ends it; Ctrl-C or SIGTERM in its terminal end it with exit\n"
+                          "code 130. The viewer prints no JSON.\n");
 }
 
 // The options of one command, and the checks of their values.
@@ -384,6 +387,10 @@ ParsedCommand parseView(OptionReader& reader) {
     }
     ViewOptions options;
     options.common = reader.common();
+    if (options.common.json) {
+        reader.fail(QStringLiteral("view shows a window and prints no JSON; --json applies to list, info, grab and "
+                                   "demo"));
+    }
     if (reader.isSet(QStringLiteral("camera"))) {
         options.camera = reader.text(QStringLiteral("camera")).value_or(QString()).trimmed();
     }

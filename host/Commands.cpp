@@ -1,8 +1,10 @@
 #include "host/Commands.h"
 
+#include "host/CameraChoice.h"
 #include "host/CameraModule.h"
 #include "host/Console.h"
 #include "host/ContactSheet.h"
+#include "host/FrameWriter.h"
 #include "host/GrabSession.h"
 
 #include <QCoreApplication>
@@ -38,12 +40,22 @@ QString jsonText(const QJsonObject& object) {
 }
 
 // Loads the module, or says why not.
-bool loadModule(CameraModule& module) {
+bool loadModule(CameraModule& module, bool json) {
     if (module.load()) {
         return true;
     }
-    Console::instance().error(module.errorString());
+    static_cast<void>(failCommand(module.errorString(), ExitCode::ModuleUnusable, json));
     return false;
+}
+
+// Pictures of an earlier demo in the demo's own folders: the frames and the contact sheet it writes, by name.
+void removeEarlierDemoPictures(const QString& folder) {
+    QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QStringLiteral("frame-*.png"), QStringLiteral("contact-sheet.png")}, QDir::Files);
+    for (const QString& name : names) {
+        dir.remove(name);
+    }
 }
 
 // Prints the result of one grab: its summary (text or JSON), or the error that stopped it.
@@ -109,6 +121,8 @@ DemoRun grabDemoCameras(const CameraModule& module, const DemoOptions& options) 
         grabOptions.frames = kDemoFrames;
         grabOptions.every = kDemoEvery;
         grabOptions.saveDir = QDir(options.outDir).filePath(QString::fromLatin1(camera.serial).toLower());
+        // The demo's folders are its own: a new run replaces the pictures of the last one.
+        removeEarlierDemoPictures(grabOptions.saveDir);
         const GrabResult result = grab(module, grabOptions);
         if (!options.common.json) {
             printGrab(result, false);
@@ -134,6 +148,16 @@ DemoRun grabDemoCameras(const CameraModule& module, const DemoOptions& options) 
 }
 
 } // namespace
+
+ExitCode failCommand(const QString& error, ExitCode code, bool json) {
+    Console& console = Console::instance();
+    if (json) {
+        console.result(
+            jsonText(QJsonObject{{QStringLiteral("result"), error}, {QStringLiteral("exitCode"), toInt(code)}}));
+    }
+    console.error(error);
+    return code;
+}
 
 ExitCode runCommand(const QStringList& arguments) {
     const ParsedCommand parsed = parseCommandLine(arguments);
@@ -166,23 +190,25 @@ ExitCode runList(const ListOptions& options) {
     Console& console = Console::instance();
     console.setVerbose(options.common.verbose);
     CameraModule module(options.common.moduleDir);
-    if (!loadModule(module)) {
+    if (!loadModule(module, options.common.json)) {
         return ExitCode::ModuleUnusable;
     }
     const std::optional<QStringList> cameras = listCameras(module);
     if (!cameras) {
-        console.error(QStringLiteral("the module made no camera object"));
-        return ExitCode::ModuleUnusable;
+        return failCommand(QStringLiteral("the module made no camera object"), ExitCode::ModuleUnusable,
+                           options.common.json);
     }
     // No camera at all is a failure of the run: a missing or broken camera file looks just like it.
     const ExitCode exitCode = cameras->isEmpty() ? ExitCode::CameraUnavailable : ExitCode::Success;
+    const QString outcome =
+        cameras->isEmpty() ? QStringLiteral("no camera found %1").arg(noCameraHint()) : QStringLiteral("ok");
     if (options.common.json) {
         console.result(jsonText(QJsonObject{{QStringLiteral("cameras"), QJsonArray::fromStringList(*cameras)},
+                                            {QStringLiteral("result"), outcome},
                                             {QStringLiteral("exitCode"), toInt(exitCode)}}));
     }
     if (cameras->isEmpty()) {
-        console.error(QStringLiteral("no camera found (simulated cameras need VXCAM_SIM_CONFIG naming their file; "
-                                     "VXCAM_TRANSPORTS names the transports in use)"));
+        console.error(outcome);
         return exitCode;
     }
     if (!options.common.json) {
@@ -196,7 +222,7 @@ ExitCode runList(const ListOptions& options) {
 ExitCode runGrab(const GrabOptions& options) {
     Console::instance().setVerbose(options.common.verbose);
     CameraModule module(options.common.moduleDir);
-    if (!loadModule(module)) {
+    if (!loadModule(module, options.common.json)) {
         return ExitCode::ModuleUnusable;
     }
     const GrabResult result = grab(module, options);
@@ -208,29 +234,30 @@ ExitCode runDemo(const DemoOptions& options) {
     Console& console = Console::instance();
     console.setVerbose(options.common.verbose);
     const QString config = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kDemoConfigName));
+    const bool json = options.common.json;
     if (!QFileInfo::exists(config)) {
-        console.error(QStringLiteral("the demo cameras' file '%1' is missing beside the binary")
-                          .arg(QDir::toNativeSeparators(config)));
-        return ExitCode::Internal;
+        return failCommand(QStringLiteral("the demo cameras' file '%1' is missing beside the binary")
+                               .arg(QDir::toNativeSeparators(config)),
+                           ExitCode::Internal, json);
     }
     // The module's SDK reads both when it first looks for cameras, which is after this.
     qputenv("VXCAM_SIM_CONFIG", QFile::encodeName(config));
     qputenv("VXCAM_TRANSPORTS", "sim");
-    if (!QDir().mkpath(options.outDir)) {
-        console.error(QStringLiteral("cannot create the folder '%1'").arg(QDir::toNativeSeparators(options.outDir)));
-        return ExitCode::OutputFailed;
+    if (const std::optional<QString> why = unwritableFolder(options.outDir)) {
+        return failCommand(*why, ExitCode::OutputFailed, json);
     }
     CameraModule module(options.common.moduleDir);
-    if (!loadModule(module)) {
+    if (!loadModule(module, json)) {
         return ExitCode::ModuleUnusable;
     }
     DemoRun run = grabDemoCameras(module, options);
 
     const QString sheetPath = QDir(options.outDir).filePath(QStringLiteral("contact-sheet.png"));
     const QImage sheet = composeSheet(run.sheetRows);
-    const bool sheetWritten = !sheet.isNull() && sheet.save(sheetPath, "PNG");
-    if (!sheetWritten && run.exitCode == ExitCode::Success) {
-        console.error(QStringLiteral("cannot write '%1'").arg(QDir::toNativeSeparators(sheetPath)));
+    const std::optional<QString> sheetFailure = writePng(sheet, sheetPath);
+    const bool sheetWritten = !sheetFailure;
+    if (sheetFailure && run.exitCode == ExitCode::Success) {
+        console.error(*sheetFailure);
         run.exitCode = ExitCode::OutputFailed;
     }
     const QString folder = QDir::toNativeSeparators(QDir(options.outDir).absolutePath());

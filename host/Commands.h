@@ -4,6 +4,7 @@
 #include "host/CommandLine.h"
 #include "host/ExitCode.h"
 
+#include <QString>
 #include <QStringList>
 
 namespace vxcam::host {
@@ -18,6 +19,10 @@ namespace vxcam::host {
 [[nodiscard]] ExitCode runVersion(const VersionRequest& request);
 // The live viewer (ViewerWindow.cpp); makes the widget application itself.
 [[nodiscard]] ExitCode runView(const ViewOptions& options);
+
+// Says why a command failed, on standard error and, with --json, as {"result": error, "exitCode": code} on
+// standard output; returns `code`.
+ExitCode failCommand(const QString& error, ExitCode code, bool json);
 
 // The simulated-camera file of the demo, which the build puts beside the binary.
 inline constexpr const char* kDemoConfigName = "vxcam-demo-cameras.json";

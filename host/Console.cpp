@@ -58,6 +58,7 @@ void Console::setVerbose(bool verbose) noexcept {
 void Console::handleLogLine(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     Console& console = instance();
     console.keepModuleError(type, text);
+    console.keepSdkWarning(type, context, text);
     const bool verbose = console.m_bVerbose.load(std::memory_order_relaxed);
     if (!verbose && (type == QtDebugMsg || type == QtInfoMsg || isRoutineNote(text) || isQtNote(type, context))) {
         return;
@@ -109,7 +110,24 @@ void Console::keepModuleError(QtMsgType type, const QString& text) {
     }
     if (sdkError && m_moduleError.isEmpty()) {
         m_moduleError = where.isEmpty() ? description : QStringLiteral("%1 (in %2)").arg(description, where);
+        m_moduleErrorMethod = where;
     }
+}
+
+void Console::keepSdkWarning(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtWarningMsg || context.category == nullptr ||
+        (qstrcmp(context.category, "vxcam.sdk") != 0 && qstrcmp(context.category, "vxcam.sim") != 0)) {
+        return;
+    }
+    const std::lock_guard lock(m_mutex);
+    if (m_sdkWarning.isEmpty()) {
+        m_sdkWarning = text;
+    }
+}
+
+QString Console::firstSdkWarning() {
+    const std::lock_guard lock(m_mutex);
+    return m_sdkWarning;
 }
 
 QString Console::takeModuleComplaint(const QString& method) {
@@ -117,8 +135,14 @@ QString Console::takeModuleComplaint(const QString& method) {
     return m_complaints.take(method);
 }
 
+bool Console::hasModuleErrorFrom(const QString& method) {
+    const std::lock_guard lock(m_mutex);
+    return !m_moduleError.isEmpty() && m_moduleErrorMethod == method;
+}
+
 QString Console::takeModuleError() {
     const std::lock_guard lock(m_mutex);
+    m_moduleErrorMethod.clear();
     return std::exchange(m_moduleError, QString());
 }
 

@@ -46,10 +46,17 @@ public:
     // The first error the module has logged since the last call (the description of its first SDK error, as
     // "unknown pixel format "Foo12" (in CCameraVeyra::BufferReady)"), or empty; forgets it. Thread-safe.
     [[nodiscard]] QString takeModuleError();
+    // Whether the first error the module has logged since the last takeModuleError came from `method` (such as
+    // "CCameraVeyra::BufferReady"); keeps it. Thread-safe.
+    [[nodiscard]] bool hasModuleErrorFrom(const QString& method);
     // The first warning or error the module has logged about `method` (its lines end with " - " and the
     // method's full name, such as "CCameraVeyra::ISetProperty") since the last call for it, or empty; forgets
     // it. The module answers some refusals only in its log, so a host that must know watches it. Thread-safe.
     [[nodiscard]] QString takeModuleComplaint(const QString& method);
+
+    // The first warning the SDK layer has logged (categories vxcam.sdk and vxcam.sim: a camera file it cannot
+    // use, an unknown transport), or empty. Thread-safe.
+    [[nodiscard]] QString firstSdkWarning();
 
 private:
     Console();
@@ -57,6 +64,7 @@ private:
     // True when `line` was not shown before and is to be shown now.
     bool firstShowing(const QString& line);
     void keepModuleError(QtMsgType type, const QString& text);
+    void keepSdkWarning(QtMsgType type, const QMessageLogContext& context, const QString& text);
     void clearProgressLocked();
     void writeLocked(std::FILE* stream, const QString& text);
 
@@ -69,6 +77,8 @@ private:
     QSet<QString> m_shownLogLines;       // without verbose output, each distinct log line is shown once
     int64_t m_nHeldBack = 0;             // repeats of shown log lines that were not shown again
     QString m_moduleError;               // the first error logged since takeModuleError
+    QString m_moduleErrorMethod;         // the method that logged it
+    QString m_sdkWarning;                // the first SDK-layer warning of the process
     QMap<QString, QString> m_complaints; // by method: the first warning or error since takeModuleComplaint
 };
 

@@ -3,9 +3,15 @@
 #include "host/ContactSheet.h"
 #include "host/FrameImage.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace vxcam::host {
@@ -21,6 +27,49 @@ unsigned writerThreads() {
 }
 
 } // namespace
+
+std::optional<QString> writePng(const QImage& image, const QString& path) {
+    const auto failed = [&](const QString& reason) {
+        return QStringLiteral("cannot write '%1': %2").arg(QDir::toNativeSeparators(path), reason);
+    };
+    if (image.isNull()) {
+        return failed(QStringLiteral("the frame gave no picture"));
+    }
+    // Encoded in memory first, so that every byte the file must hold is known and can be checked.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG", kPngQuality)) {
+        return failed(QStringLiteral("the PNG encoder failed"));
+    }
+    // Written under a temporary name and renamed only once every byte reached the file: a full disk leaves no
+    // empty or cut-off picture under a frame's name. QSaveFile alone is not enough: it renames a file whose final
+    // flush failed, so the write and the flush are checked here, and the renamed file's size after.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return failed(file.errorString());
+    }
+    const qint64 written = file.write(encoded);
+    if (written != encoded.size() || !file.flush()) {
+        const int code = errno; // Qt's own text is often "Unknown error" for a short write
+        const QString cause = code != 0 ? qt_error_string(code) : file.errorString();
+        const QString reason = written == encoded.size()
+                                   ? QStringLiteral("the flush to the file failed (%1)").arg(cause)
+                                   : QStringLiteral("only %1 of %2 bytes written (%3)")
+                                         .arg(std::max<qint64>(written, 0))
+                                         .arg(encoded.size())
+                                         .arg(cause);
+        file.cancelWriting();
+        return failed(reason);
+    }
+    if (!file.commit()) {
+        return failed(file.errorString());
+    }
+    if (QFileInfo(path).size() != encoded.size()) {
+        QFile::remove(path);
+        return failed(QStringLiteral("the file holds fewer bytes than were written"));
+    }
+    return std::nullopt;
+}
 
 FrameWriter::FrameWriter(QString directory, FrameCollector& collector)
     : m_directory(std::move(directory)), m_collector(collector) {
@@ -114,11 +163,11 @@ QString FrameWriter::firstFailure() const {
 }
 
 bool FrameWriter::savePng(const QImage& image, const QString& path) {
-    if (image.isNull() || !image.save(path, "PNG", kPngQuality)) {
-        fail(QStringLiteral("cannot write '%1'").arg(QDir::toNativeSeparators(path)));
-        return false;
+    const std::optional<QString> why = writePng(image, path);
+    if (why) {
+        fail(*why);
     }
-    return true;
+    return !why;
 }
 
 void FrameWriter::fail(const QString& reason) {

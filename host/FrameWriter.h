@@ -9,6 +9,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct FrameTile {
     QImage picture;
     uint32_t frameId = 0;
 };
+
+// Writes `image` as PNG at `path`, or says why it could not: nothing is left under `path` then (the picture
+// goes to a temporary name first and is renamed once it is complete). Thread-safe.
+[[nodiscard]] std::optional<QString> writePng(const QImage& image, const QString& path);
 
 class FrameWriter {
 public:

@@ -98,6 +98,10 @@ QString savedText(const GrabReport& report) {
     if (report.framesNotSaved > 0) {
         text += QStringLiteral("; %1 not saved").arg(plural(report.framesNotSaved, "frame", "frames"));
     }
+    if (report.earlierPictures > 0) {
+        text += QStringLiteral("; the folder held %1 of an earlier run")
+                    .arg(plural(report.earlierPictures, "frame picture", "frame pictures"));
+    }
     return text;
 }
 
@@ -118,7 +122,8 @@ QJsonObject savedJson(const GrabReport& report) {
             {QStringLiteral("contactSheet"),
              report.contactSheet.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(report.contactSheet)},
             {QStringLiteral("contactSheetFrames"), sheetFrames},
-            {QStringLiteral("framesNotSaved"), static_cast<double>(report.framesNotSaved)}};
+            {QStringLiteral("framesNotSaved"), static_cast<double>(report.framesNotSaved)},
+            {QStringLiteral("earlierPictures"), static_cast<double>(report.earlierPictures)}};
 }
 
 QJsonObject receivedJson(const GrabReport& report) {
@@ -180,7 +185,9 @@ QString GrabReport::text() const {
     if (!saveDir.isEmpty()) {
         summary += line("saved", savedText(*this));
     }
-    summary += line("result", problem.isEmpty() ? QStringLiteral("ok") : problem);
+    summary += line("result", !problem.isEmpty()  ? problem
+                              : warning.isEmpty() ? QStringLiteral("ok")
+                                                  : QStringLiteral("ok, but %1").arg(warning));
     return summary;
 }
 
@@ -211,6 +218,7 @@ QJsonObject GrabReport::json() const {
                      {QStringLiteral("imageFormatName"), imageFormatName(contractImageFormat)}}},
         {QStringLiteral("interrupted"), interrupted},
         {QStringLiteral("result"), problem.isEmpty() ? QStringLiteral("ok") : problem},
+        {QStringLiteral("warning"), warning.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(warning)},
         {QStringLiteral("exitCode"), toInt(exitCode)},
     };
     object.insert(QStringLiteral("saved"), saveDir.isEmpty() ? QJsonValue(QJsonValue::Null) : savedJson(*this));

@@ -43,9 +43,11 @@ struct GrabReport {
     QString contactSheet; // empty: none written
     std::vector<int64_t> sheetFrames;
     int64_t framesNotSaved = 0;
+    int64_t earlierPictures = 0; // frame pictures the folder held before the run
 
     ExitCode exitCode = ExitCode::Success;
     QString problem; // what went wrong, empty on success
+    QString warning; // on success: what the run lost all the same (frames), why and what to do
 
     // Frames per second between the first and the last frame; nothing with fewer than two frames.
     [[nodiscard]] std::optional<double> framesPerSecond() const;

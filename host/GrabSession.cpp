@@ -7,8 +7,10 @@
 #include "host/FrameCollector.h"
 #include "host/FrameWriter.h"
 #include "host/HostPlatform.h"
+#include "host/SdkCameraDetails.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -92,7 +94,14 @@ struct Collected {
     bool stalled = false;
     bool interrupted = false;
     bool triggerRefused = false;
+    bool moduleFailed = false; // no frame came, and the module had reported why
 };
+
+// Without any frame, a delivery error of the module says why at the first frame (a pixel format it cannot
+// convert, say): the grab waits this long for a frame that gets through, not the whole timeout.
+constexpr auto kGraceAfterModuleError = std::chrono::seconds(1);
+// The module's routine that hands frames to the host, as its log lines name it.
+constexpr char kDeliveryMethod[] = "CCameraVeyra::BufferReady";
 
 QString progressLine(const GrabOptions& options, const QString& cameraId, const FrameTally& tally, double elapsedS) {
     const double fps = elapsedS > 0.0 ? static_cast<double>(tally.received) / elapsedS : 0.0;
@@ -125,6 +134,7 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
     Clock::time_point nextProgress = started;
     FrameTally tally = collector.tally();
     int64_t seen = 0;
+    std::optional<Clock::time_point> moduleErrorSeen; // while no frame came
     for (;;) {
         if (tally.received != seen) {
             seen = tally.received;
@@ -140,6 +150,15 @@ Collected collect(const GrabOptions& options, const QString& cameraId, ICameraOb
         }
         if (platform::interrupted()) {
             result.interrupted = true;
+            break;
+        }
+        if (tally.received == 0 && !moduleErrorSeen && options.trigger != Idle &&
+            Console::instance().hasModuleErrorFrom(QLatin1String(kDeliveryMethod))) {
+            moduleErrorSeen = now;
+        }
+        if (tally.received == 0 && moduleErrorSeen && now - *moduleErrorSeen >= kGraceAfterModuleError) {
+            result.stalled = true;
+            result.moduleFailed = true;
             break;
         }
         if (soft && result.softwareTriggers <= tally.received && (limit == 0 || result.softwareTriggers < limit)) {
@@ -181,6 +200,27 @@ QString unsavedReason(const GrabReport& report, const FrameWriter& writer) {
     return QStringLiteral("%1 of the frames to save not saved: %2").arg(report.framesNotSaved).arg(reason);
 }
 
+// Why frames were lost on the way from the camera and what to do, or nothing when none was. The IDs skipped are
+// frames the camera numbered that never reached the host: sent while none of the stream's buffers was free, or
+// lost by the transport.
+QString lostFramesWarning(const GrabReport& report, bool saving) {
+    const int64_t lost = report.tally.lost;
+    if (lost == 0) {
+        return {};
+    }
+    const QString frames = plural(lost, "frame", "frames");
+    if (saving) {
+        return QStringLiteral("%1 lost (gaps in the frame IDs): the camera's buffers ran out while the tool copied "
+                              "frames out for saving, or the transport lost them; save fewer (--every K), pace the "
+                              "camera (--trigger soft) or lower its frame rate")
+            .arg(frames);
+    }
+    return QStringLiteral("%1 lost (gaps in the frame IDs): the camera's buffers ran out because the host took frames "
+                          "slower than the camera sent them, or the transport lost them; pace the camera (--trigger "
+                          "soft) or lower its frame rate")
+        .arg(frames);
+}
+
 // What the run amounts to, the most important failure first.
 void judge(GrabReport& report, const GrabOptions& options, const Collected& collected, const FrameWriter* writer) {
     const int64_t received = report.tally.received;
@@ -192,18 +232,27 @@ void judge(GrabReport& report, const GrabOptions& options, const Collected& coll
         report.problem = QStringLiteral("the camera refused software trigger %1").arg(collected.softwareTriggers + 1);
     } else if (options.frames && received < *options.frames) {
         report.exitCode = ExitCode::TooFewFrames;
-        report.problem = collected.stalled ? QStringLiteral("only %1 of %2 frames arrived: none came for %3 s")
-                                                 .arg(received)
-                                                 .arg(*options.frames)
-                                                 .arg(options.timeoutS.value_or(0.0))
-                                           : QStringLiteral("only %1 of %2 frames arrived in %3 s")
-                                                 .arg(received)
-                                                 .arg(*options.frames)
-                                                 .arg(QString::number(collected.elapsedS, 'f', 1));
+        report.problem = collected.moduleFailed
+                             ? QStringLiteral("only %1 of %2 frames arrived: none came within %3 s of the module's "
+                                              "first failure")
+                                   .arg(received)
+                                   .arg(*options.frames)
+                                   .arg(std::chrono::duration<double>(kGraceAfterModuleError).count())
+                         : collected.stalled ? QStringLiteral("only %1 of %2 frames arrived: none came for %3 s")
+                                                   .arg(received)
+                                                   .arg(*options.frames)
+                                                   .arg(options.timeoutS.value_or(0.0))
+                                             : QStringLiteral("only %1 of %2 frames arrived in %3 s")
+                                                   .arg(received)
+                                                   .arg(*options.frames)
+                                                   .arg(QString::number(collected.elapsedS, 'f', 1));
     } else if (!options.frames && received == 0 && options.trigger != Idle) {
         report.exitCode = ExitCode::TooFewFrames;
         report.problem =
-            collected.stalled
+            collected.moduleFailed
+                ? QStringLiteral("no frame arrived: none came within %1 s of the module's first failure")
+                      .arg(std::chrono::duration<double>(kGraceAfterModuleError).count())
+            : collected.stalled
                 ? QStringLiteral("no frame arrived: none came for %1 s").arg(options.timeoutS.value_or(0.0))
                 : QStringLiteral("no frame arrived in %1 s").arg(QString::number(collected.elapsedS, 'f', 1));
     } else if (!options.frames && collected.stalled) {
@@ -217,6 +266,9 @@ void judge(GrabReport& report, const GrabOptions& options, const Collected& coll
         if (!report.problem.isEmpty()) {
             report.exitCode = ExitCode::OutputFailed;
         }
+    }
+    if (report.exitCode == ExitCode::Success) {
+        report.warning = lostFramesWarning(report, writer != nullptr);
     }
     // Frames the module could not deliver never reach the host; its first error says why, once and first.
     if (report.exitCode == ExitCode::TooFewFrames && !report.moduleError.isEmpty()) {
@@ -287,6 +339,11 @@ void writeSheet(GrabResult& result, FrameWriter& writer, const FrameCollector& c
     }
 }
 
+// Frame pictures already in `folder`, as this tool names them.
+int64_t earlierPicturesIn(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("frame-*.png")}, QDir::Files).size();
+}
+
 GrabResult failure(ExitCode code, const QString& error) {
     GrabResult result;
     result.exitCode = code;
@@ -307,7 +364,21 @@ std::optional<QStringList> listCameras(const CameraModule& module) {
     return lister->IEnumAvailableCameras();
 }
 
-std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds) {
+QString microsecondsText(double value) {
+    return QString::number(value, 'g', 12);
+}
+
+std::optional<ExposureLimits> readExposureLimits(const QString& cameraId) {
+    QString error;
+    const std::optional<SdkCameraDetails> details = readSdkCameraDetails(serialOf(cameraId), error);
+    if (!details || details->exposureFeature.isEmpty() || !details->exposureMin || !details->exposureMax) {
+        return std::nullopt;
+    }
+    return ExposureLimits{*details->exposureMin, *details->exposureMax, details->exposureValue.value_or(0.0)};
+}
+
+std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds,
+                                     const std::optional<ExposureLimits>& limits) {
     static const QString kMethod = QStringLiteral("CCameraVeyra::ISetProperty");
     static_cast<void>(Console::instance().takeModuleComplaint(kMethod));
     CameraProperty exposure{1, microseconds};
@@ -315,16 +386,23 @@ std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds
     // The module answers true to a value outside the camera's limits and to an SDK error alike, and says so
     // only in its log: both count as refusals here.
     const QString complaint = Console::instance().takeModuleComplaint(kMethod);
-    if (!taken) {
-        return complaint.isEmpty() ? QStringLiteral("the module answered false") : complaint;
+    if (taken && complaint.isEmpty()) {
+        return std::nullopt;
     }
-    if (!complaint.isEmpty()) {
-        return complaint;
+    QString why = complaint.isEmpty() ? QStringLiteral("the module answered false") : complaint;
+    if (limits) {
+        why += QStringLiteral("; the camera takes %1 to %2 us")
+                   .arg(microsecondsText(limits->min), microsecondsText(limits->max));
     }
-    return std::nullopt;
+    return why;
 }
 
 std::optional<QString> unwritableFolder(const QString& folder) {
+    const QFileInfo existing(folder);
+    if (existing.exists() && !existing.isDir()) {
+        return QStringLiteral("'%1' is a file, not a folder; name a folder for the pictures")
+            .arg(QDir::toNativeSeparators(folder));
+    }
     if (!QDir().mkpath(folder)) {
         return QStringLiteral("cannot create the folder '%1'").arg(QDir::toNativeSeparators(folder));
     }
@@ -350,6 +428,9 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
         return failure(ExitCode::CameraUnavailable, choice.error);
     }
     const QString& cameraId = *choice.id;
+    // Read before the module's camera object exists: the SDK layer's system list is the tool's for the read.
+    const std::optional<ExposureLimits> limits =
+        options.exposureUs ? readExposureLimits(cameraId) : std::optional<ExposureLimits>();
 
     FrameCollector::Plan plan;
     plan.frameLimit = options.frames.value_or(0);
@@ -372,7 +453,7 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
                        QStringLiteral("camera '%1' is listed but did not open").arg(cameraId));
     }
     if (options.exposureUs) {
-        if (const std::optional<QString> refusal = writeExposure(*run.get(), *options.exposureUs)) {
+        if (const std::optional<QString> refusal = writeExposure(*run.get(), *options.exposureUs, limits)) {
             return failure(ExitCode::SettingRefused, QStringLiteral("camera '%1' refused the exposure %2 us: %3")
                                                          .arg(cameraId)
                                                          .arg(*options.exposureUs)
@@ -382,6 +463,16 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     GrabResult result;
     result.report = reportOf(options, cameraId);
     GrabReport& report = *result.report;
+    if (!options.saveDir.isEmpty()) {
+        report.earlierPictures = earlierPicturesIn(options.saveDir);
+        if (report.earlierPictures > 0) {
+            Console::instance().note(
+                QStringLiteral("the folder '%1' holds %2 of an earlier run: frames of this run replace those of the "
+                               "same number, the others stay (an empty folder keeps runs apart)")
+                    .arg(QDir::toNativeSeparators(options.saveDir),
+                         plural(report.earlierPictures, "frame picture", "frame pictures")));
+        }
+    }
     report.contractBitsPerPixel = run.get()->m_nBitsPerPixel;
     report.contractImageFormat = run.get()->m_nImageFormat;
     // Errors the module logged before the frames (none of them stops a grab) are not why frames are missing.

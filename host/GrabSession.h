@@ -29,8 +29,25 @@ struct GrabResult {
 // starts, so that a bad folder ends the run before the grab rather than after it.
 [[nodiscard]] std::optional<QString> unwritableFolder(const QString& folder);
 
-// Writes the exposure through ISetProperty; why the camera refused it, or nothing when it took it. Host thread.
-[[nodiscard]] std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds);
+// The camera's exposure limits and value in microseconds, as the SDK layer reports them.
+struct ExposureLimits {
+    double min = 0.0;
+    double max = 0.0;
+    double value = 0.0;
+};
+
+// Reads the exposure limits of the camera `cameraId` (as the module lists it) from the SDK layer; nothing when
+// the camera has no exposure feature or cannot be read. Host thread, while no camera object of the module is
+// alive (see readSdkCameraDetails).
+[[nodiscard]] std::optional<ExposureLimits> readExposureLimits(const QString& cameraId);
+
+// Writes the exposure through ISetProperty; why the camera refused it, or nothing when it took it. A refusal
+// names the camera's range when `limits` are known. Host thread.
+[[nodiscard]] std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds,
+                                                   const std::optional<ExposureLimits>& limits = std::nullopt);
+
+// "5000" or "12.5": a number of microseconds as the tool prints it.
+[[nodiscard]] QString microsecondsText(double value);
 
 // The identifiers the module lists, through a short-lived camera object; nothing when it makes none.
 [[nodiscard]] std::optional<QStringList> listCameras(const CameraModule& module);

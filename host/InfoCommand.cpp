@@ -157,17 +157,6 @@ QJsonObject infoJson(const QString& cameraId, const SdkCameraDetails& details, c
     };
 }
 
-ExitCode failInfo(const QString& error, ExitCode code, bool json) {
-    Console& console = Console::instance();
-    if (json) {
-        console.result(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("result"), error}, {QStringLiteral("exitCode"), toInt(code)}})
-                .toJson(QJsonDocument::Indented)));
-    }
-    console.error(error);
-    return code;
-}
-
 } // namespace
 
 ExitCode runInfo(const InfoOptions& options) {
@@ -176,21 +165,21 @@ ExitCode runInfo(const InfoOptions& options) {
     const bool json = options.common.json;
     CameraModule module(options.common.moduleDir);
     if (!module.load()) {
-        return failInfo(module.errorString(), ExitCode::ModuleUnusable, json);
+        return failCommand(module.errorString(), ExitCode::ModuleUnusable, json);
     }
     const std::optional<QStringList> listed = listCameras(module);
     if (!listed) {
-        return failInfo(QStringLiteral("the module made no camera object"), ExitCode::ModuleUnusable, json);
+        return failCommand(QStringLiteral("the module made no camera object"), ExitCode::ModuleUnusable, json);
     }
     const CameraChoice choice = chooseCamera(*listed, options.camera);
     if (!choice.id) {
-        return failInfo(choice.error, ExitCode::CameraUnavailable, json);
+        return failCommand(choice.error, ExitCode::CameraUnavailable, json);
     }
     // The module's objects are gone here: the SDK layer's system list is the tool's for the read.
     QString error;
     const std::optional<SdkCameraDetails> details = readSdkCameraDetails(serialOf(*choice.id), error);
     if (!details) {
-        return failInfo(error, ExitCode::CameraUnavailable, json);
+        return failCommand(error, ExitCode::CameraUnavailable, json);
     }
     const SampleFrame sample = sampleFrame(module, *choice.id);
     if (json) {
@@ -213,14 +202,20 @@ ExitCode runVersion(const VersionRequest& request) {
         loaded ? QStringLiteral("%1 (reports no version of its own)").arg(moduleFile) : module.errorString();
     if (request.common.json) {
         console.result(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("tool"), QStringLiteral(VXCAM_VERSION)},
-                                      {QStringLiteral("module"), QLatin1String(kModuleName)},
-                                      {QStringLiteral("moduleFile"), loaded ? QJsonValue(moduleFile) : QJsonValue()},
-                                      {QStringLiteral("moduleVersion"), QJsonValue(QJsonValue::Null)}})
+            QJsonDocument(
+                QJsonObject{{QStringLiteral("tool"), QStringLiteral(VXCAM_VERSION)},
+                            {QStringLiteral("module"), QLatin1String(kModuleName)},
+                            {QStringLiteral("moduleFile"), loaded ? QJsonValue(moduleFile) : QJsonValue()},
+                            {QStringLiteral("moduleVersion"), QJsonValue(QJsonValue::Null)},
+                            {QStringLiteral("result"), loaded ? QStringLiteral("ok") : moduleText},
+                            {QStringLiteral("exitCode"), toInt(loaded ? ExitCode::Success : ExitCode::ModuleUnusable)}})
                 .toJson(QJsonDocument::Indented)));
     } else {
         console.result(QStringLiteral("vxcam %1\n%2 %3\n")
                            .arg(QStringLiteral(VXCAM_VERSION), QLatin1String(kModuleName), moduleText));
+    }
+    if (!loaded) {
+        console.error(module.errorString());
     }
     return loaded ? ExitCode::Success : ExitCode::ModuleUnusable;
 }

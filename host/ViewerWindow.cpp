@@ -6,6 +6,7 @@
 #include "host/Console.h"
 #include "host/ContactSheet.h"
 #include "host/FrameImage.h"
+#include "host/FrameWriter.h"
 #include "host/GrabReport.h"
 #include "host/GrabSession.h"
 #include "host/HostPlatform.h"
@@ -18,11 +19,15 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -111,23 +116,45 @@ void ViewerWindow::buildControls() {
     m_pTrigger->setCurrentIndex(m_pTrigger->findData(static_cast<int>(m_mode)));
     controls->addWidget(m_pTrigger);
     m_pSoftTrigger = ownedBy<QPushButton>(controls, QStringLiteral("Trigger"));
+    m_pSoftTrigger->setObjectName(QStringLiteral("softTrigger"));
     m_pSoftTrigger->setToolTip(QStringLiteral("Fire one software trigger"));
     controls->addWidget(m_pSoftTrigger);
     controls->addSeparator();
     controls->addWidget(ownedBy<QLabel>(controls, QStringLiteral(" Exposure (us) ")));
     m_pExposure = ownedBy<QSpinBox>(controls);
+    m_pExposure->setObjectName(QStringLiteral("exposure"));
+    // Limits and value come from the camera once it is open (showCameraExposure); until then it takes nothing.
     m_pExposure->setRange(1, std::numeric_limits<int32_t>::max());
-    m_pExposure->setValue(m_options.exposureUs.value_or(5000));
+    m_pExposure->setValue(m_options.exposureUs.value_or(1));
+    m_pExposure->setEnabled(false);
     m_pExposure->setKeyboardTracking(false);
     controls->addWidget(m_pExposure);
     controls->addSeparator();
     auto* snapshot = ownedBy<QPushButton>(controls, QStringLiteral("Snapshot"));
+    snapshot->setObjectName(QStringLiteral("snapshot"));
     snapshot->setToolTip(QStringLiteral("Write the frame shown as PNG into %1")
                              .arg(QDir::toNativeSeparators(QDir(m_options.snapshotDir).absolutePath())));
     controls->addWidget(snapshot);
 
+    // Both labels are permanent: the bar's own temporary message would hide behind a permanent label that
+    // takes the whole width, so messages have a label of their own, left of the counts.
+    m_pMessage = ownedBy<QLabel>(this);
+    m_pMessage->setObjectName(QStringLiteral("message"));
+    m_pMessage->setTextFormat(Qt::PlainText);
     m_pStatus = ownedBy<QLabel>(this);
-    statusBar()->addPermanentWidget(m_pStatus, 1);
+    m_pStatus->setObjectName(QStringLiteral("status"));
+    m_pStatus->setMinimumWidth(1); // the counts give way to a message while one is shown
+    statusBar()->addPermanentWidget(m_pMessage, 1);
+    statusBar()->addPermanentWidget(m_pStatus, 0);
+    m_pMessageTimer = ownedBy<QTimer>(this);
+    m_pMessageTimer->setSingleShot(true);
+    connect(m_pMessageTimer, &QTimer::timeout, this, [this] {
+        m_pMessage->clear();
+        m_pMessage->setMinimumWidth(0);
+    });
+
+    auto* quit = ownedBy<QShortcut>(this, QKeySequence(QStringLiteral("Ctrl+Q")));
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
 
     connect(m_pTrigger, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { applyTriggerMode(static_cast<AcqTriggerMode>(m_pTrigger->itemData(index).toInt())); });
@@ -139,6 +166,10 @@ void ViewerWindow::buildControls() {
     m_pTicker = ownedBy<QTimer>(this);
     connect(m_pTicker, &QTimer::timeout, this, [this] {
         if (platform::interrupted()) {
+            if (m_exitCode == ExitCode::Success) {
+                m_exitCode = ExitCode::Interrupted;
+                m_failure = QStringLiteral("interrupted (Ctrl-C or SIGTERM)");
+            }
             close();
             return;
         }
@@ -151,6 +182,8 @@ void ViewerWindow::buildControls() {
 }
 
 bool ViewerWindow::startCamera() {
+    // Read before the module's camera object exists: the SDK layer's system list is the tool's for the read.
+    m_exposureLimits = readExposureLimits(m_cameraId);
     m_camera = m_module.makeCamera(&m_config, &m_frames);
     if (!m_camera) {
         fail(ExitCode::ModuleUnusable, QStringLiteral("the module made no camera object"));
@@ -162,7 +195,7 @@ bool ViewerWindow::startCamera() {
         return false;
     }
     if (m_options.exposureUs) {
-        if (const std::optional<QString> refusal = writeExposure(*m_camera, *m_options.exposureUs)) {
+        if (const std::optional<QString> refusal = writeExposure(*m_camera, *m_options.exposureUs, m_exposureLimits)) {
             fail(ExitCode::SettingRefused, QStringLiteral("camera '%1' refused the exposure %2 us: %3")
                                                .arg(m_cameraId)
                                                .arg(*m_options.exposureUs)
@@ -170,6 +203,7 @@ bool ViewerWindow::startCamera() {
             return false;
         }
     }
+    showCameraExposure();
     m_rateSampled = Clock::now();
     applyTriggerMode(m_mode);
     if (!m_bStarted && m_mode != Idle) {
@@ -179,6 +213,39 @@ bool ViewerWindow::startCamera() {
     }
     updateStatus();
     return true;
+}
+
+// The exposure box offers the camera's range and shows the value it holds (the one just written, if any); a
+// camera whose exposure the SDK layer cannot read keeps the box disabled rather than show a made-up value.
+void ViewerWindow::showCameraExposure() {
+    if (!m_exposureLimits) {
+        m_pExposure->setToolTip(QStringLiteral("the camera's exposure limits could not be read"));
+        return;
+    }
+    const ExposureLimits& limits = *m_exposureLimits;
+    constexpr double kIntMax = std::numeric_limits<int32_t>::max();
+    const auto low = static_cast<int32_t>(std::clamp(std::ceil(limits.min), 1.0, kIntMax));
+    const auto high = static_cast<int32_t>(std::clamp(std::floor(limits.max), static_cast<double>(low), kIntMax));
+    const int32_t value = m_options.exposureUs.value_or(static_cast<int32_t>(
+        std::clamp(std::round(limits.value), static_cast<double>(low), static_cast<double>(high))));
+    const QSignalBlocker quiet(m_pExposure); // showing the camera's value writes nothing
+    m_pExposure->setRange(low, high);
+    m_pExposure->setValue(value);
+    m_pExposure->setEnabled(true);
+    m_pExposure->setToolTip(QStringLiteral("Exposure in microseconds: the camera takes %1 to %2")
+                                .arg(microsecondsText(limits.min), microsecondsText(limits.max)));
+}
+
+void ViewerWindow::say(const QString& text, int shownMs) {
+    m_pMessage->setText(text);
+    m_pMessage->setToolTip(text);
+    // A message is read in full: it takes its width, up to the bar's, and the counts beside it what is left.
+    m_pMessage->setMinimumWidth(std::min(m_pMessage->fontMetrics().horizontalAdvance(text), statusBar()->width()));
+    if (shownMs > 0) {
+        m_pMessageTimer->start(shownMs);
+    } else {
+        m_pMessageTimer->stop();
+    }
 }
 
 void ViewerWindow::applyTriggerMode(AcqTriggerMode mode) {
@@ -197,7 +264,7 @@ void ViewerWindow::applyTriggerMode(AcqTriggerMode mode) {
     m_pSoftTrigger->setEnabled(started && mode == SoftTrigger);
     m_pTrigger->setCurrentIndex(m_pTrigger->findData(static_cast<int>(mode)));
     if (!started) {
-        statusBar()->showMessage(QStringLiteral("the camera did not start in trigger mode %1").arg(triggerName(mode)));
+        say(QStringLiteral("the camera did not start in trigger mode %1").arg(triggerName(mode)), 0);
     }
 }
 
@@ -205,34 +272,30 @@ void ViewerWindow::applyExposure(int32_t microseconds) {
     if (!m_bOpened) {
         return;
     }
-    const std::optional<QString> refusal = writeExposure(*m_camera, microseconds);
-    statusBar()->showMessage(
-        !refusal ? QStringLiteral("exposure %1 us").arg(microseconds)
-                 : QStringLiteral("the camera refused the exposure %1 us: %2").arg(microseconds).arg(*refusal),
-        4000);
+    const std::optional<QString> refusal = writeExposure(*m_camera, microseconds, m_exposureLimits);
+    say(!refusal ? QStringLiteral("exposure %1 us").arg(microseconds)
+                 : QStringLiteral("the camera refused the exposure %1 us: %2").arg(microseconds).arg(*refusal));
 }
 
 void ViewerWindow::sendSoftwareTrigger() {
     if (m_bStarted && asVeyraCamera(m_camera.get())->ISendSoftTrigger() != 1) {
-        statusBar()->showMessage(QStringLiteral("the camera refused the software trigger"), 4000);
+        say(QStringLiteral("the camera refused the software trigger"));
     }
 }
 
 void ViewerWindow::takeSnapshot() {
     const QImage& picture = m_pView->picture();
     if (picture.isNull()) {
-        statusBar()->showMessage(QStringLiteral("no frame to write yet"), 4000);
+        say(QStringLiteral("no frame to write yet"));
         return;
     }
     if (const std::optional<QString> why = unwritableFolder(m_options.snapshotDir)) {
-        statusBar()->showMessage(*why, 6000);
+        say(*why);
         return;
     }
     const QString path = QDir(m_options.snapshotDir).filePath(QStringLiteral("snapshot-%1.png").arg(m_nShownFrameId));
-    const bool written = picture.save(path, "PNG");
-    statusBar()->showMessage(written ? QStringLiteral("wrote %1").arg(QDir::toNativeSeparators(path))
-                                     : QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(path)),
-                             6000);
+    const std::optional<QString> failure = writePng(picture, path);
+    say(failure ? *failure : QStringLiteral("wrote %1").arg(QDir::toNativeSeparators(path)));
 }
 
 // On this window's thread, at every refresh.
@@ -285,10 +348,8 @@ void ViewerWindow::finishScripted() {
     m_bFinished = true;
     updateStatus();
     if (!m_options.windowShot.isEmpty()) {
-        const QPixmap shot = grab();
-        if (shot.isNull() || !shot.save(m_options.windowShot, "PNG")) {
-            fail(ExitCode::OutputFailed,
-                 QStringLiteral("cannot write '%1'").arg(QDir::toNativeSeparators(m_options.windowShot)));
+        if (const std::optional<QString> failure = writePng(grab().toImage(), m_options.windowShot)) {
+            fail(ExitCode::OutputFailed, *failure);
         }
     }
     close();
@@ -319,7 +380,7 @@ void ViewerWindow::fail(ExitCode code, const QString& reason) {
         m_exitCode = code;
         m_failure = reason;
     }
-    statusBar()->showMessage(reason);
+    say(reason, 0);
 }
 
 // ---- the command -----------------------------------------------------------------------------------------
@@ -358,6 +419,8 @@ ExitCode runView(const ViewOptions& options) {
         console.error(window.failure());
         return window.exitCode();
     }
+    console.note(
+        QStringLiteral("showing %1; Ctrl+Q or closing the window ends, as do Ctrl-C and SIGTERM here").arg(cameraId));
     QApplication::exec();
     const LiveCounts counts = window.counts();
     console.result(QStringLiteral("%1: %2 shown of %3 received, %4 lost\n")

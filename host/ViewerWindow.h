@@ -5,6 +5,7 @@
 #include "host/CameraModule.h"
 #include "host/CommandLine.h"
 #include "host/ExitCode.h"
+#include "host/GrabSession.h"
 #include "host/LiveFrames.h"
 
 #include <QImage>
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -67,6 +69,11 @@ private:
     void stopCamera();
     void finishScripted();
     void fail(ExitCode code, const QString& reason);
+    // Shows `text` in the status bar's message area for `shownMs` (0: until the next message).
+    void say(const QString& text, int shownMs = kMessageMs);
+    void showCameraExposure();
+
+    static constexpr int kMessageMs = 6000;
 
     const CameraModule& m_module;
     const QString m_cameraId;
@@ -83,8 +90,11 @@ private:
     QComboBox* m_pTrigger = nullptr;
     QPushButton* m_pSoftTrigger = nullptr;
     QSpinBox* m_pExposure = nullptr;
-    QLabel* m_pStatus = nullptr;
+    QLabel* m_pMessage = nullptr; // what the last action did, beside the counts
+    QLabel* m_pStatus = nullptr;  // rate, frame ID, lost frames, format, size, mode
     QTimer* m_pTicker = nullptr;
+    QTimer* m_pMessageTimer = nullptr; // clears the message
+    std::optional<ExposureLimits> m_exposureLimits;
 
     int64_t m_nRateReceived = 0; // frames received at the last rate sample
     std::chrono::steady_clock::time_point m_rateSampled;

@@ -2,10 +2,13 @@
 
 #include "sdk/SdkExceptions.h"
 #include "sdk/core/BufferAccess.h"
+#include "sdk/core/PayloadLimit.h"
 #include "sdk/core/PixelFormats.h"
 
 #include <algorithm>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -49,7 +52,17 @@ const char* internPixelFormatName(std::string_view name) {
 }
 
 void BufferAccess::attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize) {
-    buffer.m_pMemory = std::make_unique<unsigned char[]>(memSize);
+    // A frame no buffer can hold is refused by its size, for every producer: a camera may announce a payload
+    // this machine cannot give, and an allocation that fails later would end the host's process.
+    if (const std::optional<std::string> refusal = bufferSizeRefusal(memSize, "a buffer for this stream's frames")) {
+        Exceptions::raise("ResourceException", "BufferList::Add", *refusal);
+    }
+    std::unique_ptr<unsigned char[]> memory(new (std::nothrow) unsigned char[memSize]()); // zeroed
+    if (memory == nullptr && memSize > 0) {
+        Exceptions::raise("ResourceException", "BufferList::Add",
+                          "no memory for a buffer of " + describeBytes(memSize));
+    }
+    buffer.m_pMemory = std::move(memory);
     buffer.m_nMemSize = memSize;
     buffer.m_pOwner.store(&owner);
 }

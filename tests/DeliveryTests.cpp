@@ -266,9 +266,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "UndersizedBuffer",
                 R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "payloadSize": 100, "frameRate": 2000)", "",
                 "ImageProcessor::CreateImage"},
-            FailingFrameCase{"UnknownFormat",
-                             R"("pixelFormat": "Fancy12", "width": 64, "height": 8, "frameRate": 2000)", "",
-                             "ImageProcessor::CreateImage"},
+            FailingFrameCase{
+                "UnknownFormat",
+                R"("pixelFormat": "Fancy12", "unknownPixelFormat": true, "width": 64, "height": 8, "frameRate": 2000)",
+                "", "ImageProcessor::CreateImage"},
             FailingFrameCase{"NoImageProcessor",
                              R"("pixelFormat": "BayerRG8", "width": 64, "height": 8, "frameRate": 2000)",
                              R"({ "call": "ImageProcessor::GetInstance", "times": 0 })", "ImageProcessor::GetInstance"},

@@ -24,8 +24,8 @@ constexpr const char* kNeedsSimulatedTopology =
 
 const QString kTwoSystems = QStringLiteral(R"({ "systems": [
   { "id": "simA", "interfaces": [
-      { "id": "a0", "devices": [ { "serial": "A1" }, { "serial": "A2" }, { "serial": "A1" } ] },
-      { "id": "a1", "devices": [ { "serial": "A2" } ] } ] },
+      { "id": "a0", "devices": [ { "serial": "A1" }, { "serial": "A2" }, { "serial": "A1", "repeatedSerial": true } ] },
+      { "id": "a1", "devices": [ { "serial": "A2", "repeatedSerial": true } ] } ] },
   { "id": "simB", "interfaces": [ { "id": "b0", "devices": [ { "serial": "B1" } ] } ] } ],
   "faults": [ %1 ] })");
 
@@ -161,7 +161,8 @@ TEST_P(DiscoveryTest, ListsThatAnswerNullAreSkippedSilently) {
     }
     const QString json = QStringLiteral(R"({ "systems": [
         { "id": "s0", "nullInterfaceList": true, "interfaces": [ { "devices": [ { "serial": "HIDDEN" } ] } ] },
-        { "id": "s1", "interfaces": [ { "id": "i0", "nullDeviceList": true, "devices": [ { "serial": "HIDDEN" } ] },
+        { "id": "s1", "interfaces": [ { "id": "i0", "nullDeviceList": true,
+                                        "devices": [ { "serial": "HIDDEN", "repeatedSerial": true } ] },
                                      { "id": "i1", "devices": [ { "serial": "SEEN" } ] } ] } ] })");
     EXPECT_EQ(listCameras(json), QStringList{QStringLiteral("veyra SEEN")});
     EXPECT_TRUE(m_log.lines().empty());
@@ -193,8 +194,9 @@ TEST_P(DiscoveryTest, IdentifierIsTheFamilyWordOneBlankAndTheSerialAsItStands) {
         GTEST_SKIP() << "the serials under test (empty, with blanks, non-ASCII) are written into the simulated "
                         "camera file; the virtual camera's \"1\" is listed by ListsEveryPathInWalkOrderWithDuplicates";
     }
-    const QString json = simConfig({simDevice(QString()), simDevice(QStringLiteral("with blank")),
-                                    simDevice(QStringLiteral(" lead")), simDevice(QStringLiteral("Ünï-%1"))});
+    const QString odd = QStringLiteral(R"("oddSerial": true)");
+    const QString json = simConfig({simDevice(QString(), odd), simDevice(QStringLiteral("with blank"), odd),
+                                    simDevice(QStringLiteral(" lead"), odd), simDevice(QStringLiteral("Ünï-%1"))});
     EXPECT_EQ(listCameras(json), (QStringList{QStringLiteral("veyra "), QStringLiteral("veyra with blank"),
                                               QStringLiteral("veyra  lead"), QStringLiteral("veyra Ünï-%1")}));
 }

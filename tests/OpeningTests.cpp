@@ -107,6 +107,7 @@ struct PixelFormatCase {
     const char* pixelFormat;
     int32_t bits;
     int32_t imageFormat;
+    bool unknownToSdk = false; // a name the SDK layer lacks: the camera file must say it is meant
 };
 
 std::ostream& operator<<(std::ostream& out, const PixelFormatCase& c) {
@@ -120,10 +121,13 @@ TEST_P(OpeningPixelFormatTest, BitsAndImageFormatComeFromTheTable) {
     if (!simulated() && std::string(c.pixelFormat) != "Mono8") {
         GTEST_SKIP() << "the pixel format is chosen in the simulated camera file; the virtual camera opens in Mono8";
     }
-    ICameraObject& cam =
-        camera(simConfig({simDevice(QStringLiteral("P1"),
-                                    QStringLiteral(R"("pixelFormat": "%1")").arg(QLatin1String(c.pixelFormat)))}),
-               cameraId(QStringLiteral("P1")));
+    ICameraObject& cam = camera(
+        simConfig(
+            {simDevice(QStringLiteral("P1"),
+                       QStringLiteral(R"("pixelFormat": "%1"%2)")
+                           .arg(QLatin1String(c.pixelFormat),
+                                c.unknownToSdk ? QStringLiteral(R"(, "unknownPixelFormat": true)") : QString()))}),
+        cameraId(QStringLiteral("P1")));
     cam.m_nBitsPerPixel = -7;
     cam.m_nImageFormat = -7;
     ASSERT_EQ(cam.IOpenCamera(), 1);
@@ -142,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          PixelFormatCase{"BayerRGB8Packed", 24, 2},
                                          PixelFormatCase{"YUV411Packed", 6, 1}, PixelFormatCase{"Mono16", 0, 0},
                                          PixelFormatCase{"RGB8", 0, 0}, PixelFormatCase{"BayerGR8", 0, 0},
-                                         PixelFormatCase{"mono8", 0, 0})),
+                                         PixelFormatCase{"mono8", 0, 0, true})),
     transportAnd([](const PixelFormatCase&, std::size_t index) { return std::to_string(index); }));
 
 TEST_P(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
@@ -150,10 +154,12 @@ TEST_P(OpeningTest, FailedPathsAreClosedAndTheSearchGoesOn) {
         GTEST_SKIP() << kNeedsSeveralCameras;
     }
     // Three entries with the serial: the first cannot be opened, the second's pixel format cannot be read, the
-    // third opens. A fourth device with another serial is never touched.
+    // third opens. A fourth device with another serial is never touched. (One camera on several paths: the camera
+    // file takes a repeated serial only when told so.)
+    const QString kRepeated = QStringLiteral(R"("repeatedSerial": true)");
     const QString json =
-        simConfig({simDevice(QStringLiteral("S")), simDevice(QStringLiteral("S")), simDevice(QStringLiteral("OTHER")),
-                   simDevice(QStringLiteral("S"))},
+        simConfig({simDevice(QStringLiteral("S")), simDevice(QStringLiteral("S"), kRepeated),
+                   simDevice(QStringLiteral("OTHER")), simDevice(QStringLiteral("S"), kRepeated)},
                   QStringLiteral(R"({ "call": "Device::Open", "nth": 1, "match": "S", "description": "device busy" },
                           { "call": "Node::GetString", "nth": 1, "match": "PixelFormat", "description": "read failed" })"));
     ICameraObject& cam = camera(json, QStringLiteral("veyra S"));

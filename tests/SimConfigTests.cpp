@@ -75,9 +75,61 @@ INSTANTIATE_TEST_SUITE_P(
             "IncompleteRatioAboveOne",
             R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "incompleteRatio": 1.5 } ] } ] } ] })",
             "incompleteRatio: 1.5 is outside"},
+        BadFileCase{"MisspelledDeviceKey",
+                    R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "widht": 64 } ] } ] } ] })",
+                    R"($.systems[0].interfaces[0].devices[0].widht: unknown key; did you mean "width"?)"},
+        BadFileCase{
+            "KeyInTheWrongCase",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "pixelformat": "RGB8" } ] } ] } ] })",
+            R"(devices[0].pixelformat: unknown key; did you mean "pixelFormat"?)"},
+        BadFileCase{"UnknownTopLevelKey", R"({ "sytems": [] })", R"($.sytems: unknown key; did you mean "systems"?)"},
+        BadFileCase{
+            "UnknownExposureKey",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "exposure": { "minimum": 1 } } ] } ] } ] })",
+            "devices[0].exposure.minimum: unknown key; the keys here are feature, min, max, value"},
+        BadFileCase{"MisspelledFaultKey", R"({ "faults": [ { "call": "Device::Open", "nht": 2 } ] })",
+                    R"($.faults[0].nht: unknown key; did you mean "nth"?)"},
+        BadFileCase{
+            "UnknownPixelFormat",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "pixelFormat": "Mono9" } ] } ] } ] })",
+            R"(devices[0].pixelFormat: "Mono9" is not a pixel format the SDK layer knows)"},
+        BadFileCase{"EmptySerial", R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "" } ] } ] } ] })",
+                    "devices[0].serial: is empty"},
+        BadFileCase{"SerialWithABlank",
+                    R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "SN 1001" } ] } ] } ] })",
+                    R"(devices[0].serial: "SN 1001" holds a blank)"},
+        BadFileCase{
+            "DuplicateSerialAcrossSystems",
+            R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A" } ] } ] },
+                                      { "interfaces": [ { "devices": [ { "serial": "B" }, { "serial": "A" } ] } ] } ] })",
+            R"($.systems[1].interfaces[0].devices[1].serial: "A" is the serial of $.systems[0].interfaces[0].devices[0].serial already)"},
+        // 65535 x 65535 x 3 bytes: a frame no machine gives eight buffers of.
+        BadFileCase{"FrameTooLargeForMemory",
+                    R"({ "systems": [ { "interfaces": [ { "devices": [
+                        { "serial": "A", "pixelFormat": "RGB8", "width": 65535, "height": 65535 } ] } ] } ] })",
+                    "$.systems[0].interfaces[0].devices[0]: a 65535 x 65535 RGB8 frame needs 12884508675 bytes (12.0 "
+                    "GiB) of memory, more than the 1073741824 bytes (1.0 GiB) the SDK layer gives one frame"},
+        BadFileCase{"UnknownFormatTooLarge",
+                    R"({ "systems": [ { "interfaces": [ { "devices": [ { "serial": "A", "pixelFormat": "Own9",
+                        "unknownPixelFormat": true, "width": 65535, "height": 65535 } ] } ] } ] })",
+                    "a 65535 x 65535 Own9 frame needs 4294836225 bytes"},
         BadFileCase{"FaultWithoutCall", R"({ "faults": [ { "nth": 1 } ] })", "$.faults[0].call: missing"},
         BadFileCase{"FaultNthZero", R"({ "faults": [ { "call": "Device::Open", "nth": 0 } ] })", "$.faults[0].nth"}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The largest frame the SDK layer takes is accepted; a format of the camera's own, an odd serial and one camera
+// on two paths are accepted where the file says they are meant.
+TEST(SimConfig, FramesUpToTheLimitAndDeclaredOddCamerasAreAccepted) {
+    SimEnvironment sim(QStringLiteral(R"({ "systems": [ { "id": "simA", "interfaces": [ { "devices": [
+        { "serial": "BIG", "pixelFormat": "Mono8", "width": 32768, "height": 32768 },
+        { "serial": "OWN", "pixelFormat": "Own12", "unknownPixelFormat": true },
+        { "serial": "with blank", "oddSerial": true },
+        { "serial": "", "oddSerial": true },
+        { "serial": "BIG", "repeatedSerial": true } ] } ] } ] })"));
+    LogCapture log;
+    EXPECT_EQ(systemIds(), QStringList{QStringLiteral("simA")});
+    EXPECT_TRUE(log.texts(QtWarningMsg).isEmpty()) << log.texts(QtWarningMsg).join(QLatin1Char('\n')).toStdString();
+}
 
 TEST(SimConfig, SystemsAreOfferedInFileOrder) {
     SimEnvironment sim(QStringLiteral(R"({ "systems": [ { "id": "simB" }, { "id": "simA" }, { } ] })"));

@@ -40,7 +40,9 @@ struct FrameDescription {
 // Exported so that benchmarks and tests can hand the driver buffers of their own making.
 class VXSDK_API BufferAccess {
 public:
-    // Announces: the buffer gets `memSize` bytes of zeroed memory and its owner.
+    // Announces: the buffer gets `memSize` bytes of zeroed memory and its owner. A size that bufferSizeRefusal
+    // (PayloadLimit.h) refuses, or one the machine cannot give, raises a ResourceException naming it and leaves
+    // the buffer as it was.
     static void attach(Buffer& buffer, BufferOwner& owner, uint64_t memSize);
     // Revokes: memory freed, owner cleared, frame description reset.
     static void detach(Buffer& buffer) noexcept;

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ public:
     ConfigReader(QJsonObject object, QString where) : m_object(std::move(object)), m_where(std::move(where)) {}
 
     [[nodiscard]] QString at(const QString& key) const { return m_where + QLatin1Char('.') + key; }
+
+    // Fails on the first key of the object that is not one of `known`: a misspelled key ("widht") would
+    // otherwise leave its default in place without a word. The message proposes the known key it resembles.
+    void allowOnly(std::initializer_list<const char*> known) const;
+    [[nodiscard]] const QString& where() const noexcept { return m_where; }
     [[nodiscard]] bool has(const QString& key) const { return m_object.contains(key); }
 
     [[nodiscard]] std::string text(const QString& key, const std::string& fallback, bool required = false) const {

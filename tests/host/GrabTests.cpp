@@ -99,7 +99,7 @@ QString matchingCameras() {
       { "serial": "sn10", "frameRate": 100, "width": 32, "height": 16 },
       { "serial": "TWIN", "frameRate": 100, "width": 32, "height": 16 } ] } ] },
   { "id": "simB", "interfaces": [ { "id": "if0", "devices": [
-      { "serial": "TWIN", "frameRate": 100, "width": 32, "height": 16 } ] } ] } ] })");
+      { "serial": "TWIN", "repeatedSerial": true, "frameRate": 100, "width": 32, "height": 16 } ] } ] } ] })");
 }
 
 struct MatchCase {

@@ -127,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
 // in its result, instead of only "no frame came".
 TEST(UndeliverableFrames, TheModulesReasonIsTheResult) {
     ToolSandbox sandbox;
-    sandbox.useCameras(simConfig({simDevice(QStringLiteral("U1"), QStringLiteral(R"("pixelFormat": "Foo12",
+    sandbox.useCameras(
+        simConfig({simDevice(QStringLiteral("U1"), QStringLiteral(R"("pixelFormat": "Foo12", "unknownPixelFormat": true,
         "width": 64, "height": 32, "frameRate": 100)"))}));
     const ToolResult result = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("U1"),
                                            QStringLiteral("--frames"), QStringLiteral("3"), QStringLiteral("--timeout"),

@@ -49,8 +49,18 @@ QString ToolSandbox::path(const QString& name) const {
 
 std::unique_ptr<QProcess> ToolSandbox::start(const QStringList& arguments) const {
     auto process = std::make_unique<QProcess>();
-    process->setProgram(QStringLiteral(VXCAM_TOOL_PATH));
-    process->setArguments(arguments);
+    if (m_nFileLimitKiB > 0) {
+        // The signal a write past the limit raises is ignored, which exec keeps: the write fails instead.
+        process->setProgram(QStringLiteral("bash"));
+        process->setArguments(
+            QStringList{QStringLiteral("-c"),
+                        QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(m_nFileLimitKiB),
+                        QStringLiteral(VXCAM_TOOL_PATH)}
+            << arguments);
+    } else {
+        process->setProgram(QStringLiteral(VXCAM_TOOL_PATH));
+        process->setArguments(arguments);
+    }
     process->setProcessEnvironment(m_environment);
     process->setWorkingDirectory(m_dir.path());
     process->start();

@@ -49,6 +49,9 @@ public:
     // Writes `json` as the simulated-camera file and points VXCAM_SIM_CONFIG at it.
     void useCameras(const QString& json);
     void setVariable(const QString& name, const QString& value);
+    // From now on the tool runs with files limited to `kib` KiB (the shell's ulimit -f), as on a disk that is
+    // full past that size: a write beyond it fails with EFBIG instead of ending the process.
+    void limitFileSize(int kib) { m_nFileLimitKiB = kib; }
     // The sandbox folder, where the tool runs, and a path inside it.
     [[nodiscard]] QString folder() const { return m_dir.path(); }
     [[nodiscard]] QString path(const QString& name) const;
@@ -66,6 +69,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcessEnvironment m_environment;
+    int m_nFileLimitKiB = 0; // 0: no limit
 };
 
 } // namespace vxcam::test

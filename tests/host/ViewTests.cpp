@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal> // kill(): the signal a service manager sends
+#include <memory>
 #include <ostream>
 
 namespace vxcam::test {
@@ -90,6 +92,31 @@ INSTANTIATE_TEST_SUITE_P(
                                   kSettingRefused,
                                   "refused the exposure 2500 us"}),
     [](const ::testing::TestParamInfo<ViewFailure>& param) { return std::string(param.param.name); });
+
+// A viewer ended by SIGTERM (a service manager, a script's timeout) stops its camera and says it was
+// interrupted, as grab does.
+TEST(ViewWindowSignals, TerminationEndsWith130) {
+    ToolSandbox sandbox;
+    sandbox.setVariable(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    sandbox.useCameras(simConfig({simDevice(QStringLiteral("T1"), QStringLiteral(R"("width": 64, "height": 32,
+        "frameRate": 30)"))}));
+    const std::unique_ptr<QProcess> process =
+        sandbox.start({QStringLiteral("view"), QStringLiteral("--camera"), QStringLiteral("T1")});
+    ASSERT_TRUE(process);
+    // The viewer says on standard error when the camera runs; the signal comes after that.
+    process->setReadChannel(QProcess::StandardError);
+    QString early;
+    while (!early.contains(QLatin1String("showing veyra T1")) && process->waitForReadyRead(30000)) {
+        early += QString::fromUtf8(process->readAllStandardError());
+    }
+    ASSERT_TRUE(early.contains(QLatin1String("showing veyra T1"))) << early.toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(process->processId()), SIGTERM), 0);
+    ToolResult result = ToolSandbox::finish(*process);
+    result.err.prepend(early);
+    ASSERT_TRUE(result.finished && !result.crashed) << result.describe().toStdString();
+    EXPECT_EQ(result.exitCode, kInterrupted) << result.describe().toStdString();
+    EXPECT_TRUE(result.out.contains(QLatin1String("veyra T1: "))) << result.describe().toStdString();
+}
 
 } // namespace
 } // namespace vxcam::test
