@@ -3,28 +3,50 @@
 #include "driver/DriverLogging.h"
 #include "sdk/Buffer.h"
 
+#include <algorithm>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vxcam {
 namespace {
 
-// Deliveries past the gate on this thread, of any object: a callback that calls another object's operation is
-// one, and never waits for a delivery.
-thread_local int t_deliveries = 0;
+// Every lifecycle of the process, so that a call can tell whether its thread delivers a frame of any object (a
+// callback that calls another object's operation never waits for a delivery). No thread-local variable: the
+// module is loaded at run time, and its dynamic thread-local storage confuses the leak checker of the sanitizer
+// build. Guarded by livesMutex(), which is taken after a lifecycle's own mutex, never before.
+std::mutex& livesMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<const CameraLifecycle*>& lives() {
+    static std::vector<const CameraLifecycle*> all;
+    return all;
+}
 
 } // namespace
 
-CameraLifecycle::CameraLifecycle(std::function<void()> freeObject) : m_freeObject(std::move(freeObject)) {}
+CameraLifecycle::CameraLifecycle(std::function<void()> freeObject) : m_freeObject(std::move(freeObject)) {
+    const std::lock_guard lock(livesMutex());
+    lives().push_back(this);
+}
 
-CameraLifecycle::~CameraLifecycle() = default;
+CameraLifecycle::~CameraLifecycle() {
+    const std::lock_guard lock(livesMutex());
+    std::vector<const CameraLifecycle*>& all = lives();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
 
 bool CameraLifecycle::onDeliveringThread() const {
     return m_bDelivering && m_deliveringThread == std::this_thread::get_id();
 }
 
 bool CameraLifecycle::insideAnyDelivery() noexcept {
-    return t_deliveries > 0;
+    const std::thread::id self = std::this_thread::get_id();
+    const std::lock_guard lock(livesMutex());
+    return std::any_of(lives().begin(), lives().end(),
+                       [self](const CameraLifecycle* life) { return life->m_deliverer.load() == self; });
 }
 
 // The holder waits for a delivery: a call from inside any callback runs now rather than wait for the holder,
@@ -221,7 +243,7 @@ bool CameraLifecycle::enter() {
     ++m_nInside;
     m_bDelivering = true;
     m_deliveringThread = std::this_thread::get_id();
-    ++t_deliveries;
+    m_deliverer.store(m_deliveringThread);
     return true;
 }
 
@@ -231,7 +253,7 @@ CameraLifecycle::Exit CameraLifecycle::leave() {
     exit.objectDeleted = m_state == State::Deleted;
     m_bDelivering = false;
     m_deliveringThread = {};
-    --t_deliveries;
+    m_deliverer.store(std::thread::id());
     m_changed.notify_all();
     return exit;
 }

@@ -51,6 +51,7 @@
 
 #include "driver/ThreadSafety.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -176,6 +177,8 @@ private:
     bool m_bAccepting VXCAM_GUARDED_BY(m_mutex) = false;  // frames may pass (or wait for the call's end)
     bool m_bDelivering VXCAM_GUARDED_BY(m_mutex) = false; // a frame is past the gate
     std::thread::id m_deliveringThread VXCAM_GUARDED_BY(m_mutex);
+    // The same, readable without the mutex by any object's call (insideAnyDelivery).
+    std::atomic<std::thread::id> m_deliverer{};
     // Frames refused at the gate (object not deleted) and not reported yet, while a call held the turn and
     // while none did; taken by the next outermost call to end.
     uint64_t m_nTurnedAway VXCAM_GUARDED_BY(m_mutex) = 0;
