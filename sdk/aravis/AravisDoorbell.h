@@ -12,12 +12,14 @@
 
 namespace sdk::aravis {
 
-class Doorbell {
+// `Words` sleeps and wakes on the state word: platform::SystemWords, or platform::PortableWords.
+template <typename Words>
+class BasicDoorbell {
 public:
     // Any thread; also rung when grabbing ends, so that the delivery thread sees it.
     void ring() noexcept {
         if (m_state.exchange(Rung) == Sleeping) {
-            platform::wakeWaiters(m_state);
+            Words::wakeWaiters(m_state);
         }
     }
 
@@ -26,7 +28,7 @@ public:
         uint32_t quiet = Quiet;
         if (m_state.compare_exchange_strong(quiet, Sleeping)) {
             while (m_state.load() == Sleeping) {
-                platform::waitWhileEqual(m_state, Sleeping);
+                Words::waitWhileEqual(m_state, Sleeping);
             }
         }
         // Takes this ring and any made since: each came after its buffer was filled, and the caller now takes
@@ -40,5 +42,7 @@ private:
     // sleeps on the word itself.
     std::atomic<uint32_t> m_state{Quiet};
 };
+
+using Doorbell = BasicDoorbell<platform::SystemWords>;
 
 } // namespace sdk::aravis
