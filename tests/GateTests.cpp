@@ -65,7 +65,7 @@ public:
     BareNodeMap(sdk::core::CallGate& gate, std::string name) : NodeMap(gate, std::move(name)) {}
     std::map<std::string, std::unique_ptr<BareNode>, std::less<>> nodes;
 
-    BareNode* find(std::string_view name) const {
+    [[nodiscard]] BareNode* find(std::string_view name) const {
         const auto found = nodes.find(name);
         return found == nodes.end() ? nullptr : found->second.get();
     }
@@ -223,10 +223,22 @@ std::unique_ptr<sdk::core::Producer> makeBareProducer(sdk::core::CallGate& gate)
 // ranked before it, while a test asks for it.
 std::atomic<bool> g_offerBareByDefault{false};
 
-const bool g_registered =
-    sdk::core::registerProducer("bare", &makeBareProducer) &&
-    sdk::core::registerProducer("bare-offered", &makeBareProducer,
-                                sdk::core::DefaultOffer{5, [] { return g_offerBareByDefault.load(); }});
+bool offerBareByDefault() {
+    return g_offerBareByDefault.load();
+}
+
+// Runs while the test program loads, where an exception could not be caught.
+bool registerBareProducers() noexcept {
+    try {
+        return sdk::core::registerProducer("bare", &makeBareProducer) &&
+               sdk::core::registerProducer("bare-offered", &makeBareProducer,
+                                           sdk::core::DefaultOffer{5, &offerBareByDefault});
+    } catch (...) {
+        return false;
+    }
+}
+
+const bool g_registered = registerBareProducers();
 
 // ---- fixture ----------------------------------------------------------------------------------------------
 
@@ -698,6 +710,7 @@ TEST(FrameGate, FrameCallsRaceSessionReleaseAndReacquire) {
     std::atomic<int> started{0};
     std::promise<void> allStarted;
     std::vector<std::future<std::string>> firstErrors; // each thread's first SDK error, or ""
+    firstErrors.reserve(kThreads);
     for (int i = 0; i < kThreads; ++i) {
         firstErrors.push_back(std::async(std::launch::async, [&] {
             std::string firstError;

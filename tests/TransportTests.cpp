@@ -241,6 +241,7 @@ TEST(PortableWords, EverySleeperWakesWhenWordsShareALock) {
     constexpr uint32_t kChanges = 200;
     std::vector<std::atomic<uint32_t>> words(kWords);
     std::vector<std::future<void>> sleepers;
+    sleepers.reserve(kWords);
     for (std::atomic<uint32_t>& word : words) {
         sleepers.push_back(std::async(std::launch::async, [&word] {
             for (uint32_t seen = word.load(); seen < kChanges; seen = word.load()) {

@@ -62,7 +62,9 @@ private:
     std::mutex m_mutex;
     std::vector<FaultRule> m_rules; // set by configure(); afterwards only `seen` changes, under m_mutex
     struct FileCloser {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+        void operator()(std::FILE* file) const noexcept {
+            std::fclose(file); // NOLINT(cppcoreguidelines-owning-memory): the unique_ptr is the owner
+        }
     };
     std::unique_ptr<std::FILE, FileCloser> m_pTrace; // written under m_mutex
 };

@@ -13,7 +13,7 @@ namespace {
 
 class SimProducer final : public core::Producer {
 public:
-    SimProducer(core::CallGate& gate, SimConfig config, bool fileProblem)
+    SimProducer(core::CallGate& gate, const SimConfig& config, bool fileProblem)
         : m_bNullSystemList(config.nullSystemList), m_bFileProblem(fileProblem) {
         for (const SimSystemConfig& system : config.systems) {
             m_systems.push_back(std::make_unique<SimSystem>(gate, system));
@@ -54,7 +54,7 @@ std::unique_ptr<core::Producer> makeSimProducer(core::CallGate& gate) {
                                      << "- no simulated cameras are offered";
         return std::make_unique<SimProducer>(gate, SimConfig{}, true);
     }
-    return std::make_unique<SimProducer>(gate, std::move(*config), false);
+    return std::make_unique<SimProducer>(gate, *config, false);
 }
 
 // Without VXCAM_TRANSPORTS, simulated cameras are offered (after the default producers ranked before them) as
