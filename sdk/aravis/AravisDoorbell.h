@@ -1,8 +1,10 @@
 // Wakes a stream's delivery thread when Aravis's receiving thread has filled a buffer.
 //
 // The receiving thread rings once per filled buffer and must never wait: ringing takes no lock, and makes a
-// system call only to wake a delivery thread that sleeps. The delivery thread waits for a ring and then takes
-// every filled buffer there is, so that rings made while it works count as one.
+// system call only to wake a delivery thread that sleeps (where the system has no futex, it then takes the
+// sleeping word's own lock of the portable table for a moment, which no other stream is likely to share). The
+// delivery thread waits for a ring and then takes every filled buffer there is, so that rings made while it
+// works count as one.
 #pragma once
 
 #include "sdk/aravis/AravisPlatform.h"
