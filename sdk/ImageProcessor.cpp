@@ -37,7 +37,7 @@ ImageProcessor* ImageProcessor::GetInstance() {
 
 Image* ImageProcessor::CreateImage(uint32_t width, uint32_t height, const String& pixelFormat, void* memory,
                                    uint64_t size) {
-    if (const std::shared_ptr<core::CallGate> gate = core::Session::currentGate()) {
+    if (core::CallGate* gate = core::Session::frameGate()) {
         gate->passUntraced(kCreate, pixelFormat.view());
     }
     const convert::FrameView frame{&sourceFormat(pixelFormat), width, height, static_cast<unsigned char*>(memory),
@@ -51,7 +51,7 @@ Image* ImageProcessor::CreateImage(uint32_t width, uint32_t height, const String
 }
 
 Image* Image::TransformImage(const String& targetFormat) {
-    if (const std::shared_ptr<core::CallGate> gate = core::Session::currentGate()) {
+    if (core::CallGate* gate = core::Session::frameGate()) {
         gate->passUntraced("Image::TransformImage", targetFormat.view());
     }
     return doTransformImage(targetFormat);

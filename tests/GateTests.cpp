@@ -9,10 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vxcam::test {
@@ -60,7 +65,7 @@ public:
     BareNodeMap(sdk::core::CallGate& gate, std::string name) : NodeMap(gate, std::move(name)) {}
     std::map<std::string, std::unique_ptr<BareNode>, std::less<>> nodes;
 
-    BareNode* find(std::string_view name) const {
+    [[nodiscard]] BareNode* find(std::string_view name) const {
         const auto found = nodes.find(name);
         return found == nodes.end() ? nullptr : found->second.get();
     }
@@ -208,11 +213,32 @@ public:
 
 BareProducer* g_producer = nullptr; // the current session's; host thread only
 
-const bool g_registered = sdk::core::registerProducer("bare", [](sdk::core::CallGate& gate) {
+std::unique_ptr<sdk::core::Producer> makeBareProducer(sdk::core::CallGate& gate) {
     auto producer = std::make_unique<BareProducer>(gate);
     g_producer = producer.get();
-    return std::unique_ptr<sdk::core::Producer>(std::move(producer));
-});
+    return producer;
+}
+
+// The bare producer once more, under a name that is offered when VXCAM_TRANSPORTS is unset, after the producers
+// ranked before it, while a test asks for it.
+std::atomic<bool> g_offerBareByDefault{false};
+
+bool offerBareByDefault() {
+    return g_offerBareByDefault.load();
+}
+
+// Runs while the test program loads, where an exception could not be caught.
+bool registerBareProducers() noexcept {
+    try {
+        return sdk::core::registerProducer("bare", &makeBareProducer) &&
+               sdk::core::registerProducer("bare-offered", &makeBareProducer,
+                                           sdk::core::DefaultOffer{5, &offerBareByDefault});
+    } catch (...) {
+        return false;
+    }
+}
+
+const bool g_registered = registerBareProducers();
 
 // ---- fixture ----------------------------------------------------------------------------------------------
 
@@ -503,6 +529,222 @@ TEST(FacadeGate, BufferKnowsItsFormatCodeAndKeepsItsNameAfterTheSession) {
     const char* unknown = sdk::core::internPixelFormatName(std::string("Coord3D_ABC32f"));
     EXPECT_STREQ(unknown, "Coord3D_ABC32f");
     EXPECT_EQ(unknown, sdk::core::internPixelFormatName("Coord3D_ABC32f"));
+}
+
+// ---- what a session is set up with --------------------------------------------------------------------------
+
+QStringList systemIds(sdk::SystemList* list) {
+    QStringList ids;
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        ids << QString::fromStdString(it->first);
+    }
+    return ids;
+}
+
+TEST(SessionSetup, AProducerOfferedByDefaultIsBuiltInItsRankWithoutTheTransportsNamingIt) {
+    SimEnvironment sim(QStringLiteral(R"({ "systems": [ { "id": "simA" } ] })"));
+    qunsetenv("VXCAM_TRANSPORTS");
+    g_offerBareByDefault = true;
+    sdk::SystemList* list = sdk::SystemList::GetInstance();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(systemIds(list),
+              (QStringList{QStringLiteral("Aravis-U3V"), QStringLiteral("simA"), QStringLiteral("gs")}));
+    // Its offer is asked again when the next session opens.
+    g_offerBareByDefault = false;
+    sdk::SystemList::ReleaseInstance();
+    list = sdk::SystemList::GetInstance();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(systemIds(list), (QStringList{QStringLiteral("Aravis-U3V"), QStringLiteral("simA")}));
+}
+
+struct WithheldListCase {
+    const char* transports;
+    bool listOffered;
+};
+
+TEST(SessionSetup, OnlyABuiltSimulatedProducerWithholdsTheSystemList) {
+    SimEnvironment sim(QStringLiteral(R"({ "nullSystemList": true, "systems": [ { "id": "simA" } ] })"));
+    const WithheldListCase cases[] = {{"bare", true}, {"bare,sim", false}, {"sim,bare", false}, {"sim", false}};
+    for (const WithheldListCase& c : cases) {
+        sdk::SystemList::ReleaseInstance();
+        qputenv("VXCAM_TRANSPORTS", c.transports);
+        EXPECT_EQ(sdk::SystemList::GetInstance() != nullptr, c.listOffered) << c.transports;
+    }
+}
+
+TEST(SessionSetup, ATraceFileThatCannotBeOpenedIsWarnedAboutOnceAndCallsStillPass) {
+    LogCapture log;
+    BareSession session(QStringLiteral(R"([ { "call": "Device::Open", "nth": 2 } ])"));
+    sdk::SystemList::ReleaseInstance();
+    const QString unopenable = QStringLiteral("/nonexistent-folder-of-vxcam-tests/trace.tsv");
+    qputenv("VXCAM_SIM_TRACE", unopenable.toLocal8Bit());
+    log.clear();
+    ASSERT_NE(sdk::SystemList::GetInstance(), nullptr);
+    BareDevice& device = g_producer->system.iface.device;
+    EXPECT_EQ(sdkError([&] { device.Open(); }), "");
+    device.Close();
+    EXPECT_EQ(sdkError([&] { device.Open(); }), "RuntimeException: injected fault") << "faults work without a trace";
+    std::vector<LogLine> warnings;
+    for (const LogLine& line : log.lines()) {
+        if (line.type == QtWarningMsg) {
+            warnings.push_back(line);
+        }
+    }
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings.front().category, QStringLiteral("vxcam.sim"));
+    EXPECT_EQ(warnings.front().text,
+              QStringLiteral("cannot open the trace file %1 for appending; calls are not traced").arg(unopenable));
+}
+
+// ---- the frame path's gate across sessions ------------------------------------------------------------------
+
+// A thread that outlives sessions, as a host's or a pool's thread does; runs what it is given, in order.
+class LongLivedThread {
+public:
+    LongLivedThread() : m_thread([this] { run(); }) {}
+    ~LongLivedThread() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_bStopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    LongLivedThread(const LongLivedThread&) = delete;
+    LongLivedThread& operator=(const LongLivedThread&) = delete;
+
+    // What `work` answered on this thread; "timed out" when it did not finish within ten seconds.
+    std::string call(std::function<std::string()> work) {
+        std::packaged_task<std::string()> task(std::move(work));
+        std::future<std::string> answer = task.get_future();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+        if (answer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            return "timed out";
+        }
+        return answer.get();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_bStopping || !m_tasks.empty(); });
+            if (m_tasks.empty()) {
+                return;
+            }
+            std::packaged_task<std::string()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex; // guards m_tasks and m_bStopping
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<std::string()>> m_tasks;
+    bool m_bStopping = false;
+    std::thread m_thread; // last: starts once the rest is built
+};
+
+// A 2x2 Mono8 frame made into an image and converted to BGR8; the SDK error of whichever step raised one.
+std::string convertOneFrame() {
+    return sdkError([] {
+        unsigned char pixels[4] = {};
+        sdk::Image* image = sdk::ImageProcessor::GetInstance()->CreateImage(2, 2, "Mono8", pixels, sizeof pixels);
+        sdk::Image* converted = nullptr;
+        try {
+            converted = image->TransformImage("BGR8");
+        } catch (...) {
+            image->Release();
+            throw;
+        }
+        converted->Release();
+        image->Release();
+    });
+}
+
+TEST(FrameGate, EveryThreadMeetsTheCurrentSessionsFaultsAcrossReleaseAndReacquire) {
+    // Each step opens a session with its own faults (or none at all), and both a thread that lives through all
+    // sessions and the test's own thread convert a frame in it: each must meet that session's faults, never
+    // those of a session it saw before.
+    struct Step {
+        const char* faults; // null: no session is open
+        const char* expected;
+    };
+    const Step steps[] = {
+        {"[]", ""},
+        {R"([ { "call": "ImageProcessor::CreateImage", "times": 0, "description": "create" } ])",
+         "RuntimeException: create"},
+        {nullptr, ""},
+        {R"([ { "call": "Image::TransformImage", "match": "BGR8", "times": 0, "description": "transform" } ])",
+         "RuntimeException: transform"},
+        {"[]", ""},
+    };
+    LongLivedThread thread;
+    for (const Step& step : steps) {
+        std::unique_ptr<BareSession> session;
+        if (step.faults != nullptr) {
+            session = std::make_unique<BareSession>(QLatin1String(step.faults));
+        }
+        const char* label = step.faults != nullptr ? step.faults : "(no session)";
+        EXPECT_EQ(thread.call(&convertOneFrame), step.expected) << label;
+        EXPECT_EQ(convertOneFrame(), step.expected) << label;
+        EXPECT_EQ(thread.call(&convertOneFrame), step.expected) << label << ", asked again";
+    }
+}
+
+TEST(FrameGate, FrameCallsRaceSessionReleaseAndReacquire) {
+    // Threads convert frames without pause while the test's thread ends and opens sessions. Every session has a
+    // rule that never strikes, so that each frame call counts on its session's gate: a gate freed while a frame
+    // call still uses it, or one shared without its lock, is what the sanitizer builds catch here.
+    BareSession session(QStringLiteral(R"([ { "call": "ImageProcessor::CreateImage", "nth": 4000000000 },
+                                            { "call": "Image::TransformImage", "nth": 4000000000 } ])"));
+    constexpr int kThreads = 2;
+    constexpr int kSessions = 40;
+    std::atomic<bool> done{false};
+    std::atomic<int> started{0};
+    std::promise<void> allStarted;
+    std::vector<std::future<std::string>> firstErrors; // each thread's first SDK error, or ""
+    firstErrors.reserve(kThreads);
+    for (int i = 0; i < kThreads; ++i) {
+        firstErrors.push_back(std::async(std::launch::async, [&] {
+            std::string firstError;
+            bool announced = false;
+            while (!done.load()) {
+                const std::string error = convertOneFrame();
+                if (firstError.empty()) {
+                    firstError = error;
+                }
+                if (!announced && ++started == kThreads) {
+                    allStarted.set_value();
+                }
+                announced = true;
+            }
+            return firstError;
+        }));
+    }
+    // Every early way out below still ends the threads first: a future of std::async waits for its thread.
+    const bool allRunning = allStarted.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    int sessionsCycled = 0;
+    while (allRunning && sessionsCycled < kSessions) {
+        sdk::SystemList::ReleaseInstance();
+        if (sdk::SystemList::GetInstance() == nullptr) {
+            break;
+        }
+        ++sessionsCycled;
+    }
+    done = true;
+    EXPECT_TRUE(allRunning);
+    EXPECT_EQ(sessionsCycled, kSessions);
+    for (std::future<std::string>& firstError : firstErrors) {
+        ASSERT_EQ(firstError.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(firstError.get(), "");
+    }
 }
 
 } // namespace

@@ -201,9 +201,15 @@ TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
 // The receiving thread's doorbell: a waiter that has seen every ring's news so far and waits again must be woken
 // by the next ring, whether it already sleeps or is about to. A lost wake-up leaves the last frame undelivered
 // until another one comes; here, where none comes, the waiter would sleep for good.
-TEST(Doorbell, EveryRingReachesAWaiterThatSleepsOrIsAboutTo) {
+// The doorbell over the system's sleep (a futex here) and over the portable one that systems without it use.
+template <typename Words>
+class DoorbellTest : public ::testing::Test {};
+using SleepKinds = ::testing::Types<sdk::aravis::platform::SystemWords, sdk::aravis::platform::PortableWords>;
+TYPED_TEST_SUITE(DoorbellTest, SleepKinds);
+
+TYPED_TEST(DoorbellTest, EveryRingReachesAWaiterThatSleepsOrIsAboutTo) {
     constexpr uint64_t kRings = 200000;
-    sdk::aravis::Doorbell bell;
+    sdk::aravis::BasicDoorbell<TypeParam> bell;
     std::atomic<uint64_t> news{0}; // the ringer's count of rings made; the waiter reads it after each wake-up
     auto waiter = std::async(std::launch::async, [&] {
         uint64_t wakeUps = 0;
@@ -226,6 +232,35 @@ TEST(Doorbell, EveryRingReachesAWaiterThatSleepsOrIsAboutTo) {
         bell.ring(); // frees a stuck waiter, so that the test ends
     }
     EXPECT_LE(waiter.get(), kRings) << "the waiter returned without a ring";
+}
+
+TEST(PortableWords, EverySleeperWakesWhenWordsShareALock) {
+    // More words than the portable sleep has lock pairs: some words share one, and a wake-up on one word must
+    // still reach the sleepers of every word, each of which checks its own.
+    constexpr std::size_t kWords = 65;
+    constexpr uint32_t kChanges = 200;
+    std::vector<std::atomic<uint32_t>> words(kWords);
+    std::vector<std::future<void>> sleepers;
+    sleepers.reserve(kWords);
+    for (std::atomic<uint32_t>& word : words) {
+        sleepers.push_back(std::async(std::launch::async, [&word] {
+            for (uint32_t seen = word.load(); seen < kChanges; seen = word.load()) {
+                sdk::aravis::platform::portableWaitWhileEqual(word, seen);
+            }
+        }));
+    }
+    for (uint32_t change = 1; change <= kChanges; ++change) {
+        for (std::atomic<uint32_t>& word : words) {
+            word.store(change);
+            sdk::aravis::platform::portableWakeWaiters(word);
+        }
+    }
+    for (std::size_t i = 0; i < kWords; ++i) {
+        EXPECT_EQ(sleepers[i].wait_for(60s), std::future_status::ready) << "the sleeper of word " << i << " sleeps on";
+        while (sleepers[i].wait_for(10ms) != std::future_status::ready) {
+            sdk::aravis::platform::portableWakeWaiters(words[i]); // frees a stuck sleeper, so that the test ends
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Producers, TransportTest, ::testing::ValuesIn(allTransports()), transportName);

@@ -7,10 +7,12 @@
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#else
-#include <condition_variable>
-#include <mutex>
 #endif
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
 
 namespace sdk::aravis::platform {
 
@@ -41,23 +43,50 @@ bool deferWakeUpsToRunningThreads() noexcept {
     return true;
 }
 
-namespace {
-// Shared by every word: a wake-up rouses every sleeper, and each checks its own word again.
-std::mutex g_wordsMutex;
-std::condition_variable g_wordChanged;
-} // namespace
-
 void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
-    std::unique_lock lock(g_wordsMutex);
-    g_wordChanged.wait(lock, [&] { return word.load() != value; });
+    portableWaitWhileEqual(word, value);
 }
 
-void wakeWaiters(std::atomic<uint32_t>& /*word*/) noexcept {
-    // Taking the mutex orders the change before a sleeper's check: none can miss it and sleep on.
-    { const std::lock_guard lock(g_wordsMutex); }
-    g_wordChanged.notify_all();
+void wakeWaiters(std::atomic<uint32_t>& word) noexcept {
+    portableWakeWaiters(word);
 }
 
 #endif
+
+namespace {
+
+// One pair of the table: the mutex orders a word's change before a sleeper's check, the condition variable
+// carries the wake-up. Each on a cache line of its own, so that pairs that different streams use do not share one.
+struct alignas(64) WordSleep {
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
+constexpr std::size_t kWordSleepCount = 64; // a power of two: the hash below takes the top bits
+
+// The pair of `word`: a multiplicative hash of its address, so that words of neighbouring objects spread over
+// the table. Built at first use (thread-safe), and kept for the rest of the process.
+WordSleep& wordSleepOf(const void* word) noexcept {
+    static std::array<WordSleep, kWordSleepCount> table;
+    const auto address = static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(word));
+    constexpr unsigned kIndexBits = 6;
+    static_assert(std::size_t{1} << kIndexBits == kWordSleepCount);
+    return table[(address * 0x9E3779B97F4A7C15ULL) >> (64 - kIndexBits)];
+}
+
+} // namespace
+
+void portableWaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
+    WordSleep& sleep = wordSleepOf(&word);
+    std::unique_lock lock(sleep.mutex);
+    sleep.changed.wait(lock, [&] { return word.load() != value; });
+}
+
+void portableWakeWaiters(std::atomic<uint32_t>& word) noexcept {
+    WordSleep& sleep = wordSleepOf(&word);
+    // Taking the mutex orders the change before a sleeper's check: none can miss it and sleep on.
+    { const std::lock_guard lock(sleep.mutex); }
+    sleep.changed.notify_all();
+}
 
 } // namespace sdk::aravis::platform

@@ -15,9 +15,30 @@ namespace sdk::aravis::platform {
 bool deferWakeUpsToRunningThreads() noexcept;
 
 // Sleeps while `word` holds `value`; may also return without a change, so callers check again. One system call
-// on Linux (a futex); elsewhere a condition variable that every word shares.
+// on Linux (a futex); elsewhere the portable words below.
 void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept;
 // Wakes the threads sleeping in waitWhileEqual() on `word`; call it after changing the word.
 void wakeWaiters(std::atomic<uint32_t>& word) noexcept;
+
+// The same with the standard library only: a fixed table of mutex and condition-variable pairs, one chosen by
+// the word's address, so that threads sleeping on different words (different streams) rarely share a lock. Two
+// words that share a pair wake each other's sleepers, who check their own word again. What the functions above
+// are where the system has no futex; built everywhere so that it is tested everywhere.
+void portableWaitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept;
+void portableWakeWaiters(std::atomic<uint32_t>& word) noexcept;
+
+// The two ways as types, for code that is written once for either.
+struct SystemWords {
+    static void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
+        platform::waitWhileEqual(word, value);
+    }
+    static void wakeWaiters(std::atomic<uint32_t>& word) noexcept { platform::wakeWaiters(word); }
+};
+struct PortableWords {
+    static void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
+        portableWaitWhileEqual(word, value);
+    }
+    static void wakeWaiters(std::atomic<uint32_t>& word) noexcept { portableWakeWaiters(word); }
+};
 
 } // namespace sdk::aravis::platform

@@ -71,8 +71,10 @@ std::unique_ptr<core::Producer> makeProducer(core::CallGate& gate) {
 // leaves the transports unknown instead.
 bool registerTransports() noexcept {
     try {
+        // Without VXCAM_TRANSPORTS, USB3 Vision cameras are offered first: they are found without sending anything
+        // on a network. GigE Vision runs only when named.
         return core::registerProducer("gev", &makeProducer<Transport::GigEVision>) &&
-               core::registerProducer("u3v", &makeProducer<Transport::Usb3Vision>) &&
+               core::registerProducer("u3v", &makeProducer<Transport::Usb3Vision>, core::DefaultOffer{0, nullptr}) &&
                core::registerProducer("virtual", &makeProducer<Transport::Virtual>);
     } catch (...) {
         return false;

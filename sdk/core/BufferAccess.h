@@ -1,8 +1,9 @@
 // What producers may do to a Buffer: give it memory, describe the frame they wrote into it, take it back.
+// Internal to the SDK library and not exported from it; tests and benchmarks that play a producer link their own
+// copy (the static library vxsdk_producer_access).
 #pragma once
 
 #include "sdk/Buffer.h"
-#include "sdk/SdkExport.h"
 
 #include <cstdint>
 #include <string_view>
@@ -37,8 +38,7 @@ struct FrameDescription {
     uint64_t payloadSize = UINT64_MAX;
 };
 
-// Exported so that benchmarks and tests can hand the driver buffers of their own making.
-class VXSDK_API BufferAccess {
+class BufferAccess {
 public:
     // Announces: the buffer gets `memSize` bytes of zeroed memory and its owner. A size that bufferSizeRefusal
     // (PayloadLimit.h) refuses, or one the machine cannot give, raises a ResourceException naming it and leaves
@@ -61,6 +61,6 @@ public:
 
 // A copy of `name` that lives as long as the process: the format table's own name for a known format, an
 // interned copy otherwise. Thread-safe; costs a table look-up, and a lock only for names the table lacks.
-[[nodiscard]] VXSDK_API const char* internPixelFormatName(std::string_view name);
+[[nodiscard]] const char* internPixelFormatName(std::string_view name);
 
 } // namespace sdk::core

@@ -1,7 +1,6 @@
 #include "sdk/core/CallGate.h"
 
 #include "sdk/SdkExceptions.h"
-#include "sdk/core/SdkLogging.h"
 
 #include <algorithm>
 
@@ -51,18 +50,15 @@ void appendField(std::string& line, std::string_view text) {
 
 } // namespace
 
-void CallGate::configure(std::vector<FaultRule> rules, const std::string& tracePath) {
+bool CallGate::configure(std::vector<FaultRule> rules, const std::string& tracePath) {
     const std::lock_guard lock(m_mutex);
     m_rules = std::move(rules);
     m_bHasRules = !m_rules.empty();
     if (!tracePath.empty()) {
         m_pTrace.reset(std::fopen(tracePath.c_str(), "ae")); // NOLINT(cppcoreguidelines-owning-memory)
-        if (m_pTrace == nullptr) {
-            qCWarning(lcSim()).noquote() << "cannot open the trace file" << QString::fromStdString(tracePath)
-                                         << "for appending; calls are not traced";
-        }
     }
     m_bTracing = m_pTrace != nullptr;
+    return tracePath.empty() || m_bTracing;
 }
 
 void CallGate::pass(std::string_view call, std::string_view object, std::string_view args) {

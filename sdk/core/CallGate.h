@@ -1,5 +1,6 @@
 // The door every SDK call of a session passes: it counts the call, writes the call's trace line and raises
-// the injected fault that is due. Faults and the trace are configured by the simulated producer's file.
+// the injected fault that is due. Faults and the trace are configured once per session, by the session's
+// configurator (SessionSetup.h), whatever the producers.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +31,9 @@ public:
     CallGate& operator=(const CallGate&) = delete;
     ~CallGate() = default;
 
-    // Set once, before the session's first call passes. A trace file that cannot be opened is warned about.
-    void configure(std::vector<FaultRule> rules, const std::string& tracePath);
+    // Set once, before the session's first call passes. False when `tracePath` names a file that cannot be
+    // opened for appending: calls are then not traced, and the caller says so.
+    [[nodiscard]] bool configure(std::vector<FaultRule> rules, const std::string& tracePath);
 
     // True when calls are traced or faults configured: only then does a call cost more than a branch.
     [[nodiscard]] bool active() const noexcept { return m_bHasRules || m_bTracing; }
@@ -60,7 +62,9 @@ private:
     std::mutex m_mutex;
     std::vector<FaultRule> m_rules; // set by configure(); afterwards only `seen` changes, under m_mutex
     struct FileCloser {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+        void operator()(std::FILE* file) const noexcept {
+            std::fclose(file); // NOLINT(cppcoreguidelines-owning-memory): the unique_ptr is the owner
+        }
     };
     std::unique_ptr<std::FILE, FileCloser> m_pTrace; // written under m_mutex
 };

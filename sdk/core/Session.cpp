@@ -2,12 +2,15 @@
 
 #include "sdk/System.h"
 #include "sdk/SystemList.h"
-#include "sdk/core/ConfigReader.h"
 #include "sdk/core/SdkLogging.h"
+#include "sdk/core/SessionSetup.h"
 
 #include <QStringList>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
+#include <utility>
 
 namespace sdk::core {
 namespace {
@@ -15,14 +18,29 @@ namespace {
 // Guards g_session: the host's thread opens and ends sessions while delivery threads ask for the gate.
 std::mutex g_sessionMutex;
 std::unique_ptr<Session> g_session;
+// Counts the sessions opened and ended: changed under g_sessionMutex together with g_session, read without it by
+// the frame path to learn whether the gate a thread keeps is still the current one.
+std::atomic<uint64_t> g_generation{0};
 
-// The producer names to build, in order: VXCAM_TRANSPORTS, or "sim" when only VXCAM_SIM_CONFIG is set.
+// The gate a thread was given last and the generation it belongs to. Each thread's own: no lock.
+struct KeptGate {
+    uint64_t generation = 0; // 0 with no gate: before the first session, which is what a new thread saw
+    std::shared_ptr<CallGate> gate;
+};
+thread_local KeptGate t_keptGate;
+
+// Set by a static initialiser while the library loads, read when a session opens (host thread).
+SessionConfigurator& configurator() {
+    static SessionConfigurator registered = nullptr;
+    return registered;
+}
+
+// The producer names to build, in order: VXCAM_TRANSPORTS, or those the producers offer by default.
 QStringList configuredTransports() {
     if (!qEnvironmentVariableIsSet("VXCAM_TRANSPORTS")) {
-        // USB3 Vision cameras are found without sending anything on a network; GigE Vision only when named.
-        QStringList defaults{QStringLiteral("u3v")};
-        if (!qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG")) {
-            defaults << QStringLiteral("sim");
+        QStringList defaults;
+        for (const std::string& name : defaultProducers()) {
+            defaults << QString::fromStdString(name);
         }
         return defaults;
     }
@@ -41,29 +59,14 @@ QStringList configuredTransports() {
     return names;
 }
 
-// The session's faults and trace, whatever the producers: the "faults" list of the file VXCAM_SIM_CONFIG names,
-// and the trace file VXCAM_SIM_TRACE names. A file that cannot be used is warned about once: by the producer
-// that read it already, or here.
-void configureGate(CallGate& gate, bool fileProblemReported) {
-    const std::string tracePath = qEnvironmentVariable("VXCAM_SIM_TRACE").toStdString();
-    const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
-    std::vector<FaultRule> rules;
-    if (!path.isEmpty()) {
-        QString error;
-        if (std::optional<std::vector<FaultRule>> loaded = loadFaultRules(path, error)) {
-            rules = std::move(*loaded);
-        } else if (!fileProblemReported) {
-            qCWarning(lcSdk()).noquote() << "fault file" << path << "-" << error << "- no faults are injected";
-        }
-    }
-    gate.configure(std::move(rules), tracePath);
-}
-
 } // namespace
 
+bool registerSessionConfigurator(SessionConfigurator configurator) {
+    core::configurator() = configurator;
+    return true;
+}
+
 Session::Session() : m_pGate(std::make_shared<CallGate>()) {
-    bool nullList = false;
-    bool fileProblemReported = false;
     for (const QString& name : configuredTransports()) {
         const ProducerFactory factory = findProducer(name.toStdString());
         if (factory == nullptr) {
@@ -71,13 +74,14 @@ Session::Session() : m_pGate(std::make_shared<CallGate>()) {
             continue;
         }
         if (std::unique_ptr<Producer> producer = factory(*m_pGate)) {
-            nullList = nullList || producer->answersNullSystemList();
-            fileProblemReported = fileProblemReported || producer->reportedConfigurationProblem();
             m_producers.push_back(std::move(producer));
         }
     }
-    configureGate(*m_pGate, fileProblemReported);
-    if (!nullList) {
+    SessionSetup setup(*m_pGate, m_producers);
+    if (const SessionConfigurator configure = configurator()) {
+        configure(setup);
+    }
+    if (setup.systemListOffered()) {
         m_pList = new SystemList(*this); // NOLINT(cppcoreguidelines-owning-memory): private destructor, freed below
     }
 }
@@ -97,6 +101,7 @@ SystemList* Session::acquireList() {
         const std::lock_guard lock(g_sessionMutex);
         if (g_session == nullptr) {
             g_session.reset(new Session()); // NOLINT(cppcoreguidelines-owning-memory): private constructor
+            g_generation.fetch_add(1, std::memory_order_release);
         }
         gate = g_session->m_pGate;
         list = g_session->m_pList;
@@ -110,6 +115,9 @@ void Session::release() {
     {
         const std::lock_guard lock(g_sessionMutex);
         ending = std::move(g_session);
+        if (ending != nullptr) {
+            g_generation.fetch_add(1, std::memory_order_release);
+        }
     }
     // Destroyed outside the lock: stopping a producer joins delivery threads that may be asking for the gate.
     ending.reset();
@@ -118,6 +126,19 @@ void Session::release() {
 std::shared_ptr<CallGate> Session::currentGate() {
     const std::lock_guard lock(g_sessionMutex);
     return g_session != nullptr ? g_session->m_pGate : nullptr;
+}
+
+CallGate* Session::frameGate() {
+    KeptGate& kept = t_keptGate;
+    if (kept.generation != g_generation.load(std::memory_order_acquire)) {
+        // A session opened or ended since this thread last asked: take the current one's gate. The old gate is
+        // let go here, outside the lock (it may be the last reference).
+        std::shared_ptr<CallGate> previous;
+        const std::lock_guard lock(g_sessionMutex);
+        previous = std::exchange(kept.gate, g_session != nullptr ? g_session->m_pGate : nullptr);
+        kept.generation = g_generation.load(std::memory_order_relaxed);
+    }
+    return kept.gate.get();
 }
 
 void Session::collectSystems(std::vector<std::pair<std::string, System*>>& entries) {

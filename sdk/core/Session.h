@@ -1,5 +1,6 @@
 // One SDK session: from the first SystemList::GetInstance() after a release to the next ReleaseInstance().
-// It reads the transport configuration, builds the producers, and owns the call gate and the system list.
+// It reads the transport configuration, builds the producers, has the registered configurator set up the call
+// gate, and owns the gate and the system list.
 #pragma once
 
 #include "sdk/core/CallGate.h"
@@ -27,6 +28,11 @@ public:
     // The current session's gate, or null between sessions. Thread-safe; the gate stays valid while the
     // caller holds the pointer.
     static std::shared_ptr<CallGate> currentGate();
+    // The same for the frame path, lock-free while the session that the calling thread saw last is still the
+    // current one: each thread keeps the gate it was given last, with the session it belongs to, and takes the
+    // lock only when a session opened or ended since. The gate stays valid until the same thread asks again (a
+    // thread's kept gate may outlive its session until then, or until the thread ends). Thread-safe.
+    [[nodiscard]] static CallGate* frameGate();
 
     CallGate& gate() noexcept { return *m_pGate; }
     // Fills `list` with the systems of every producer, in configuration order.

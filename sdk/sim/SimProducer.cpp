@@ -1,8 +1,11 @@
-// The "sim" transport: the systems of the file named by VXCAM_SIM_CONFIG, with the faults it injects and the
-// trace written to the file named by VXCAM_SIM_TRACE.
+// The "sim" transport: the systems of the file named by VXCAM_SIM_CONFIG. The same file's "faults" list, and the
+// trace file named by VXCAM_SIM_TRACE, configure every session's call gate, whatever its producers.
+#include "sdk/core/ConfigReader.h"
 #include "sdk/core/Producer.h"
 #include "sdk/core/SdkLogging.h"
+#include "sdk/core/SessionSetup.h"
 #include "sdk/sim/SimConfig.h"
+#include "sdk/sim/SimLogging.h"
 #include "sdk/sim/SimSystem.h"
 
 namespace sdk::sim {
@@ -10,7 +13,7 @@ namespace {
 
 class SimProducer final : public core::Producer {
 public:
-    SimProducer(core::CallGate& gate, SimConfig config, bool fileProblem)
+    SimProducer(core::CallGate& gate, const SimConfig& config, bool fileProblem)
         : m_bNullSystemList(config.nullSystemList), m_bFileProblem(fileProblem) {
         for (const SimSystemConfig& system : config.systems) {
             m_systems.push_back(std::make_unique<SimSystem>(gate, system));
@@ -25,8 +28,10 @@ public:
         return result;
     }
 
-    bool answersNullSystemList() const override { return m_bNullSystemList; }
-    bool reportedConfigurationProblem() const override { return m_bFileProblem; }
+    // The file asks that the host be given no system list.
+    [[nodiscard]] bool answersNullSystemList() const noexcept { return m_bNullSystemList; }
+    // The file could not be used, and the producer said so already.
+    [[nodiscard]] bool reportedFileProblem() const noexcept { return m_bFileProblem; }
 
 private:
     bool m_bNullSystemList;
@@ -39,20 +44,68 @@ private:
 std::unique_ptr<core::Producer> makeSimProducer(core::CallGate& gate) {
     const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
     if (path.isEmpty()) {
-        qCWarning(core::lcSim()) << "VXCAM_SIM_CONFIG names no simulated-camera file; no simulated cameras are offered";
+        qCWarning(lcSim()) << "VXCAM_SIM_CONFIG names no simulated-camera file; no simulated cameras are offered";
         return std::make_unique<SimProducer>(gate, SimConfig{}, false);
     }
     QString error;
     std::optional<SimConfig> config = loadSimConfig(path, error);
     if (!config) {
-        qCWarning(core::lcSim()).noquote() << "simulated-camera file" << path << error.prepend(QStringLiteral("- "))
-                                           << "- no simulated cameras are offered";
+        qCWarning(lcSim()).noquote() << "simulated-camera file" << path << error.prepend(QStringLiteral("- "))
+                                     << "- no simulated cameras are offered";
         return std::make_unique<SimProducer>(gate, SimConfig{}, true);
     }
-    return std::make_unique<SimProducer>(gate, std::move(*config), false);
+    return std::make_unique<SimProducer>(gate, *config, false);
 }
 
-const bool g_registered = core::registerProducer("sim", &makeSimProducer);
+// Without VXCAM_TRANSPORTS, simulated cameras are offered (after the default producers ranked before them) as
+// soon as a file is named.
+bool simFileNamed() {
+    return !qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG");
+}
+
+// Every session's gate, whatever its producers: the faults of the file VXCAM_SIM_CONFIG names (read even when
+// no simulated camera is built), the trace into the file VXCAM_SIM_TRACE names. A file that cannot be used is
+// warned about once: by the simulated producer that read it already, or here. A simulated producer whose file
+// asks for it withholds the system list.
+void configureSession(core::SessionSetup& setup) {
+    bool fileProblemReported = false;
+    for (const std::unique_ptr<core::Producer>& producer : setup.producers()) {
+        if (const auto* sim = dynamic_cast<const SimProducer*>(producer.get())) {
+            fileProblemReported = fileProblemReported || sim->reportedFileProblem();
+            if (sim->answersNullSystemList()) {
+                setup.withholdSystemList();
+            }
+        }
+    }
+    const std::string tracePath = qEnvironmentVariable("VXCAM_SIM_TRACE").toStdString();
+    const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
+    std::vector<core::FaultRule> rules;
+    if (!path.isEmpty()) {
+        QString error;
+        if (std::optional<std::vector<core::FaultRule>> loaded = core::loadFaultRules(path, error)) {
+            rules = std::move(*loaded);
+        } else if (!fileProblemReported) {
+            qCWarning(core::lcSdk()).noquote() << "fault file" << path << "-" << error << "- no faults are injected";
+        }
+    }
+    if (!setup.gate().configure(std::move(rules), tracePath)) {
+        qCWarning(lcSim()).noquote() << "cannot open the trace file" << QString::fromStdString(tracePath)
+                                     << "for appending; calls are not traced";
+    }
+}
+
+// Runs while the library loads, where an exception could not be caught: a failed registration (no memory)
+// leaves the transport unknown instead.
+bool registerSimulation() noexcept {
+    try {
+        return core::registerProducer("sim", &makeSimProducer, core::DefaultOffer{1, &simFileNamed}) &&
+               core::registerSessionConfigurator(&configureSession);
+    } catch (...) {
+        return false;
+    }
+}
+
+const bool g_registered = registerSimulation();
 
 } // namespace
 } // namespace sdk::sim
