@@ -16,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <memory>
@@ -79,20 +81,34 @@ std::string pairName(const ::testing::TestParamInfo<Pair>& info) {
     return info.param.name;
 }
 
-// Runs `body` on a thread of its own and waits for it; a hang fails the test instead of hanging the suite (the
-// stuck thread is left behind: the process ends with the test run).
-[[nodiscard]] bool finishesWithin(std::chrono::seconds limit, std::function<void()> body) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([body = std::move(body), done] {
-        body();
-        done->set_value();
-    }).detach();
-    if (finished.wait_for(limit) == std::future_status::ready) {
-        finished.get();
-        return true;
+// A one-time signal between a callback and the test, shared by both: a callback may still be returning from it
+// when the test goes on, so neither side owns it alone.
+struct Signal {
+    std::promise<void> promise;
+    std::shared_future<void> future = promise.get_future().share();
+    std::atomic<bool> given{false};
+    void give() {
+        if (!given.exchange(true)) {
+            promise.set_value();
+        }
     }
-    return false;
+    [[nodiscard]] bool awaited(std::chrono::milliseconds limit) const {
+        return future.wait_for(limit) == std::future_status::ready;
+    }
+};
+using SharedSignal = std::shared_ptr<Signal>;
+[[nodiscard]] SharedSignal makeSignal() {
+    return std::make_shared<Signal>();
+}
+
+// A hang in the module leaves its threads waiting for good: the test ends the process with the failure rather
+// than hang the run (the teardown would wait for them too).
+void requireWithin(const Signal& signal, std::chrono::seconds limit, const std::string& what) {
+    if (!signal.awaited(limit)) {
+        ADD_FAILURE() << what;
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
 }
 
 class TeardownTest : public ::testing::TestWithParam<Pair> {
@@ -141,42 +157,36 @@ protected:
 TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
     openAndStartBoth();
     for (int round = 0; round < 20; ++round) {
-        std::atomic<int> stopsMade{0};
         // Both callbacks meet before stopping, so that each stop comes while the other camera delivers.
-        std::promise<void> aInside;
-        std::promise<void> bInside;
-        std::shared_future<void> aReady = aInside.get_future().share();
-        std::shared_future<void> bReady = bInside.get_future().share();
-        std::atomic<bool> aOnce{false};
-        std::atomic<bool> bOnce{false};
-        m_callbackA.setAction([&](ICameraObject& self) {
-            if (aOnce.exchange(true)) {
+        const SharedSignal aInside = makeSignal();
+        const SharedSignal bInside = makeSignal();
+        const SharedSignal aStopped = makeSignal();
+        const SharedSignal bStopped = makeSignal();
+        ICameraObject* a = m_a.get();
+        ICameraObject* b = m_b.get();
+        m_callbackA.setAction([aInside, bInside, aStopped, b](ICameraObject& self) {
+            if (aInside->given.load()) {
                 return;
             }
-            aInside.set_value();
-            static_cast<void>(bReady.wait_for(2s));
-            m_b->IStopCamera();
+            aInside->give();
+            static_cast<void>(bInside->awaited(2s));
+            b->IStopCamera();
             self.IStopCamera();
-            ++stopsMade;
+            aStopped->give();
         });
-        m_callbackB.setAction([&](ICameraObject& self) {
-            if (bOnce.exchange(true)) {
+        m_callbackB.setAction([aInside, bInside, bStopped, a](ICameraObject& self) {
+            if (bInside->given.load()) {
                 return;
             }
-            bInside.set_value();
-            static_cast<void>(aReady.wait_for(2s));
-            m_a->IStopCamera();
+            bInside->give();
+            static_cast<void>(aInside->awaited(2s));
+            a->IStopCamera();
             self.IStopCamera();
-            ++stopsMade;
+            bStopped->give();
         });
-        // Waited for on a test thread: a deadlock in the callbacks leaves the test with a failure, not a hang.
-        ASSERT_TRUE(finishesWithin(20s,
-                                   [&] {
-                                       while (stopsMade.load() < 2) {
-                                           std::this_thread::sleep_for(1ms);
-                                       }
-                                   }))
-            << "round " << round << ": the callbacks that stop each other hang";
+        const std::string where = "round " + std::to_string(round) + ": the callbacks that stop each other hang";
+        requireWithin(*aStopped, 20s, where);
+        requireWithin(*bStopped, 20s, where);
         m_callbackA.setAction({});
         m_callbackB.setAction({});
         EXPECT_FALSE(m_a->m_bRunning);
@@ -186,10 +196,10 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
             camera->m_nTriggerMode = FreeRun;
             ASSERT_EQ(camera->IStartCamera(), 1) << "round " << round;
         }
-        const int a = m_callbackA.frames();
-        const int b = m_callbackB.frames();
-        ASSERT_TRUE(m_callbackA.waitForFrames(a + 1)) << "round " << round;
-        ASSERT_TRUE(m_callbackB.waitForFrames(b + 1)) << "round " << round;
+        const int framesA = m_callbackA.frames();
+        const int framesB = m_callbackB.frames();
+        ASSERT_TRUE(m_callbackA.waitForFrames(framesA + 1)) << "round " << round;
+        ASSERT_TRUE(m_callbackB.waitForFrames(framesB + 1)) << "round " << round;
     }
 }
 
@@ -197,41 +207,33 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
 // while B delivers, then A closes itself there. Nothing waits, and nothing of B is touched after its memory went.
 TEST_P(TeardownTest, ACallbackClosesAndDeletesAnotherCameraThatIsDelivering) {
     openAndStartBoth();
-    std::promise<void> bInside;
-    std::shared_future<void> bReady = bInside.get_future().share();
-    std::promise<void> bReleased;
-    std::shared_future<void> bGoOn = bReleased.get_future().share();
-    std::atomic<bool> bOnce{false};
-    m_callbackB.setAction([&](ICameraObject&) {
-        if (bOnce.exchange(true)) {
+    const SharedSignal bInside = makeSignal();
+    const SharedSignal bReleased = makeSignal();
+    const SharedSignal done = makeSignal();
+    m_callbackB.setAction([bInside, bReleased](ICameraObject&) {
+        if (bInside->given.exchange(true)) {
             return;
         }
-        bInside.set_value();
+        bInside->promise.set_value();
         // Still delivering while A's callback closes and deletes this camera: a deletion that waited for this
         // delivery would wait for good.
-        static_cast<void>(bGoOn.wait_for(60s));
+        static_cast<void>(bReleased->awaited(60s));
     });
-    std::atomic<bool> done{false};
-    std::atomic<bool> aOnce{false};
-    m_callbackA.setAction([&](ICameraObject& self) {
-        if (aOnce.exchange(true)) {
+    ICameraObject* b = m_b.release();
+    const CameraDeleteFunction destroy = m_module.destroy();
+    m_callbackA.setAction([bInside, bReleased, done, b, destroy](ICameraObject& self) {
+        if (done->given.load() || !bInside->awaited(2s)) {
             return;
         }
-        static_cast<void>(bReady.wait_for(2s));
-        ICameraObject* b = m_b.release();
         b->IStopCamera();
         b->ICloseCamera();
-        m_module.destroy()(b);
-        bReleased.set_value();
+        destroy(b);
+        bReleased->give();
         self.IStopCamera();
         self.ICloseCamera();
-        done = true;
+        done->give();
     });
-    ASSERT_TRUE(finishesWithin(15s, [&] {
-        while (!done.load()) {
-            std::this_thread::sleep_for(1ms);
-        }
-    })) << "closing and deleting another camera from a callback hangs";
+    requireWithin(*done, 15s, "closing and deleting another camera from a callback hangs");
     EXPECT_FALSE(m_a->m_bOpened);
 }
 
@@ -241,20 +243,23 @@ TEST_P(TeardownTest, AStartRightAfterAStopMadeInsideTheCallbackNeverHangs) {
     openAndStartBoth();
     ICameraObject& cam = *m_a;
     for (int round = 0; round < 40; ++round) {
-        std::promise<void> stopped;
-        std::future<void> stoppedInside = stopped.get_future();
-        std::atomic<bool> once{false};
-        m_callbackA.setAction([&](ICameraObject& self) {
-            if (!once.exchange(true)) {
+        const SharedSignal stopped = makeSignal();
+        m_callbackA.setAction([stopped](ICameraObject& self) {
+            if (!stopped->given.load()) {
                 self.IStopCamera();
-                stopped.set_value();
+                stopped->give();
             }
         });
-        ASSERT_EQ(stoppedInside.wait_for(10s), std::future_status::ready) << "round " << round;
+        requireWithin(*stopped, 10s, "round " + std::to_string(round) + ": no frame came to stop from");
         m_callbackA.setAction({});
         const int before = m_callbackA.frames();
-        ASSERT_TRUE(finishesWithin(10s, [&] { EXPECT_EQ(cam.IStartCamera(), 1); }))
-            << "round " << round << ": the start after a stop inside the callback hangs";
+        const SharedSignal started = makeSignal();
+        std::thread([&cam, started] {
+            EXPECT_EQ(cam.IStartCamera(), 1);
+            started->give();
+        }).detach();
+        requireWithin(*started, 10s,
+                      "round " + std::to_string(round) + ": the start after a stop inside the callback hangs");
         ASSERT_TRUE(m_callbackA.waitForFrames(before + 1)) << "round " << round << ": no frame after the start";
     }
 }
@@ -272,19 +277,17 @@ TEST_P(TeardownTest, NoThreadOfTheModuleRunsOnceTheLastObjectIsGone) {
     const std::size_t before = processThreads();
     openAndStartBoth();
     m_b.reset(); // deleted from the host's thread, while running
-    std::promise<void> deleted;
-    std::future<void> deletedInside = deleted.get_future();
-    std::atomic<bool> once{false};
-    ICameraObject* a = m_a.release();
-    m_callbackA.setAction([&](ICameraObject& self) {
-        if (!once.exchange(true)) {
-            m_module.destroy()(&self); // the last object, from inside its own callback
-            deleted.set_value();
+    const SharedSignal deleted = makeSignal();
+    static_cast<void>(m_a.release()); // deleted by its own callback
+    const CameraDeleteFunction destroy = m_module.destroy();
+    m_callbackA.setAction([deleted, destroy](ICameraObject& self) {
+        if (!deleted->given.load()) {
+            destroy(&self); // the last object, from inside its own callback
+            deleted->give();
         }
     });
-    ASSERT_EQ(deletedInside.wait_for(10s), std::future_status::ready);
-    static_cast<void>(a);
-    m_module.destroy()(nullptr); // waits for the module's threads
+    requireWithin(*deleted, 10s, "no frame came to delete from");
+    destroy(nullptr); // waits for the module's threads
     if (GetParam().virtualA) {
         EXPECT_LE(processThreads(), before) << "threads of the module still run";
     } else {

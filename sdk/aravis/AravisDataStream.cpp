@@ -55,6 +55,9 @@ AravisDataStream::~AravisDataStream() {
 
 void AravisDataStream::doOpen() {
     m_pLink->requireConnected("DataStream::Open");
+    // What the signal connection will hold is made before Aravis's receiving thread exists, so that the thread
+    // that rings finds it written (GLib's own locks order the rest, unseen by the thread checker).
+    auto wakeup = std::make_unique<std::shared_ptr<Wakeup>>(m_pWakeup);
     ErrorSlot error;
     GObjectPtr<ArvStream> stream(arv_device_create_stream(m_pDevice.get(), nullptr, nullptr, error.out()));
     error.check("DataStream::Open", "a stream of camera " + m_pLink->serial);
@@ -66,7 +69,7 @@ void AravisDataStream::doOpen() {
     // The connection holds the wake-up state, so that a signal in emission never rings freed memory.
     m_nNewBufferHandler = g_signal_connect_data(
         stream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer),
-        new std::shared_ptr<Wakeup>(m_pWakeup), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
+        wakeup.release(), // freed by the notify below
         [](gpointer data, GClosure*) {
             delete static_cast<std::shared_ptr<Wakeup>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
         },

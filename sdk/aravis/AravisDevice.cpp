@@ -33,25 +33,27 @@ AravisDevice::~AravisDevice() {
 }
 
 void AravisDevice::doOpen() {
+    // A camera opened again starts with a link of its own: a stream of the earlier opening may still hold the
+    // earlier one. The link, and what the control-lost connection holds of it, are made before Aravis's heartbeat
+    // thread exists, so that the thread that signals finds them written.
+    auto link = std::make_shared<DeviceLink>();
+    link->serial = m_pLink->serial;
+    auto held = std::make_unique<std::shared_ptr<DeviceLink>>(link);
     ErrorSlot error;
     GObjectPtr<ArvDevice> device(arv_interface_open_device(interfaceOf(m_transport), m_id.c_str(), error.out()));
-    error.check("Device::Open", "camera " + m_pLink->serial);
+    error.check("Device::Open", "camera " + link->serial);
     if (device == nullptr) {
-        Exceptions::raise("NotFoundException", "Device::Open", "camera " + m_pLink->serial + " cannot be opened");
+        Exceptions::raise("NotFoundException", "Device::Open", "camera " + link->serial + " cannot be opened");
     }
     // Writes outside a feature's limits or to a read-only feature fail as they would on the camera itself.
     arv_device_set_range_check_policy(device.get(), ARV_RANGE_CHECK_POLICY_ENABLE);
     arv_device_set_access_check_policy(device.get(), ARV_ACCESS_CHECK_POLICY_ENABLE);
-    // A camera opened again starts with a link of its own: a stream of the earlier opening may still hold the
-    // earlier one.
-    const std::string serial = m_pLink->serial;
-    m_pLink = std::make_shared<DeviceLink>();
-    m_pLink->serial = serial;
+    m_pLink = std::move(link);
     // The connection holds the link, so that a signal in emission while it is disconnected never reaches freed
     // memory.
     m_nLostHandler = g_signal_connect_data(
         device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost),
-        new std::shared_ptr<DeviceLink>(m_pLink), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
+        held.release(), // freed by the notify below
         [](gpointer data, GClosure*) {
             delete static_cast<std::shared_ptr<DeviceLink>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
         },
