@@ -16,13 +16,14 @@ namespace {
 // callback that calls another object's operation never waits for a delivery). No thread-local variable: the
 // module is loaded at run time, and its dynamic thread-local storage confuses the leak checker of the sanitizer
 // build. Guarded by livesMutex(), which is taken after a lifecycle's own mutex, never before.
+// Never destroyed: a delivery thread may still end a lifecycle while the process exits.
 std::mutex& livesMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* const mutex = new std::mutex; // NOLINT(cppcoreguidelines-owning-memory): lives as long as the process
+    return *mutex;
 }
 std::vector<const CameraLifecycle*>& lives() {
-    static std::vector<const CameraLifecycle*> all;
-    return all;
+    static auto* const all = new std::vector<const CameraLifecycle*>; // NOLINT(cppcoreguidelines-owning-memory)
+    return *all;
 }
 
 } // namespace

@@ -10,27 +10,40 @@ namespace {
 
 thread_local int t_handlerCalls = 0;
 
-// Threads whose stream ended on the thread itself. Guarded by reapedMutex(); joined by joinReapedThreads().
+// Threads whose stream ended on the thread itself. Guarded by reapedMutex(); joined by joinReapedThreads(). The
+// mutex is never destroyed, so that a thread still ending while the process exits can hand itself over.
 std::mutex& reapedMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* const mutex = new std::mutex; // NOLINT(cppcoreguidelines-owning-memory): lives as long as the process
+    return *mutex;
 }
-// Threads still in it when the process ends are let go: the process ends them.
-struct ReapedThreads {
-    std::vector<std::thread> threads;
-    ReapedThreads() = default;
-    ReapedThreads(const ReapedThreads&) = delete;
-    ReapedThreads& operator=(const ReapedThreads&) = delete;
-    ~ReapedThreads() {
-        for (std::thread& thread : threads) {
-            thread.detach();
+// Never destroyed either: a thread may hand itself over after the exit's join below.
+std::vector<std::thread>& reapedThreads() {
+    static auto* const threads = new std::vector<std::thread>; // NOLINT(cppcoreguidelines-owning-memory)
+    return *threads;
+}
+
+// Threads still handed over when the process (or the SDK library) ends are joined then: each has left its
+// stream and is returning.
+struct JoinReapedAtExit {
+    JoinReapedAtExit() = default;
+    JoinReapedAtExit(const JoinReapedAtExit&) = delete;
+    JoinReapedAtExit& operator=(const JoinReapedAtExit&) = delete;
+    ~JoinReapedAtExit() {
+        std::vector<std::thread> ending;
+        {
+            const std::lock_guard lock(reapedMutex());
+            ending.swap(reapedThreads());
+        }
+        for (std::thread& thread : ending) {
+            if (thread.get_id() == std::this_thread::get_id()) {
+                thread.detach();
+            } else {
+                thread.join();
+            }
         }
     }
 };
-std::vector<std::thread>& reapedThreads() {
-    static ReapedThreads reaped;
-    return reaped.threads;
-}
+const JoinReapedAtExit g_joinReapedAtExit;
 
 } // namespace
 
@@ -63,8 +76,8 @@ namespace {
 // Streams that exist; guarded by reapedMutex(), waited on with streamsChanged().
 int g_nStreams = 0;
 std::condition_variable& streamsChanged() {
-    static std::condition_variable changed;
-    return changed;
+    static auto* const changed = new std::condition_variable; // NOLINT(cppcoreguidelines-owning-memory): as the mutex
+    return *changed;
 }
 
 } // namespace
