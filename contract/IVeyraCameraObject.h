@@ -21,7 +21,11 @@ struct VeyraFrameLayout {
     uint64_t height = 0;    // lines
     uint64_t linePitch = 0; // bytes from the start of one line to the next; 0 when lines do not start on a byte
     uint64_t byteSize = 0;  // bytes of the frame at m_pImageData
-    uint64_t frameId = 0;   // the camera's full frame number (m_nFrameId holds its low 32 bits)
+    // The camera's own full frame number. m_nFrameId holds its low 32 bits, except after a start in trigger mode 3
+    // (FreeRunResetFrameId): m_nFrameId then counts from 0 at the first frame delivered after that start (and after
+    // an ISetSoftTriggerMode while mode 3 is applied), and this member still gives the camera's own number, so
+    // that a host can match frames with the camera's records.
+    uint64_t frameId = 0;
 };
 
 class IVeyraCameraObject : public ICameraObject {

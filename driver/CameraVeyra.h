@@ -106,6 +106,10 @@ protected:
     bool setDeviceOutTrigger(sdk::Device* device);
     bool setDeviceAutoTrigger(sdk::Device* device);
     bool setDeviceSoftTrigger(sdk::Device* device);
+    // The same, saying in `halted` whether the camera's acquisition was aborted or stopped (also on failure).
+    bool setDeviceOutTrigger(sdk::Device* device, bool& halted);
+    bool setDeviceAutoTrigger(sdk::Device* device, bool& halted);
+    bool setDeviceSoftTrigger(sdk::Device* device, bool& halted);
 
     // Frame delivery; called on a stream's delivery thread.
     static void BufferHandler(void* owner, sdk::Buffer* buffer);
@@ -145,14 +149,16 @@ private:
     // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
     // deleted the object meanwhile.
     [[nodiscard]] bool quiesceFor(const char* method);
-    bool applyTriggerMode(int32_t mode);
-    void writeExposure(int32_t value, const char* method);
+    bool applyTriggerMode(int32_t mode, bool& halted);
+    void restartFrameNumbering(bool fromZero) noexcept;
+    enum class ExposureWrite : uint8_t { Written, Refused, NoFeature };
+    [[nodiscard]] ExposureWrite writeExposure(int32_t value, const char* method);
 
     // One frame, from the buffer to the host and back; the lifecycle's gate is passed already.
     void deliverFrame(sdk::Buffer* buffer);
     void publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept;
     void notifyHost();
-    static void queueAgain(sdk::Buffer* buffer);
+    static void queueAgain(sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors);
 
     // A camera is held by one driver object of the process at a time: the serial numbers held, with their
     // holders. Guarded by s_systemListMutex.
@@ -181,9 +187,22 @@ private:
         bool converted = false;
     };
     CurrentFrame m_currentFrame;
-    // SDK errors of the frame path, which may repeat on every frame; delivering thread only, like m_currentFrame,
-    // and a stop once it has quiesced (no frame in delivery then).
-    vxcam::RepeatedErrorReport m_frameErrors;
+    // How m_nFrameId numbers the frames: the camera's own IDs, or (trigger mode 3) IDs counted from the first
+    // frame delivered after the start. Set by the calls that start acquisition, once they quiesced (no frame in
+    // delivery; the lifecycle's mutex orders the write before the next delivery), and read and updated by the
+    // delivery past the gate.
+    struct FrameNumbering {
+        bool fromZero = false;      // m_nFrameId = the camera's ID - origin
+        bool originPending = false; // the next frame delivered sets the origin
+        uint64_t origin = 0;        // the camera's ID of the first frame delivered after the start
+    };
+    FrameNumbering m_frameNumbering;
+    // SDK errors of the frame path, which may repeat on every frame: conversion, the images' release and the
+    // buffers' return to their stream, of delivered frames and of frames turned away at the gate. Thread-safe;
+    // shared with each delivery, like the lifecycle, because a frame turned away may still be given back while
+    // another thread frees the object.
+    const std::shared_ptr<vxcam::RepeatedErrorReport> m_pFrameErrors =
+        std::make_shared<vxcam::RepeatedErrorReport>("BufferReady");
 
     // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
     // Delivery reaches buffers through the SDK, never through this map.

@@ -7,8 +7,6 @@
 
 #include <string_view>
 
-using vxcam::guardSdk;
-
 namespace {
 
 // Monochrome formats and those whose name begins with "RGB8" reach the host in the camera's own layout.
@@ -17,13 +15,19 @@ bool passesThrough(std::string_view pixelFormat) noexcept {
     return pixelFormat == "Mono8" || head == "Mono" || head == "RGB8";
 }
 
-// An SDK image given back on every path; a failure to give it back on an error path is reported.
+// An SDK image given back on every path; a failure to give it back on an error path is reported with the
+// frame path's other errors.
 class ImageHandle {
 public:
-    explicit ImageHandle(sdk::Image* image) noexcept : m_pImage(image) {}
+    ImageHandle(sdk::Image* image, vxcam::RepeatedErrorReport& errors) noexcept : m_pImage(image), m_errors(errors) {}
     ~ImageHandle() {
-        if (m_pImage != nullptr) {
-            guardSdk("BufferReady", [this] { m_pImage->Release(); });
+        if (m_pImage == nullptr) {
+            return;
+        }
+        try {
+            m_pImage->Release();
+        } catch (const sdk::Exceptions::IException& error) {
+            m_errors.report(error);
         }
     }
     ImageHandle(const ImageHandle&) = delete;
@@ -45,6 +49,7 @@ public:
 
 private:
     sdk::Image* m_pImage;
+    vxcam::RepeatedErrorReport& m_errors;
 };
 
 } // namespace
@@ -58,16 +63,18 @@ void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
 // Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
 // the whole object) from inside OnImageReady.
 void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle; // outlives `this` if the host deletes it
+    // Both outlive `this` if the host deletes the object meanwhile.
+    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle;
+    const std::shared_ptr<vxcam::RepeatedErrorReport> errors = m_pFrameErrors;
     if (!lifecycle->enter(buffer)) {
-        queueAgain(buffer);
+        queueAgain(buffer, *errors);
         return;
     }
     deliverFrame(buffer);
     {
         vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
         if (!exit.objectDeleted && !exit.bufferRetired) {
-            queueAgain(buffer);
+            queueAgain(buffer, *errors);
         }
     } // buffers the host released during the delivery are freed here, before the object may go
     lifecycle->finishDelivery();
@@ -94,24 +101,34 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
         }
         ImageHandle source(m_pImageProcessor->CreateImage(static_cast<uint32_t>(buffer->GetWidth()),
                                                           static_cast<uint32_t>(buffer->GetHeight()), pixelFormat,
-                                                          buffer->GetMemPtr(), buffer->GetMemSize()));
-        ImageHandle converted(source->TransformImage("BGR8"));
+                                                          buffer->GetMemPtr(), buffer->GetMemSize()),
+                           *m_pFrameErrors);
+        ImageHandle converted(source->TransformImage("BGR8"), *m_pFrameErrors);
         m_currentFrame.converted = true;
         publishFrame(*buffer, static_cast<unsigned char*>(converted->GetBuffer()));
         notifyHost();
         source.release();
         converted.release();
     } catch (const sdk::Exceptions::IException& error) {
-        m_frameErrors.report(error, "BufferReady");
+        m_pFrameErrors->report(error);
     }
 }
 
-// The four frame members, each cut to the contract's 32 bits.
+// The four frame members, each cut to the contract's 32 bits. After a mode-3 start the frame ID counts from the
+// first frame delivered (0); IGetFrameLayout keeps giving the camera's own.
 void CCameraVeyra::publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept {
     m_pImageData = pixels;
     m_nWidth = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetWidth()));
     m_nHeight = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetHeight()));
-    m_nFrameId.store(static_cast<int32_t>(static_cast<uint32_t>(buffer.GetFrameID())), std::memory_order_relaxed);
+    uint64_t frameId = buffer.GetFrameID();
+    if (m_frameNumbering.originPending) {
+        m_frameNumbering.origin = frameId;
+        m_frameNumbering.originPending = false;
+    }
+    if (m_frameNumbering.fromZero) {
+        frameId -= m_frameNumbering.origin;
+    }
+    m_nFrameId.store(static_cast<int32_t>(static_cast<uint32_t>(frameId)), std::memory_order_relaxed);
 }
 
 // The host's callback must not take the delivery thread down with it.
@@ -130,6 +147,11 @@ void CCameraVeyra::notifyHost() {
     }
 }
 
-void CCameraVeyra::queueAgain(sdk::Buffer* buffer) {
-    guardSdk("BufferReady", [buffer] { buffer->QueueBuffer(); });
+// A stream that refuses its buffers refuses every one of them: summarised like the other errors of frames.
+void CCameraVeyra::queueAgain(sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors) {
+    try {
+        buffer->QueueBuffer();
+    } catch (const sdk::Exceptions::IException& error) {
+        errors.report(error);
+    }
 }

@@ -28,41 +28,92 @@ void reportSdkError(const sdk::Exceptions::IException& error, const char* method
     }
 }
 
-void RepeatedErrorReport::report(const sdk::Exceptions::IException& error, const char* method) noexcept {
-    try {
-        const auto now = std::chrono::steady_clock::now();
-        std::string key = std::string(error.GetType().view()) + '\n' + std::string(error.GetErrorDescription().view()) +
-                          '\n' + std::string(error.GetFunctionName().view());
-        if (key == m_lastError) {
-            ++m_nRepeats;
-            if (now - m_windowStart >= std::chrono::seconds(1)) {
-                writeRepeats(method);
-                m_windowStart = now;
-            }
-            return;
-        }
-        writeRepeats(method);
-        reportSdkError(error, method);
-        m_lastError = std::move(key);
-        m_windowStart = now;
-    } catch (...) {
-        reportSdkError(error, method);
+namespace {
+
+constexpr std::chrono::seconds kRepeatLinePeriod(1);
+
+std::string errorKey(const sdk::Exceptions::IException& error) {
+    return std::string(error.GetType().view()) + '\n' + std::string(error.GetErrorDescription().view()) + '\n' +
+           std::string(error.GetFunctionName().view());
+}
+
+} // namespace
+
+RepeatedErrorReport::~RepeatedErrorReport() {
+    std::thread timer;
+    {
+        const MutexLock lock(m_mutex);
+        writeRepeats();
+        m_bTimerEnds = true;
+        m_changed.notify_all();
+        timer = std::move(m_timer);
+    }
+    if (timer.joinable()) {
+        timer.join();
     }
 }
 
-void RepeatedErrorReport::writeRepeats(const char* method) noexcept {
+void RepeatedErrorReport::report(const sdk::Exceptions::IException& error) noexcept {
+    try {
+        std::string key = errorKey(error);
+        const MutexLock lock(m_mutex);
+        if (key == m_lastError) {
+            ++m_nRepeats;
+            if (!m_timer.joinable() && !m_bTimerEnds) {
+                m_timer = std::thread([this] { runTimer(); });
+            }
+            m_changed.notify_all();
+            return;
+        }
+        writeRepeats();
+        reportSdkError(error, m_pMethod);
+        m_lastError = std::move(key);
+        m_lastWritten = std::chrono::steady_clock::now();
+    } catch (...) {
+        // No memory for the key, or no thread for the timer: the error is written in full instead.
+        reportSdkError(error, m_pMethod);
+    }
+}
+
+void RepeatedErrorReport::flush() noexcept {
+    const MutexLock lock(m_mutex);
+    writeRepeats();
+    m_lastError.clear();
+}
+
+// Sleeps until a repeat waits and a period has passed since the last line about the error.
+void RepeatedErrorReport::runTimer() noexcept {
+    MutexLock lock(m_mutex);
+    while (!m_bTimerEnds) {
+        if (m_nRepeats == 0) {
+            lock.wait(m_changed);
+            continue;
+        }
+        const auto due = m_lastWritten + kRepeatLinePeriod;
+        if (std::chrono::steady_clock::now() < due) {
+            lock.waitUntil(m_changed, due);
+            continue;
+        }
+        writeRepeats();
+    }
+}
+
+void RepeatedErrorReport::writeRepeats() noexcept {
     if (m_nRepeats == 0) {
         return;
     }
     try {
-        const QByteArray suffix = QByteArray("CCameraVeyra::") + method;
-        qCCritical(lcDriver()).noquote()
-            << QStringLiteral("The same SDK error again, %1 times since it was reported.").arg(m_nRepeats) << " - "
-            << suffix.constData();
+        const QByteArray suffix = QByteArray("CCameraVeyra::") + m_pMethod;
+        const QString text =
+            m_nRepeats == 1
+                ? QStringLiteral("The same SDK error again, 1 time since it was reported.")
+                : QStringLiteral("The same SDK error again, %1 times since it was reported.").arg(m_nRepeats);
+        qCCritical(lcDriver()).noquote() << text << " - " << suffix.constData();
     } catch (...) {
         // See reportSdkError.
     }
     m_nRepeats = 0;
+    m_lastWritten = std::chrono::steady_clock::now();
 }
 
 } // namespace vxcam

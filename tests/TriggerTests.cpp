@@ -381,7 +381,7 @@ TEST_P(ExposureTest, ExposureTimeTakesAnyValueAsItStands) {
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTime", -3e9, 3e9), id());
     for (const int32_t value : {0, -5, 250, 2000000000}) {
-        EXPECT_TRUE(setExposure(cam, value));
+        EXPECT_TRUE(setExposure(cam, value)) << value << " was written";
     }
     EXPECT_EQ(m_sim->trace(QStringLiteral("Node::SetDouble")),
               (QStringList{QStringLiteral("Node::SetDouble\tE1/ExposureTime\t0"),
@@ -391,14 +391,29 @@ TEST_P(ExposureTest, ExposureTimeTakesAnyValueAsItStands) {
     EXPECT_TRUE(m_log.lines().empty());
 }
 
-TEST_P(ExposureTest, RefusalByTheCameraIsReportedAndStillTrue) {
+// The answer says whether the camera holds the value: a refusal by the camera is an SDK error, reported, and false.
+TEST_P(ExposureTest, RefusalByTheCameraIsReportedAndAnswersFalse) {
     if (!simulated()) {
         GTEST_SKIP() << kNeedsSimulatedExposure;
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTime", 10, 500), id());
-    EXPECT_TRUE(setExposure(cam, 501));
+    EXPECT_FALSE(setExposure(cam, 501));
     EXPECT_EQ(m_log.texts(QtCriticalMsg).value(2),
               QStringLiteral("in function:        Node::SetDouble  - CCameraVeyra::ISetProperty"));
+    EXPECT_TRUE(setExposure(cam, 500)) << "a value the camera takes still answers true";
+}
+
+// An SDK error anywhere on the way (here: the feature lookup) answers false, on every producer.
+TEST_P(ExposureTest, SdkErrorAnswersFalse) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("E1"))},
+                  QStringLiteral(R"({ "call": "NodeMap::GetNodePresent", "match": "%1", "description": "link lost" })")
+                      .arg(sn())),
+        id());
+    EXPECT_FALSE(setExposure(cam, 250));
+    EXPECT_EQ(m_log.texts(QtCriticalMsg),
+              sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("link lost"),
+                            QStringLiteral("NodeMap::GetNodePresent"), QStringLiteral("ISetProperty")));
 }
 
 enum class Outcome { Written, RefusedByDriver, RefusedByCamera };
@@ -423,7 +438,7 @@ TEST_P(ExposureAbsTest, TruncatedLimitsDecide) {
         GTEST_SKIP() << kNeedsSimulatedExposure;
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTimeAbs", c.min, c.max), id());
-    EXPECT_TRUE(setExposure(cam, c.value));
+    EXPECT_EQ(setExposure(cam, c.value), c.outcome == Outcome::Written) << "the answer says whether it was written";
     const QStringList writes = m_sim->trace(QStringLiteral("Node::SetDouble"));
     const QString number = QString::number(c.value);
     switch (c.outcome) {
@@ -467,14 +482,21 @@ INSTANTIATE_TEST_SUITE_P(
             AbsCase{kVirtualExposureMin, kVirtualExposureMax, 10000001, Outcome::RefusedByDriver})),
     transportAnd([](const AbsCase&, std::size_t index) { return std::to_string(index); }));
 
-TEST_P(ExposureTest, WithoutAnyExposureFeatureNothingHappens) {
+// Nothing is written; ISetProperty answers false and says why in one warning, InitProperty (which has no answer)
+// stays silent as the contract says.
+TEST_P(ExposureTest, WithoutAnyExposureFeatureNothingIsWrittenAndTheAnswerIsFalse) {
     if (!simulated()) {
         GTEST_SKIP() << "the exposure feature is left out in the simulated camera file; the virtual camera has one";
     }
     ICameraObject& cam =
         openCamera(simConfig({simDevice(QStringLiteral("E1"), QStringLiteral(R"("absent": ["ExposureTime"])"))}), id());
     m_config.exposureTime = 300;
-    EXPECT_TRUE(setExposure(cam, 300));
+    EXPECT_FALSE(setExposure(cam, 300));
+    EXPECT_EQ(
+        m_log.texts(QtWarningMsg),
+        QStringList{QStringLiteral("The camera has no exposure feature (\"ExposureTime\" or \"ExposureTimeAbs\"); "
+                                   "nothing written.  -  CCameraVeyra::ISetProperty")});
+    m_log.clear();
     cam.InitProperty();
     EXPECT_TRUE(m_sim->trace(QStringLiteral("Node::SetDouble")).isEmpty());
     EXPECT_TRUE(m_log.lines().empty());

@@ -318,17 +318,32 @@ TEST(GrabExposure, WritesTheExposureToTheCamera) {
     EXPECT_TRUE(lines.contains(QLatin1String("Node::SetDouble\tX1/ExposureTime\t2500"))) << lines.toStdString();
 }
 
-// A refused write fails the run before any frame is taken, in text and in JSON alike.
-TEST(GrabExposure, AnExposureTheCameraRefusesFailsTheRun) {
+// A write the module answers false to fails the run before any frame is taken, in text and in JSON alike, with
+// the module's reason where it gives one: a value outside "ExposureTimeAbs"'s limits, a value the camera itself
+// refuses (an SDK error), and a camera without any exposure feature.
+struct RefusedExposureCase {
+    const char* name;
+    const char* device; // JSON members of the camera
+    const char* reason; // in the error message
+};
+
+std::ostream& operator<<(std::ostream& out, const RefusedExposureCase& c) {
+    return out << c.name;
+}
+
+class GrabRefusedExposure : public ::testing::TestWithParam<RefusedExposureCase> {};
+
+TEST_P(GrabRefusedExposure, FailsTheRunWithTheReason) {
+    const RefusedExposureCase& c = GetParam();
     ToolSandbox sandbox;
-    sandbox.useCameras(simConfig({simDevice(QStringLiteral("X2"), QStringLiteral(R"("width": 64, "height": 32,
-        "frameRate": 100, "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })"))}));
+    sandbox.useCameras(simConfig({simDevice(QStringLiteral("X2"), QLatin1String(c.device))}));
     const QStringList arguments{QStringLiteral("grab"),       QStringLiteral("--camera"), QStringLiteral("X2"),
                                 QStringLiteral("--exposure"), QStringLiteral("2500"),     QStringLiteral("--frames"),
                                 QStringLiteral("1")};
     const ToolResult text = sandbox.run(arguments);
     EXPECT_EQ(text.exitCode, kSettingRefused) << text.describe().toStdString();
     EXPECT_TRUE(text.err.contains(QLatin1String("refused the exposure 2500 us"))) << text.err.toStdString();
+    EXPECT_TRUE(text.err.contains(QLatin1String(c.reason))) << text.err.toStdString();
     EXPECT_FALSE(text.out.contains(QLatin1String("result         ok"))) << text.out.toStdString();
 
     const ToolResult json = sandbox.run(QStringList(arguments) << QStringLiteral("--json"));
@@ -337,6 +352,21 @@ TEST(GrabExposure, AnExposureTheCameraRefusesFailsTheRun) {
     EXPECT_TRUE(json.json().value(QStringLiteral("result")).toString().contains(QLatin1String("refused")))
         << json.out.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, GrabRefusedExposure,
+    ::testing::Values(RefusedExposureCase{"OutsideTheLimits",
+                                          R"("width": 64, "height": 32, "frameRate": 100,
+                               "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })",
+                                          "Invalid exposure time value:2500."},
+                      RefusedExposureCase{"RefusedByTheCamera",
+                                          R"("width": 64, "height": 32, "frameRate": 100,
+                               "exposure": { "feature": "ExposureTime", "min": 10, "max": 500 })",
+                                          "refused the exposure 2500 us: "},
+                      RefusedExposureCase{"NoExposureFeature",
+                                          R"("width": 64, "height": 32, "frameRate": 100, "absent": ["ExposureTime"])",
+                                          "no exposure feature"}),
+    [](const ::testing::TestParamInfo<RefusedExposureCase>& param) { return std::string(param.param.name); });
 
 // ---- contact sheet ---------------------------------------------------------------------------------------
 
