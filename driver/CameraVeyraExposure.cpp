@@ -14,7 +14,7 @@ namespace {
 
 constexpr int32_t kExposurePropertyId = 1;
 constexpr const char* kNoExposureFeature =
-    "The camera has no exposure feature (\"ExposureTime\" or \"ExposureTimeAbs\"); nothing written.";
+    R"(The camera has no exposure feature ("ExposureTime" or "ExposureTimeAbs"); nothing written.)";
 
 // A limit truncated toward zero into 32 bits. Limits beyond the 32-bit range saturate; a limit that is not a
 // number limits nothing.

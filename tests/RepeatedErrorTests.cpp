@@ -8,7 +8,7 @@
 namespace vxcam::test {
 namespace {
 
-const QString kSuffix = QStringLiteral("  -  CCameraVeyra::BufferReady");
+constexpr const char* kSuffix = "  -  CCameraVeyra::BufferReady";
 
 sdk::Exceptions::Exception conversionError() {
     return sdk::Exceptions::Exception(sdk::String("InvalidArgumentException"), sdk::String("Image::TransformImage"),
@@ -21,7 +21,8 @@ QStringList conversionErrorLines() {
 }
 
 QString repeatLine(const char* count) {
-    return QStringLiteral("The same SDK error again, %1 since it was reported.").arg(QLatin1String(count)) + kSuffix;
+    return QStringLiteral("The same SDK error again, %1 since it was reported.").arg(QLatin1String(count)) +
+           QLatin1String(kSuffix);
 }
 
 class RepeatedErrorTest : public ::testing::Test {
