@@ -1,6 +1,7 @@
 // The Veyra family's camera object as a host may see it: the thirteen operations of ICameraObject followed by
 // the family's own, ISendSoftTrigger and IGetFrameLayout, in the same table. A host that knows it loaded
-// vxCam_160 may view the ICameraObject it got from Camera_Create through this class.
+// vxCam_160 may view the ICameraObject it got from Camera_Create through this class. Where the module's answers,
+// frame IDs or log lines differ from what the contract documents, docs/contract-changes.md says so, and why.
 #pragma once
 
 #include "contract/ICameraObject.h"
