@@ -31,12 +31,17 @@ public:
 
 class DeliveryProbe final : public CCameraVeyra {
 public:
-    using CCameraVeyra::BufferReady;
     using CCameraVeyra::CCameraVeyra;
     void acceptFrames() {
         m_life.setState(vxcam::CameraLifecycle::State::Acquiring);
         m_life.acceptFrames();
     }
+    // A frame as a stream bound to the object hands it over.
+    void deliver(sdk::Buffer* buffer) { BufferReady(*m_pBinding, buffer); }
+
+private:
+    std::shared_ptr<vxcam::StreamBinding> m_pBinding =
+        std::make_shared<vxcam::StreamBinding>(*this, m_pLifecycle, nullptr, nullptr);
 };
 
 // A 2448 x 2048 Mono8 frame, as a camera hands it over.
@@ -77,7 +82,7 @@ void BM_PassThroughDelivery(benchmark::State& state) {
     camera.acceptFrames();
     Frame frame;
     for (auto _ : state) {
-        camera.BufferReady(&frame.buffer);
+        camera.deliver(&frame.buffer);
     }
     if (frame.owner.queued != static_cast<uint64_t>(state.iterations())) {
         state.SkipWithError("a frame did not go back to its stream");
@@ -132,7 +137,7 @@ void BM_SimulatorBesideDriver(benchmark::State& state) {
         const double start = threadSeconds();
         simulated->fillForMeasurement(frame.buffer, frameId++);
         const double filled = threadSeconds();
-        camera.BufferReady(&frame.buffer);
+        camera.deliver(&frame.buffer);
         const double delivered = threadSeconds();
         simulator += filled - start;
         driver += delivered - filled;

@@ -7,6 +7,13 @@
 #include <utility>
 
 namespace vxcam {
+namespace {
+
+// Deliveries past the gate on this thread, of any object: a callback that calls another object's operation is
+// one, and never waits for a delivery.
+thread_local int t_deliveries = 0;
+
+} // namespace
 
 CameraLifecycle::CameraLifecycle(std::function<void()> freeObject) : m_freeObject(std::move(freeObject)) {}
 
@@ -14,6 +21,16 @@ CameraLifecycle::~CameraLifecycle() = default;
 
 bool CameraLifecycle::onDeliveringThread() const {
     return m_bDelivering && m_deliveringThread == std::this_thread::get_id();
+}
+
+bool CameraLifecycle::insideAnyDelivery() noexcept {
+    return t_deliveries > 0;
+}
+
+// The holder waits for a delivery: a call from inside any callback runs now rather than wait for the holder,
+// which may be waiting for that very callback's delivery, or for one that waits on this thread.
+bool CameraLifecycle::mayBorrowTurn() const {
+    return m_bHolderAwaitsDelivery && !m_lentBy && (onDeliveringThread() || insideAnyDelivery());
 }
 
 void CameraLifecycle::countTurnedAway() {
@@ -35,8 +52,7 @@ bool CameraLifecycle::beginCall() {
             m_holder = {self, 1};
             break;
         }
-        // The holder waits for the frame this thread delivers: the call from inside it runs now.
-        if (m_bHolderAwaitsDelivery && !m_lentBy && onDeliveringThread()) {
+        if (mayBorrowTurn()) {
             m_lentBy = m_holder;
             m_holder = {self, 1};
             break;
@@ -70,11 +86,32 @@ CameraLifecycle::CallEnd CameraLifecycle::endCall() {
 
 bool CameraLifecycle::leaveObject() {
     --m_nInside;
-    if (m_nInside > 0 || !m_bFreeWhenLastLeaves) {
+    return takeFreeWhenEmpty();
+}
+
+bool CameraLifecycle::takeFreeWhenEmpty() {
+    if (m_nInside > 0 || m_nBindings > 0 || !m_bFreeWhenLastLeaves) {
         return false;
     }
     m_bFreeWhenLastLeaves = false;
     return true;
+}
+
+void CameraLifecycle::bindingMade() {
+    const MutexLock lock(m_mutex);
+    ++m_nBindings;
+}
+
+void CameraLifecycle::bindingEnded() noexcept {
+    bool freeNow = false;
+    {
+        const MutexLock lock(m_mutex);
+        --m_nBindings;
+        freeNow = takeFreeWhenEmpty();
+    }
+    if (freeNow) {
+        runFreeObject();
+    }
 }
 
 void CameraLifecycle::finishDelivery() {
@@ -127,7 +164,8 @@ void CameraLifecycle::quiesce() {
     m_bAccepting = false;
     m_bQuiescing = true;
     m_changed.notify_all();
-    if (onDeliveringThread()) {
+    // Inside a callback (of any object) nothing waits for a delivery: the one in progress finishes on its own.
+    if (onDeliveringThread() || insideAnyDelivery()) {
         return;
     }
     m_bHolderAwaitsDelivery = true;
@@ -158,7 +196,7 @@ void CameraLifecycle::markDeleted(bool freeWhenLastLeaves) {
 
 // ---- deliveries --------------------------------------------------------------------------------------------
 
-bool CameraLifecycle::enter(sdk::Buffer* buffer) {
+bool CameraLifecycle::enter() {
     MutexLock lock(m_mutex);
     if (m_state == State::Deleted) {
         return false;
@@ -183,7 +221,7 @@ bool CameraLifecycle::enter(sdk::Buffer* buffer) {
     ++m_nInside;
     m_bDelivering = true;
     m_deliveringThread = std::this_thread::get_id();
-    m_pDelivered = buffer;
+    ++t_deliveries;
     return true;
 }
 
@@ -191,14 +229,9 @@ CameraLifecycle::Exit CameraLifecycle::leave() {
     Exit exit;
     const MutexLock lock(m_mutex);
     exit.objectDeleted = m_state == State::Deleted;
-    for (const auto& retired : m_retired) {
-        exit.bufferRetired = exit.bufferRetired || retired.get() == m_pDelivered;
-    }
-    exit.retired = std::move(m_retired);
-    m_retired.clear();
     m_bDelivering = false;
     m_deliveringThread = {};
-    m_pDelivered = nullptr;
+    --t_deliveries;
     m_changed.notify_all();
     return exit;
 }
@@ -206,15 +239,6 @@ CameraLifecycle::Exit CameraLifecycle::leave() {
 bool CameraLifecycle::isDeliveringThread() const {
     const MutexLock lock(m_mutex);
     return onDeliveringThread();
-}
-
-bool CameraLifecycle::retireIfDelivering(std::unique_ptr<sdk::Buffer>& buffer) {
-    const MutexLock lock(m_mutex);
-    if (!onDeliveringThread() || buffer.get() != m_pDelivered) {
-        return false;
-    }
-    m_retired.push_back(std::move(buffer));
-    return true;
 }
 
 // ---- Call ----------------------------------------------------------------------------------------------------

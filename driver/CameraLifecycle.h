@@ -34,16 +34,19 @@
 // acquiring (a reprogramming) made a gap in the frames the host receives: a warning. After one that stopped
 // frames, the host asked for no more: information.
 //
-// Calls from inside OnImageReady. No call waits for itself: a call made on the delivering thread does not
-// wait for the delivery it is part of. If another thread holds the turn and is quiescing (so it waits for this
-// very delivery), the call from the callback is lent the turn and runs at once, ordered before the rest of
-// the holder's call; the holder goes on once the frame is delivered and sees the state that call left. So no
-// call is dropped, none deadlocks, and the members say what the host asked as soon as the call returns.
+// Calls from inside a callback. A thread inside OnImageReady (of this object or of any other) never waits for
+// a delivery: its quiesce closes the gate and returns at once. So no new callback of the object starts once the
+// call returns, while one already running on another thread may still finish; what had to wait for it (freeing
+// the buffers it reads, freeing a deleted object) is done by that delivery as it leaves, the last one out. If
+// another thread holds the turn and is quiescing (so it waits for a delivery), a call from inside a callback is
+// lent the turn and runs at once, ordered before the rest of the holder's call; the holder goes on once the
+// frame is delivered and sees the state that call left. So no call is dropped, none deadlocks across objects,
+// and the members say what the host asked as soon as the call returns. What no module can prevent: a callback
+// that blocks on a host thread which is itself inside a call that waits for that callback's delivery.
 //
 // Deletion. Camera_Delete tears the object down inside a call and marks it Deleted; the object's memory is
-// freed when the last thread inside it has left: the last call, or the delivery from whose callback the object
-// was deleted (which finishes on the lifecycle alone, shared by each delivery, and then frees the object on its
-// own thread, as the stream expects of a handler that ends its owner).
+// freed when the last one inside it has left: the last call, the last delivery, or the last stream binding (the
+// SDK holds a binding until no call of its handler runs any more).
 #pragma once
 
 #include "driver/ThreadSafety.h"
@@ -93,30 +96,32 @@ public:
     // tests.
     [[nodiscard]] int callsInside() const;
 
+    // A stream binding of the object counts as inside it from bindingMade() to bindingEnded() (any thread): the
+    // object is not freed while a stream may still call it.
+    void bindingMade();
+    void bindingEnded() noexcept;
+
+    // True on a thread that is inside a delivery of any driver object (between enter() and leave()).
+    [[nodiscard]] static bool insideAnyDelivery() noexcept;
+
     // ---- deliveries (the streams' delivery threads) ----
 
     // Waits for the frame's turn at the gate. False when the frame is not to be delivered (the gate is
     // closed, the object deleted, or the call is nested in a delivery of this thread). After true, the delivery
     // counts as inside the object until finishDelivery().
-    [[nodiscard]] bool enter(sdk::Buffer* buffer);
+    [[nodiscard]] bool enter();
 
     struct Exit {
-        bool objectDeleted = false; // touch neither the object nor the buffer
-        bool bufferRetired = false; // the buffer left its stream during the delivery: do not queue it again
-        std::vector<std::unique_ptr<sdk::Buffer>> retired; // freed by the caller, outside the lock
+        bool objectDeleted = false; // the host deleted the object during the delivery
     };
     // Passes the gate on to the next frame, once the host's callback has returned.
     [[nodiscard]] Exit leave();
-    // The delivery is over (its retired buffers freed): when its object was deleted and it was the last thread
-    // inside, the object is freed here, on the delivering thread.
+    // The delivery is over: when its object was deleted and it was the last one inside, the object is freed
+    // here, on the delivering thread.
     void finishDelivery();
 
     // True on the thread whose delivery is past the gate.
     [[nodiscard]] bool isDeliveringThread() const;
-
-    // `buffer` is about to be released by a call. When it is the frame being delivered on this thread, the
-    // lifecycle keeps it (taking it out of `buffer`) until that delivery ends; true then.
-    [[nodiscard]] bool retireIfDelivering(std::unique_ptr<sdk::Buffer>& buffer);
 
 private:
     friend class Call;
@@ -133,9 +138,13 @@ private:
     [[nodiscard]] CallEnd endCall();
     // One thread less inside; true when it was the last one inside a deleted object that is to be freed.
     [[nodiscard]] bool leaveObject() VXCAM_REQUIRES(m_mutex);
+    // True when nothing is inside a deleted object that is to be freed (and clears that wish: it is freed now).
+    [[nodiscard]] bool takeFreeWhenEmpty() VXCAM_REQUIRES(m_mutex);
     void runFreeObject() noexcept;
 
     [[nodiscard]] bool onDeliveringThread() const VXCAM_REQUIRES(m_mutex);
+    // A call from this thread may borrow the turn of a holder that waits for a delivery.
+    [[nodiscard]] bool mayBorrowTurn() const VXCAM_REQUIRES(m_mutex);
     void countTurnedAway() VXCAM_REQUIRES(m_mutex);
 
     struct Holder {
@@ -150,6 +159,7 @@ private:
     State m_state VXCAM_GUARDED_BY(m_mutex) = State::Closed;
     // Calls in progress or waiting for the turn, and deliveries from enter() to finishDelivery().
     int m_nInside VXCAM_GUARDED_BY(m_mutex) = 0;
+    int m_nBindings VXCAM_GUARDED_BY(m_mutex) = 0; // stream bindings that exist; they count as inside too
     bool m_bFreeWhenLastLeaves VXCAM_GUARDED_BY(m_mutex) = false;
     std::function<void()> m_freeObject; // set once, by the constructor
 
@@ -164,8 +174,6 @@ private:
     bool m_bAccepting VXCAM_GUARDED_BY(m_mutex) = false;  // frames may pass (or wait for the call's end)
     bool m_bDelivering VXCAM_GUARDED_BY(m_mutex) = false; // a frame is past the gate
     std::thread::id m_deliveringThread VXCAM_GUARDED_BY(m_mutex);
-    sdk::Buffer* m_pDelivered VXCAM_GUARDED_BY(m_mutex) = nullptr;
-    std::vector<std::unique_ptr<sdk::Buffer>> m_retired VXCAM_GUARDED_BY(m_mutex); // released mid-delivery
     // Frames refused at the gate (object not deleted) and not reported yet, while a call held the turn and
     // while none did; taken by the next outermost call to end.
     uint64_t m_nTurnedAway VXCAM_GUARDED_BY(m_mutex) = 0;

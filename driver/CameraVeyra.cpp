@@ -12,7 +12,7 @@ using vxcam::guardSdk;
 sdk::SystemList* CCameraVeyra::s_pSystemList = nullptr;
 int32_t CCameraVeyra::s_nInstanceCount = 0;
 vxcam::Mutex CCameraVeyra::s_systemListMutex;
-CCameraVeyra* CCameraVeyra::s_pKeptObjects = nullptr;
+int32_t CCameraVeyra::s_nLiveObjects = 0;
 
 namespace {
 
@@ -32,65 +32,79 @@ CCameraVeyra::CCameraVeyra(CameraConfig* config, ICameraCallback* callback)
       m_pLifecycle(
           std::make_shared<vxcam::CameraLifecycle>([this] { delete this; })), // NOLINT(cppcoreguidelines-owning-memory)
       m_life(*m_pLifecycle) {
+    {
+        const vxcam::MutexLock lock(s_systemListMutex);
+        ++s_nLiveObjects;
+    }
     joinSystemList("CCameraVeyra");
     m_pImageProcessor = guardSdk("CCameraVeyra", static_cast<sdk::ImageProcessor*>(nullptr),
                                  [] { return sdk::ImageProcessor::GetInstance(); });
 }
 
 // The host is expected to stop and close first; an object deleted with its camera still open is stopped and
-// closed, so that no stream delivers to an object that is gone.
+// closed, so that no stream delivers to an object that is gone. The object's memory goes with the last one
+// inside it: this call, a delivery still in a callback on another thread, or a stream binding the SDK still
+// holds. When no object is left and nothing of the module runs on this thread's behalf, the SDK's threads are
+// waited for, so that the host may unload the module once this returns.
 void CCameraVeyra::deleteCamera(ICameraObject* camera) {
     if (camera == nullptr) {
+        awaitModuleThreads();
         return;
     }
     auto* veyra = static_cast<CCameraVeyra*>(camera);
-    const vxcam::Call call(veyra->m_life, "~CCameraVeyra");
-    if (!call.admitted()) {
-        return;
-    }
-    if (veyra->tearDown()) {
-        veyra->m_life.markDeleted(true);
-        return;
-    } // the call's end frees the object, unless another thread is still inside it
-    // A stream the SDK would not unbind may still call the object: it is kept, deleted but never freed, so
-    // that such a call finds a closed gate instead of freed memory.
-    veyra->m_life.markDeleted(false);
+    bool lastObject = false;
     {
+        const vxcam::Call call(veyra->m_life, "~CCameraVeyra");
+        if (!call.admitted()) {
+            return;
+        }
+        veyra->tearDown();
+        // Leaving the shared list now, not when the memory goes: the last object's leaving ends the SDK's
+        // session, and with it every stream that could still hold this object.
+        veyra->leaveSystemList();
+        veyra->m_life.markDeleted(true);
         const vxcam::MutexLock lock(s_systemListMutex);
-        veyra->m_pNextKept = s_pKeptObjects;
-        s_pKeptObjects = veyra;
+        lastObject = --s_nLiveObjects == 0;
+    } // the call's end frees the object, unless another one is still inside it
+    if (lastObject) {
+        awaitModuleThreads();
     }
-    qCWarning(vxcam::lcDriver()) << "a data stream could not be unbound; the deleted object stays in memory"
-                                 << " - "
-                                 << "CCameraVeyra::~CCameraVeyra";
-    // It leaves the shared list all the same: when that releases the list, the SDK ends the stream with it.
-    veyra->leaveSystemList();
 }
 
-// Reached through deleteCamera's call (torn down already), or by a direct delete (a test probe).
+// From inside a callback the module's own thread is running: nothing to wait for there (the host asks again
+// with Camera_Delete(nullptr) from a thread of its own).
+void CCameraVeyra::awaitModuleThreads() noexcept {
+    if (vxcam::CameraLifecycle::insideAnyDelivery()) {
+        return;
+    }
+    static_cast<void>(sdk::SystemList::AwaitThreadsEnded());
+}
+
+// Reached when the last one inside a deleted object leaves, or by a direct delete (a test probe).
 CCameraVeyra::~CCameraVeyra() {
     if (!m_life.isDeleted()) {
         const vxcam::Call call(m_life, "~CCameraVeyra");
-        static_cast<void>(tearDown());
+        tearDown();
         m_life.markDeleted(false);
+        const vxcam::MutexLock lock(s_systemListMutex);
+        --s_nLiveObjects;
     }
     leaveSystemList();
 }
 
-// Frames stop before the camera is stopped and closed; the bindings go last, so that no stream calls the
-// object once it is freed. Inside OnImageReady the delivery in progress finishes without touching the object.
-// False when a stream is still bound (the SDK refused to unbind it).
-bool CCameraVeyra::tearDown() {
+// Frames stop before the camera is stopped and closed; closing the device ends its streams, and every record
+// of them goes. A delivery in progress on another thread (the host deletes from inside a callback) finishes
+// with the object still alive: its binding holds it.
+void CCameraVeyra::tearDown() {
     m_life.quiesce();
     if (m_pDevice != nullptr) {
         stopCamera();
         closeCamera();
     }
-    const std::vector<sdk::DataStream*> bound = m_boundStreams;
-    for (sdk::DataStream* stream : bound) {
-        unbindStream(stream);
+    for (const auto& record : m_streams) {
+        unbindStream(record.first);
     }
-    return m_boundStreams.empty();
+    m_streams.clear();
 }
 
 bool CCameraVeyra::claimCamera(const QString& serial) {

@@ -8,6 +8,7 @@
 
 #include "contract/IVeyraCameraObject.h"
 #include "driver/CameraLifecycle.h"
+#include "driver/CameraStreamBinding.h"
 #include "driver/SdkErrorReport.h"
 #include "driver/ThreadSafety.h"
 #include "sdk/Buffer.h"
@@ -60,7 +61,8 @@ public:
     // thread at a time; the lock keeps the count right when one does not.
     static vxcam::Mutex s_systemListMutex;
 
-    // Camera_Delete's body: tears the object down and frees it once no other thread is inside it.
+    // Camera_Delete's body: tears the object down and frees it once no one else is inside it. With a null
+    // pointer, or for the last object, it also waits until no thread of the module runs (see deleteCamera).
     static void deleteCamera(ICameraObject* camera);
 
     // Process-wide state shared by every driver object; guarded by s_systemListMutex.
@@ -111,12 +113,12 @@ protected:
     bool setDeviceAutoTrigger(sdk::Device* device, bool& halted);
     bool setDeviceSoftTrigger(sdk::Device* device, bool& halted);
 
-    // Frame delivery; called on a stream's delivery thread.
+    // Frame delivery; called on a stream's delivery thread. The owner is the stream's binding, which keeps the
+    // object (and the buffers) alive for the call.
     static void BufferHandler(void* owner, sdk::Buffer* buffer);
-    void BufferReady(sdk::Buffer* buffer);
+    void BufferReady(vxcam::StreamBinding& binding, sdk::Buffer* buffer);
 
-    // The object's lifecycle, shared with each delivery in progress so that a delivery whose object is
-    // deleted from inside OnImageReady can still finish. m_life is the same object.
+    // The object's lifecycle, shared with each stream binding. m_life is the same object.
     //
     // Members below and the contract's members are used inside a call (holding the turn), except where a
     // comment says otherwise; the frame members (m_pImageData, m_nWidth, m_nHeight, m_nFrameId) are written by
@@ -140,11 +142,18 @@ private:
     static sdk::SystemList* currentSystemList();
     bool unbindStream(sdk::DataStream* stream);
 
+    // The record of `stream` on `device`, made when there is none yet.
+    vxcam::StreamBinding& bindingFor(sdk::Device* device, sdk::DataStream* stream);
+    [[nodiscard]] vxcam::StreamBinding* findBinding(sdk::DataStream* stream) const;
+    // The device's streams ended with its close (or the open gave it up): every record of them goes.
+    void forgetStreamsOf(const sdk::Device* device) noexcept;
+    [[nodiscard]] bool hasStreamsOf(const sdk::Device* device) const noexcept;
+
     // Bodies of the operations, for callers inside a call.
     [[nodiscard]] bool openCamera(const QString& serial);
     void stopCamera();
     void closeCamera();
-    [[nodiscard]] bool tearDown();
+    void tearDown();
     [[nodiscard]] bool needsApplying(int32_t requested) const;
     // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
     // deleted the object meanwhile.
@@ -158,7 +167,10 @@ private:
     void deliverFrame(sdk::Buffer* buffer);
     void publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept;
     void notifyHost();
-    static void queueAgain(sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors);
+    // The buffer goes back to its stream, unless the stream's buffers were revoked meanwhile; one that cannot be
+    // queued is kept for the next try, with the failures before it.
+    static void queueAgain(vxcam::StreamBinding& binding, sdk::Buffer* buffer);
+    static void queueUnqueued(vxcam::StreamBinding& binding);
 
     // A camera is held by one driver object of the process at a time: the serial numbers held, with their
     // holders. Guarded by s_systemListMutex.
@@ -168,11 +180,10 @@ private:
     // Joins s_pSystemList (taken and refreshed, counted); errors are reported under `method`.
     void joinSystemList(const char* method);
 
-    // Deleted objects that a stream may still call, because the SDK refused to unbind it (see deleteCamera):
-    // never freed, chained from here so that they stay reachable as long as the process lives.
-    static CCameraVeyra* s_pKeptObjects VXCAM_GUARDED_BY(s_systemListMutex);
-    CCameraVeyra* m_pNextKept = nullptr; // the next kept object; under s_systemListMutex
     void leaveSystemList() noexcept;
+    static void awaitModuleThreads() noexcept;
+    // Driver objects created and not yet deleted; under s_systemListMutex.
+    static int32_t s_nLiveObjects VXCAM_GUARDED_BY(s_systemListMutex);
 
     // This object counted itself in s_nInstanceCount: set by the constructor or, when joining failed there, by
     // IOpenCamera (inside a call); read by the destructor.
@@ -198,15 +209,12 @@ private:
     };
     FrameNumbering m_frameNumbering;
     // SDK errors of the frame path, which may repeat on every frame: conversion, the images' release and the
-    // buffers' return to their stream, of delivered frames and of frames turned away at the gate. Thread-safe;
-    // shared with each delivery, like the lifecycle, because a frame turned away may still be given back while
-    // another thread frees the object.
-    const std::shared_ptr<vxcam::RepeatedErrorReport> m_pFrameErrors =
-        std::make_shared<vxcam::RepeatedErrorReport>("BufferReady");
+    // buffers' return to their stream, of delivered frames and of frames turned away at the gate. Thread-safe:
+    // deliveries report, calls flush (a stop, a close), and its own timer writes the counts.
+    vxcam::RepeatedErrorReport m_frameErrors{"BufferReady"};
 
-    // The buffers this object allocated for each stream, until deleteStreamBuffers revokes and frees them.
-    // Delivery reaches buffers through the SDK, never through this map.
-    std::map<sdk::DataStream*, std::vector<std::unique_ptr<sdk::Buffer>>> m_bufferPools;
-    // Streams whose new-buffer event this object bound, until clearDeviceDataStream unbinds them.
-    std::vector<sdk::DataStream*> m_boundStreams;
+    // Records of the streams this object prepared: their bindings, which hold the buffers allocated for them.
+    // A record goes when its buffers are revoked or its device closes; the binding itself goes once the SDK too
+    // has let go of it. Inside a call only; deliveries reach their binding through the SDK.
+    std::map<sdk::DataStream*, std::shared_ptr<vxcam::StreamBinding>> m_streams;
 };

@@ -56,28 +56,24 @@ private:
 
 void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
     if (owner != nullptr && buffer != nullptr) {
-        static_cast<CCameraVeyra*>(owner)->BufferReady(buffer);
+        vxcam::StreamBinding& binding = *static_cast<vxcam::StreamBinding*>(owner);
+        binding.camera().BufferReady(binding, buffer);
     }
 }
 
-// Whatever happens to the frame, its buffer goes back to the stream, unless the host released the buffer (or
-// the whole object) from inside OnImageReady.
-void CCameraVeyra::BufferReady(sdk::Buffer* buffer) {
-    // Both outlive `this` if the host deletes the object meanwhile.
-    const std::shared_ptr<vxcam::CameraLifecycle> lifecycle = m_pLifecycle;
-    const std::shared_ptr<vxcam::RepeatedErrorReport> errors = m_pFrameErrors;
-    if (!lifecycle->enter(buffer)) {
-        queueAgain(buffer, *errors);
+// Whatever happens to the frame, its buffer goes back to the stream, unless the stream's buffers were revoked
+// meanwhile. The object and the buffer stay alive for the whole call, even when the host deletes the object from
+// inside OnImageReady: the stream's binding, which the SDK holds for the call, counts as inside the object.
+void CCameraVeyra::BufferReady(vxcam::StreamBinding& binding, sdk::Buffer* buffer) {
+    vxcam::CameraLifecycle& lifecycle = binding.lifecycle();
+    if (!lifecycle.enter()) {
+        queueAgain(binding, buffer);
         return;
     }
     deliverFrame(buffer);
-    {
-        vxcam::CameraLifecycle::Exit exit = lifecycle->leave();
-        if (!exit.objectDeleted && !exit.bufferRetired) {
-            queueAgain(buffer, *errors);
-        }
-    } // buffers the host released during the delivery are freed here, before the object may go
-    lifecycle->finishDelivery();
+    static_cast<void>(lifecycle.leave());
+    queueAgain(binding, buffer);
+    lifecycle.finishDelivery();
 }
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
@@ -102,15 +98,15 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
         ImageHandle source(m_pImageProcessor->CreateImage(static_cast<uint32_t>(buffer->GetWidth()),
                                                           static_cast<uint32_t>(buffer->GetHeight()), pixelFormat,
                                                           buffer->GetMemPtr(), buffer->GetMemSize()),
-                           *m_pFrameErrors);
-        ImageHandle converted(source->TransformImage("BGR8"), *m_pFrameErrors);
+                           m_frameErrors);
+        ImageHandle converted(source->TransformImage("BGR8"), m_frameErrors);
         m_currentFrame.converted = true;
         publishFrame(*buffer, static_cast<unsigned char*>(converted->GetBuffer()));
         notifyHost();
         source.release();
         converted.release();
     } catch (const sdk::Exceptions::IException& error) {
-        m_pFrameErrors->report(error);
+        m_frameErrors.report(error);
     }
 }
 
@@ -147,11 +143,46 @@ void CCameraVeyra::notifyHost() {
     }
 }
 
-// A stream that refuses its buffers refuses every one of them: summarised like the other errors of frames.
-void CCameraVeyra::queueAgain(sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors) {
+namespace {
+
+// Queues the buffer; false when the SDK refused. A refusal that comes because the stream's buffers were revoked
+// meanwhile (a close from another thread) is what the close wanted, and is not reported; any other is reported
+// with the frame path's errors, since a stream that refuses one buffer refuses the next ones too.
+bool tryQueue(const vxcam::StreamBinding& binding, sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors) noexcept {
     try {
         buffer->QueueBuffer();
+        return true;
     } catch (const sdk::Exceptions::IException& error) {
-        errors.report(error);
+        if (!binding.revoked()) {
+            errors.report(error);
+        }
+        return false;
+    }
+}
+
+} // namespace
+
+void CCameraVeyra::queueAgain(vxcam::StreamBinding& binding, sdk::Buffer* buffer) {
+    if (binding.revoked()) {
+        return;
+    }
+    if (!tryQueue(binding, buffer, binding.camera().m_frameErrors)) {
+        if (!binding.revoked()) {
+            binding.keepUnqueued(buffer);
+        }
+        return;
+    }
+    queueUnqueued(binding);
+}
+
+// Buffers whose queueing failed before are tried again; those that fail once more wait for the next try.
+void CCameraVeyra::queueUnqueued(vxcam::StreamBinding& binding) {
+    for (sdk::Buffer* buffer : binding.takeUnqueued()) {
+        if (binding.revoked()) {
+            return;
+        }
+        if (!tryQueue(binding, buffer, binding.camera().m_frameErrors)) {
+            binding.keepUnqueued(buffer);
+        }
     }
 }

@@ -194,12 +194,13 @@ sdk::Device* CCameraVeyra::openDeviceBySerialNumber(sdk::DeviceList* devices, co
 }
 
 // Streams this object prepared on `device` (possibly some of them, when the preparation failed part way) are
-// closed and their pools freed before the device is closed.
+// closed and their pools freed before the device is closed; records of other devices are not this open's.
 void CCameraVeyra::releasePreparedDevice(sdk::Device* device) {
-    if (!m_bufferPools.empty() || !m_boundStreams.empty()) {
+    if (hasStreamsOf(device)) {
         clearDeviceDataStream(device);
     }
     closeDevice(device);
+    forgetStreamsOf(device);
 }
 
 bool CCameraVeyra::openDevice(sdk::Device* device) {
@@ -244,10 +245,11 @@ void CCameraVeyra::ICloseCamera() {
 // know it; the camera is no longer acquiring all the same.
 void CCameraVeyra::closeCamera() {
     m_life.quiesce();
-    m_pFrameErrors->flush(); // the counts of this session's frame errors are not carried into the next
+    m_frameErrors.flush(); // the counts of this session's frame errors are not carried into the next
     if (m_pDevice != nullptr) {
         clearDeviceDataStream(m_pDevice);
         closeDevice(m_pDevice);
+        forgetStreamsOf(m_pDevice); // ended by the device's close, whatever their own closes answered
         m_pDevice = nullptr;
     }
     releaseCamera();

@@ -36,23 +36,23 @@ uint32_t CCameraVeyra::setDeviceDataStream(sdk::Device* device) {
             if (!openDataStream(stream)) {
                 continue;
             }
+            vxcam::StreamBinding& binding = bindingFor(device, stream);
             if (!createStreamBuffers(stream, kBuffersPerStream)) {
                 closeDataStream(stream);
                 continue;
             }
-            // Counted once bound: a stream whose handler could not be bound never delivers.
-            stream->RegisterNewBufferEventHandler(this, &CCameraVeyra::BufferHandler);
-            if (std::find(m_boundStreams.begin(), m_boundStreams.end(), stream) == m_boundStreams.end()) {
-                m_boundStreams.push_back(stream);
-            }
+            // Counted once bound: a stream whose handler could not be bound never delivers. The SDK holds the
+            // binding for as long as it may call the handler with it.
+            stream->RegisterNewBufferEventHandler(&binding, &CCameraVeyra::BufferHandler, m_streams.at(stream));
             ++ready;
         }
     });
     return ready;
 }
 
-// Each stream is closed before its pool is released; a stream this object bound is unbound in between, so
-// that the binding cannot outlive the object.
+// Each stream is closed before its pool is released, and unbound in between. Nothing here waits for a delivery
+// in progress on another thread when it is called from inside a callback: the binding (held by that delivery)
+// keeps the buffers and the object until it ends.
 uint32_t CCameraVeyra::clearDeviceDataStream(sdk::Device* device) {
     uint32_t closed = 0;
     guardSdk("clearDeviceDataStream", [&] {
@@ -72,20 +72,39 @@ uint32_t CCameraVeyra::clearDeviceDataStream(sdk::Device* device) {
     return closed;
 }
 
-// A stream that refuses to be unbound stays in the list, so that a later close or the object's end tries again.
+// A stream that refuses to be unbound keeps its binding (and so the object) until it ends with its device.
 bool CCameraVeyra::unbindStream(sdk::DataStream* stream) {
-    const auto bound = std::find(m_boundStreams.begin(), m_boundStreams.end(), stream);
-    if (bound == m_boundStreams.end()) {
+    if (findBinding(stream) == nullptr) {
         return true;
     }
-    const bool unbound = guardSdk("clearDeviceDataStream", false, [stream] {
+    return guardSdk("clearDeviceDataStream", false, [stream] {
         stream->RegisterNewBufferEventHandler(nullptr, nullptr);
         return true;
     });
-    if (unbound) {
-        m_boundStreams.erase(std::find(m_boundStreams.begin(), m_boundStreams.end(), stream));
+}
+
+vxcam::StreamBinding& CCameraVeyra::bindingFor(sdk::Device* device, sdk::DataStream* stream) {
+    std::shared_ptr<vxcam::StreamBinding>& record = m_streams[stream];
+    if (record == nullptr) {
+        record = std::make_shared<vxcam::StreamBinding>(*this, m_pLifecycle, device, stream);
     }
-    return unbound;
+    return *record;
+}
+
+vxcam::StreamBinding* CCameraVeyra::findBinding(sdk::DataStream* stream) const {
+    const auto found = m_streams.find(stream);
+    return found != m_streams.end() ? found->second.get() : nullptr;
+}
+
+void CCameraVeyra::forgetStreamsOf(const sdk::Device* device) noexcept {
+    for (auto it = m_streams.begin(); it != m_streams.end();) {
+        it = it->second->device() == device ? m_streams.erase(it) : std::next(it);
+    }
+}
+
+bool CCameraVeyra::hasStreamsOf(const sdk::Device* device) const noexcept {
+    return std::any_of(m_streams.begin(), m_streams.end(),
+                       [device](const auto& record) { return record.second->device() == device; });
 }
 
 bool CCameraVeyra::openDataStream(sdk::DataStream* stream) {
@@ -114,7 +133,10 @@ bool CCameraVeyra::createStreamBuffers(sdk::DataStream* stream, int32_t count) {
         if (buffers == nullptr) {
             return count <= 0;
         }
-        std::vector<std::unique_ptr<sdk::Buffer>>& pool = m_bufferPools[stream];
+        // A stream prepared by setDeviceDataStream has its record already; one given alone gets it here.
+        vxcam::StreamBinding* binding = findBinding(stream);
+        std::vector<std::unique_ptr<sdk::Buffer>>& pool =
+            (binding != nullptr ? *binding : bindingFor(nullptr, stream)).buffers();
         for (int32_t made = 0; made < count; ++made) {
             auto buffer = std::make_unique<sdk::Buffer>();
             buffers->Add(buffer.get());
@@ -125,28 +147,26 @@ bool CCameraVeyra::createStreamBuffers(sdk::DataStream* stream, int32_t count) {
     });
 }
 
-// Revokes every buffer of this object's pool for the stream and frees it. A buffer the SDK refuses to give
-// back stays in the pool (and announced) until a later teardown or the object's end. The buffer of a
-// delivery this call is made from (the host closes from inside OnImageReady) is retired to the delivery
-// gate instead, which frees it when that delivery ends.
+// Revokes every buffer of this object's pool for the stream, and lets go of the stream's record: the buffers are
+// freed with the binding, at once unless a delivery in progress (of a callback this call does not wait for)
+// still holds it. A buffer the SDK refuses to give back stays announced; the stream's end with its device lets
+// go of it before the binding frees it.
 bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
     return guardSdk("deleteStreamBuffers", false, [&] {
         sdk::BufferList* buffers = stream->GetBufferList();
         if (buffers == nullptr) {
             return false;
         }
-        const auto pool = m_bufferPools.find(stream);
-        if (pool == m_bufferPools.end()) {
+        const auto record = m_streams.find(stream);
+        if (record == m_streams.end()) {
             return true;
         }
-        std::vector<std::unique_ptr<sdk::Buffer>>& owned = pool->second;
-        while (!owned.empty()) {
-            if (!m_life.retireIfDelivering(owned.back())) {
-                buffers->RevokeBuffer(owned.back().get());
-            }
-            owned.pop_back();
+        const std::shared_ptr<vxcam::StreamBinding> binding = record->second;
+        m_streams.erase(record);
+        binding->markRevoked();
+        for (auto buffer = binding->buffers().rbegin(); buffer != binding->buffers().rend(); ++buffer) {
+            buffers->RevokeBuffer(buffer->get());
         }
-        m_bufferPools.erase(pool);
         return true;
     });
 }
@@ -161,6 +181,9 @@ bool CCameraVeyra::startDeviceDataStream(sdk::Device* device) {
             return true;
         }
         m_life.acceptFrames();
+        for (const auto& record : m_streams) {
+            queueUnqueued(*record.second);
+        }
         bool everyStreamOpen = true;
         for (auto entry = streams->begin(); entry != streams->end(); ++entry) {
             sdk::DataStream* stream = entry->second;

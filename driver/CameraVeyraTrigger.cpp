@@ -182,7 +182,7 @@ void CCameraVeyra::IStopCamera() {
 
 void CCameraVeyra::stopCamera() {
     m_life.quiesce();
-    m_pFrameErrors->flush(); // a later start reports its frames' errors in full again
+    m_frameErrors.flush(); // a later start reports its frames' errors in full again
     if (m_pDevice != nullptr) {
         stopDeviceDataStream(m_pDevice);
         m_life.setState(State::Opened);

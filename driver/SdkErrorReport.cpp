@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+
 namespace vxcam {
 namespace {
 
@@ -41,9 +43,10 @@ std::string errorKey(const sdk::Exceptions::IException& error) {
 
 RepeatedErrorReport::~RepeatedErrorReport() {
     std::thread timer;
+    uint64_t repeats = 0;
     {
         const MutexLock lock(m_mutex);
-        writeRepeats();
+        repeats = takeRepeats();
         m_bTimerEnds = true;
         m_changed.notify_all();
         timer = std::move(m_timer);
@@ -51,24 +54,30 @@ RepeatedErrorReport::~RepeatedErrorReport() {
     if (timer.joinable()) {
         timer.join();
     }
+    writeRepeats(repeats);
 }
 
 void RepeatedErrorReport::report(const sdk::Exceptions::IException& error) noexcept {
     try {
         std::string key = errorKey(error);
-        const MutexLock lock(m_mutex);
-        if (key == m_lastError) {
-            ++m_nRepeats;
-            if (!m_timer.joinable() && !m_bTimerEnds) {
-                m_timer = std::thread([this] { runTimer(); });
+        const MutexLock write(m_writeMutex);
+        uint64_t repeats = 0;
+        {
+            const MutexLock lock(m_mutex);
+            if (key == m_lastError) {
+                ++m_nRepeats;
+                if (!m_timer.joinable() && !m_bTimerEnds) {
+                    m_timer = std::thread([this] { runTimer(); });
+                }
+                m_changed.notify_all();
+                return;
             }
-            m_changed.notify_all();
-            return;
+            repeats = takeRepeats();
+            m_lastError = std::move(key);
+            m_lastWritten = std::chrono::steady_clock::now();
         }
-        writeRepeats();
+        writeRepeats(repeats);
         reportSdkError(error, m_pMethod);
-        m_lastError = std::move(key);
-        m_lastWritten = std::chrono::steady_clock::now();
     } catch (...) {
         // No memory for the key, or no thread for the timer: the error is written in full instead.
         reportSdkError(error, m_pMethod);
@@ -76,44 +85,66 @@ void RepeatedErrorReport::report(const sdk::Exceptions::IException& error) noexc
 }
 
 void RepeatedErrorReport::flush() noexcept {
-    const MutexLock lock(m_mutex);
-    writeRepeats();
-    m_lastError.clear();
+    uint64_t repeats = 0;
+    {
+        const MutexLock lock(m_mutex);
+        repeats = takeRepeats();
+        m_lastError.clear();
+    }
+    writeRepeats(repeats);
 }
 
 // Sleeps until a repeat waits and a period has passed since the last line about the error.
 void RepeatedErrorReport::runTimer() noexcept {
-    MutexLock lock(m_mutex);
-    while (!m_bTimerEnds) {
-        if (m_nRepeats == 0) {
-            lock.wait(m_changed);
-            continue;
+    for (;;) {
+        {
+            MutexLock lock(m_mutex);
+            for (;;) {
+                if (m_bTimerEnds) {
+                    return;
+                }
+                if (m_nRepeats == 0) {
+                    lock.wait(m_changed);
+                    continue;
+                }
+                const auto due = m_lastWritten + kRepeatLinePeriod;
+                if (std::chrono::steady_clock::now() >= due) {
+                    break;
+                }
+                lock.waitUntil(m_changed, due);
+            }
         }
-        const auto due = m_lastWritten + kRepeatLinePeriod;
-        if (std::chrono::steady_clock::now() < due) {
-            lock.waitUntil(m_changed, due);
-            continue;
+        const MutexLock write(m_writeMutex);
+        uint64_t repeats = 0;
+        {
+            const MutexLock lock(m_mutex);
+            repeats = takeRepeats(); // a report or a flush may have written them meanwhile
         }
-        writeRepeats();
+        writeRepeats(repeats);
     }
 }
 
-void RepeatedErrorReport::writeRepeats() noexcept {
-    if (m_nRepeats == 0) {
+uint64_t RepeatedErrorReport::takeRepeats() noexcept {
+    const uint64_t repeats = std::exchange(m_nRepeats, 0);
+    if (repeats > 0) {
+        m_lastWritten = std::chrono::steady_clock::now();
+    }
+    return repeats;
+}
+
+void RepeatedErrorReport::writeRepeats(uint64_t repeats) const noexcept {
+    if (repeats == 0) {
         return;
     }
     try {
         const QByteArray suffix = QByteArray("CCameraVeyra::") + m_pMethod;
         const QString text =
-            m_nRepeats == 1
-                ? QStringLiteral("The same SDK error again, 1 time since it was reported.")
-                : QStringLiteral("The same SDK error again, %1 times since it was reported.").arg(m_nRepeats);
+            repeats == 1 ? QStringLiteral("The same SDK error again, 1 time since it was reported.")
+                         : QStringLiteral("The same SDK error again, %1 times since it was reported.").arg(repeats);
         qCCritical(lcDriver()).noquote() << text << " - " << suffix.constData();
     } catch (...) {
         // See reportSdkError.
     }
-    m_nRepeats = 0;
-    m_lastWritten = std::chrono::steady_clock::now();
 }
 
 } // namespace vxcam

@@ -36,12 +36,17 @@ public:
     void flush() noexcept;
 
 private:
-    void writeRepeats() noexcept VXCAM_REQUIRES(m_mutex);
+    // The repeats not written yet, now counted as written.
+    [[nodiscard]] uint64_t takeRepeats() noexcept VXCAM_REQUIRES(m_mutex);
+    void writeRepeats(uint64_t repeats) const noexcept;
     void runTimer() noexcept;
 
     const char* const m_pMethod;
-    // Guards the members below. The report's lines are written while it is held, so that they reach the log in
-    // the order they happened; the host's message handler never reports a frame error itself.
+    // Held by the delivering threads' reports and by the timer while they take what to write and write it, so
+    // that a count reaches the log before the next error's lines. Taken before m_mutex. Calls (flush) never take
+    // it: they must not wait for a host's message handler that the timer is in.
+    Mutex m_writeMutex;
+    // Guards the members below; never held while a line is written (the host's message handler runs then).
     Mutex m_mutex;
     std::condition_variable m_changed;                 // a repeat came, or the timer is to end
     std::string m_lastError VXCAM_GUARDED_BY(m_mutex); // type, description and function of the error in full

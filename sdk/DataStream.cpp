@@ -4,11 +4,13 @@
 
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
+#include "sdk/core/DeliveryThreads.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace sdk {
 
@@ -53,7 +55,11 @@ Buffer* BufferList::RevokeBuffer(Buffer* buffer) {
         m_entries.erase(found);
     }
     m_stream.doWithdrawBuffer(*buffer);
-    core::BufferAccess::detach(*buffer);
+    if (core::insideHandlerCall()) {
+        core::BufferAccess::orphan(*buffer); // another handler call may still read it: the memory stays
+    } else {
+        core::BufferAccess::detach(*buffer);
+    }
     return buffer;
 }
 
@@ -70,6 +76,7 @@ struct Events::DataStreamEventControl::Binding {
     std::condition_variable callsEnded;
     void* pOwner = nullptr;
     NewBufferEventHandler pHandler = nullptr;
+    std::shared_ptr<void> ownerLease; // the owner's, held while the binding may call it; copied by each call
     int nRunningCalls = 0;
     std::thread::id callingThread;   // the thread of the running call
     const Buffer* pBuffer = nullptr; // the buffer of the running call
@@ -78,17 +85,21 @@ struct Events::DataStreamEventControl::Binding {
 Events::DataStreamEventControl::DataStreamEventControl(const CallSite& site)
     : m_eventSite(site), m_pBinding(std::make_shared<Binding>()) {}
 
-void Events::DataStreamEventControl::RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler) {
+void Events::DataStreamEventControl::RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler,
+                                                                  std::shared_ptr<void> ownerLease) {
     m_eventSite.pass("DataStream::RegisterNewBufferEventHandler", handler != nullptr ? "bind" : "unbind");
     Binding& binding = *m_pBinding;
+    std::shared_ptr<void> earlierLease; // released after the lock: its owner may do anything then
     std::unique_lock lock(binding.mutex);
     // The earlier binding may be in a call right now; it must be over before the caller lets go of its owner.
-    // The delivery thread itself does not wait for its own call.
-    if (binding.callingThread != std::this_thread::get_id()) {
+    // A thread inside a handler call waits for none: the earlier owner's lease tells it when the calls ended.
+    if (!core::insideHandlerCall()) {
         binding.callsEnded.wait(lock, [&binding] { return binding.nRunningCalls == 0; });
     }
     binding.pOwner = handler != nullptr ? owner : nullptr;
     binding.pHandler = handler;
+    earlierLease = std::exchange(binding.ownerLease, handler != nullptr ? std::move(ownerLease) : nullptr);
+    lock.unlock();
 }
 
 Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHandler(Buffer& buffer) {
@@ -98,6 +109,7 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
     const std::shared_ptr<Binding> binding = m_pBinding; // `this` may be gone when the handler returns
     void* owner = nullptr;
     NewBufferEventHandler handler = nullptr;
+    std::shared_ptr<void> lease; // the owner stays valid for this call, even when it is unbound meanwhile
     {
         const std::lock_guard lock(binding->mutex);
         if (binding->pHandler == nullptr) {
@@ -105,12 +117,16 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
         }
         owner = binding->pOwner;
         handler = binding->pHandler;
+        lease = binding->ownerLease;
         ++binding->nRunningCalls;
         binding->callingThread = std::this_thread::get_id();
         binding->pBuffer = &buffer;
     }
-    // Without the lock: the handler may bind, unbind, stop, close or release from inside its call.
-    handler(owner, &buffer);
+    {
+        // Without the lock: the handler may bind, unbind, stop, close or release from inside its call.
+        const core::HandlerCallScope inside;
+        handler(owner, &buffer);
+    }
     {
         const std::lock_guard lock(binding->mutex);
         --binding->nRunningCalls;
@@ -120,6 +136,7 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
         }
     }
     binding->callsEnded.notify_all();
+    lease.reset(); // last: its release may end the owner, and with it the stream (kept alive by the producer)
     return HandOver::Delivered;
 }
 
@@ -131,21 +148,27 @@ const Buffer* Events::DataStreamEventControl::bufferInCallOnThisThread() const {
 // ---- stream --------------------------------------------------------------------------------------------
 
 DataStream::DataStream(core::CallGate& gate, std::string objectName)
-    : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {}
+    : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {
+    core::streamMade();
+}
 
 // A stream destroyed from inside a handler call (the host closed the camera or ended the session there) leaves
 // that call's buffer its memory: the host reads the frame until its call returns, and the memory goes with the
 // Buffer object.
 DataStream::~DataStream() {
-    const Buffer* inCall = bufferInCallOnThisThread();
-    const std::lock_guard lock(m_entriesMutex);
-    for (auto& entry : m_bufferList.m_entries) {
-        if (entry.second == inCall) {
-            core::BufferAccess::orphan(*entry.second);
-        } else {
-            core::BufferAccess::detach(*entry.second);
+    {
+        const Buffer* inCall = bufferInCallOnThisThread();
+        const std::lock_guard lock(m_entriesMutex);
+        for (auto& entry : m_bufferList.m_entries) {
+            if (entry.second == inCall) {
+                core::BufferAccess::orphan(*entry.second);
+            } else {
+                core::BufferAccess::detach(*entry.second);
+            }
         }
     }
+    // The producer's part ended its delivery thread already: joined, or handed to the reaper.
+    core::streamGone();
 }
 
 void DataStream::requireOpen(const char* call) const {

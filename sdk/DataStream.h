@@ -25,7 +25,9 @@ public:
     // The caller keeps ownership of the Buffer object. Needs an open stream.
     void Add(Buffer* buffer);
     // Takes `buffer` out of the stream (and out of its queue) and frees its memory; returns it so that its
-    // allocator can delete it. Refused while the stream is grabbing.
+    // allocator can delete it. Refused while the stream is grabbing. Called from inside a handler call, it does
+    // not wait for a handler call that may be reading the buffer: the memory then stays with the Buffer object
+    // until that object is deleted, which its allocator does once such a call has ended.
     Buffer* RevokeBuffer(Buffer* buffer);
     // Buffers queued and waiting to be filled.
     [[nodiscard]] uint64_t GetQueuedCount();
@@ -50,9 +52,13 @@ public:
     virtual ~DataStreamEventControl();
 
     // Binds `handler` and `owner` to the stream's new-buffer event, replacing an earlier binding; a null
-    // handler unbinds. Returns once no call of the earlier binding is running, unless it is called from the
-    // delivery thread itself. Thread-safe.
-    void RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler);
+    // handler unbinds. Returns once no call of the earlier binding is running, unless it is called from inside a
+    // handler call (of any stream): then it returns at once, and a call of the earlier binding may still run.
+    // `ownerLease`, when given, is held for as long as the binding may call the handler with `owner`: by the
+    // binding and by each of its calls in progress. Its release is the owner's sign that no call of the binding
+    // runs or will start, whichever thread the release comes on. Thread-safe.
+    void RegisterNewBufferEventHandler(void* owner, NewBufferEventHandler handler,
+                                       std::shared_ptr<void> ownerLease = {});
 
 protected:
     // `site` is the stream's; it outlives this object.
@@ -61,7 +67,7 @@ protected:
     // What became of a buffer handed to the event.
     enum class HandOver : uint8_t { Delivered, NotComplete, Unbound };
     // Called by the producer on its delivery thread, for every filled buffer, with no lock of its own held that
-    // the handler's calls into the stream would need. Complete buffers go to the bound handler; others, and
+    // the handler's calls into the stream would need, and with the stream kept alive for the call. Complete buffers go to the bound handler; others, and
     // every buffer while no handler is bound, are not delivered: the caller gets them back (see deliverBuffer).
     [[nodiscard]] HandOver callHandler(Buffer& buffer);
     // The buffer of the handler call that runs on the calling thread, or null.
@@ -80,6 +86,16 @@ private:
 // The facade keeps what every producer's stream shares: the open state, the buffer list and its memory, the
 // new-buffer binding, and what happens to a buffer that is not complete. The producer fills buffers and calls
 // deliverBuffer() for each.
+//
+// The stream model every producer keeps:
+// - A stream lives from its device's Device::Open to its Device::Close, whatever its own Close answered; the
+//   device's stream list no longer offers it afterwards, and a consumer drops every pointer to it then.
+// - One delivery thread per stream hands its buffers over, one at a time; it lives as long as the stream. Start
+//   and stop never join it: they change what it does.
+// - The stream object outlives every hand-over in progress: the producer keeps it alive while its delivery thread
+//   is inside deliverBuffer(), so that a device closed meanwhile from another thread ends the stream only once
+//   that call returns (on the delivery thread, which then hands itself to core's reaper).
+// - A thread inside a handler call never waits for another handler call (core/DeliveryThreads.h).
 class VXSDK_API DataStream : public Events::DataStreamEventControl, private core::BufferOwner {
 public:
     // Lets go of every announced buffer that was not revoked (the driver's Buffer objects stay its own).
@@ -96,8 +112,8 @@ public:
     [[nodiscard]] bool GetIsGrabbing();
     // Needs an open stream that is not grabbing.
     void StartAcquisitionContinuous();
-    // Stops filling buffers; returns once no handler call is running, unless it is called from the delivery
-    // thread itself.
+    // Stops filling buffers: no handler call starts afterwards. Returns once no handler call is running, unless
+    // it is called from inside a handler call (of any stream), which never waits for another one.
     void StopAcquisition();
     // Frames the camera sent while no buffer was queued for them.
     [[nodiscard]] uint64_t GetLostFrameCount();
@@ -123,7 +139,7 @@ protected:
     [[nodiscard]] virtual uint64_t doGetBufferSize() = 0;
     [[nodiscard]] virtual bool doGetIsGrabbing() = 0;
     virtual void doStartAcquisition() = 0;
-    // Returns once no buffer is in flight, unless called on the delivery thread.
+    // Returns once no buffer is in flight, unless called from inside a handler call (core::insideHandlerCall()).
     virtual void doStopAcquisition() = 0;
     [[nodiscard]] virtual uint64_t doGetLostFrameCount() = 0;
     // A buffer was announced: it has its memory and is in the buffer list, not yet queued.
@@ -131,7 +147,7 @@ protected:
     // Puts the buffer into the input queue; raises an SDK error when it is queued already. Thread-safe.
     virtual void doQueueBuffer(Buffer& buffer) = 0;
     // Takes the buffer out of every queue, waiting while it is being filled or with the handler (unless called
-    // on the delivery thread). Thread-safe.
+    // from inside a handler call). Thread-safe.
     virtual void doWithdrawBuffer(Buffer& buffer) noexcept = 0;
     [[nodiscard]] virtual uint64_t doGetQueuedCount() = 0;
 

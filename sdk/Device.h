@@ -42,7 +42,8 @@ public:
     [[nodiscard]] bool IsOpen();
     // Opening an open device is an SDK error.
     void Open();
-    // Closing a closed device is an SDK error.
+    // Closing a closed device is an SDK error. The device's data streams end here in every case, also when the
+    // close raises (the device then stays open, and its stream list offers new streams).
     void Close();
     // The camera's own features ("PixelFormat", "TriggerMode", ...); needs an open device.
     [[nodiscard]] NodeMap* GetRemoteNodeList();
@@ -61,6 +62,9 @@ protected:
     virtual void doOpen() {}
     // Ends acquisition and control of the camera; the device stays open when it raises.
     virtual void doClose() {}
+    // Ends every data stream of the device and forgets it; each stream's object goes once no hand-over of it
+    // is in progress. Runs after doClose(), also when that raised.
+    virtual void doEndStreams() noexcept {}
     [[nodiscard]] virtual NodeMap* doGetRemoteNodeList() = 0;
     // The feature `name`, or null when the camera lacks it.
     [[nodiscard]] virtual Node* doGetRemoteNode(std::string_view name) = 0;

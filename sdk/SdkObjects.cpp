@@ -121,7 +121,13 @@ void Device::Open() {
     m_bOpen.store(true);
 }
 
+// The device's streams end with its close, whatever the camera or the streams' own closes answered: a consumer
+// drops its pointers to them now, and none may be left delivering to it.
 void Device::Close() {
+    struct EndStreams {
+        Device& device;
+        ~EndStreams() { device.doEndStreams(); }
+    } const endStreams{*this};
     m_site.pass("Device::Close");
     requireOpen("Device::Close");
     doClose();

@@ -1,5 +1,6 @@
 #include "sdk/SystemList.h"
 
+#include "sdk/core/DeliveryThreads.h"
 #include "sdk/core/Session.h"
 
 namespace sdk {
@@ -29,6 +30,12 @@ void SystemList::ReleaseInstance() {
         throw;
     }
     core::Session::release();
+}
+
+// Once the session is released, every stream is ending: those that hand-overs in progress still hold are waited
+// for, so that their threads are reaped and joined too.
+bool SystemList::AwaitThreadsEnded() noexcept {
+    return core::joinReapedThreads(core::Session::currentGate() == nullptr);
 }
 
 void SystemList::Refresh() {

@@ -22,6 +22,10 @@ public:
     static SystemList* GetInstance();
     // Gives the list, and every object reached through it, back to the SDK. Host thread only.
     static void ReleaseInstance();
+    // Returns once no thread the SDK started runs any more, those of streams that ended on their own delivery
+    // thread included: after the list's release, a host may then unload the SDK. From inside a handler call it
+    // waits for nothing and answers false (that call's thread is one of the SDK's).
+    static bool AwaitThreadsEnded() noexcept;
 
     // Asks the producers for their systems again.
     void Refresh();

@@ -12,6 +12,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/ModuleLoader.h"
 #include "tests/support/SimEnvironment.h"
+#include "tests/support/TransportFixture.h"
 
 #include <QLoggingCategory>
 #include <gtest/gtest.h>
@@ -30,6 +31,18 @@ namespace {
 using namespace std::chrono_literals;
 
 const QString kCamera = QStringLiteral(R"("width": 16, "height": 4, "frameRate": 1000, "lineRate": 1000)");
+
+// The camera the scenarios use: the simulated "W1", or Aravis's virtual camera when the sweep runs on it.
+bool g_onVirtualCamera = false;
+QString sweptCamera() {
+    return g_onVirtualCamera ? QStringLiteral("veyra ") + QLatin1String(kVirtualSerial) : QStringLiteral("veyra W1");
+}
+// A set-up offers the simulated cameras alone; the sweep on the virtual camera offers that one instead.
+void offerSweptProducer() {
+    if (g_onVirtualCamera) {
+        qputenv("VXCAM_TRANSPORTS", kVirtualTransport.name);
+    }
+}
 
 // One host with one camera object, checking every answer of success against what the camera does.
 class Host {
@@ -125,6 +138,7 @@ struct Scenario {
     const char* name;
     QStringList devices;
     std::function<void(const ModuleLoader&, QStringList&)> run;
+    bool alsoVirtual = false; // the scenario needs nothing that only a simulated camera offers
 };
 
 QString exposureDevice(const char* feature) {
@@ -134,7 +148,7 @@ QString exposureDevice(const char* feature) {
 }
 
 void startStopClose(const ModuleLoader& module, QStringList& contradictions, int32_t mode) {
-    Host host(module, QStringLiteral("veyra W1"), contradictions);
+    Host host(module, sweptCamera(), contradictions);
     if (host.open() == 1) {
         host.start(mode);
         if (mode == SoftTrigger) {
@@ -152,13 +166,13 @@ std::vector<Scenario> scenarios() {
     std::vector<Scenario> all{
         {"List", one,
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              host.list();
              host.recover();
          }},
         {"OpenClose", one,
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              host.open();
              host.close();
              host.recover();
@@ -171,7 +185,7 @@ std::vector<Scenario> scenarios() {
         {"Idle", one, [](const ModuleLoader& m, QStringList& c) { startStopClose(m, c, Idle); }},
         {"SoftTriggerMode", one,
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              if (host.open() == 1) {
                  host.start(LineTrigger);
                  host.camera().ISetSoftTriggerMode();
@@ -183,7 +197,7 @@ std::vector<Scenario> scenarios() {
         {"ExposureTime",
          {exposureDevice("ExposureTime")},
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              if (host.open() == 1) {
                  host.setExposure(250);
              }
@@ -192,7 +206,7 @@ std::vector<Scenario> scenarios() {
         {"ExposureTimeAbs",
          {exposureDevice("ExposureTimeAbs")},
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              if (host.open() == 1) {
                  host.setExposure(250);
                  host.setExposure(9);
@@ -202,7 +216,7 @@ std::vector<Scenario> scenarios() {
         {"InitProperty",
          {exposureDevice("ExposureTimeAbs")},
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              if (host.open() == 1) {
                  host.camera().InitProperty();
              }
@@ -214,12 +228,12 @@ std::vector<Scenario> scenarios() {
         {"DeleteWhileRunning", one,
          [](const ModuleLoader& m, QStringList& c) {
              {
-                 Host host(m, QStringLiteral("veyra W1"), c);
+                 Host host(m, sweptCamera(), c);
                  if (host.open() == 1) {
                      host.start(FreeRun);
                  }
              } // deleted while running
-             Host after(m, QStringLiteral("veyra W1"), c);
+             Host after(m, sweptCamera(), c);
              after.recover();
          }},
         {"TwoObjects",
@@ -227,7 +241,7 @@ std::vector<Scenario> scenarios() {
          [](const ModuleLoader& m, QStringList& c) {
              Host second(m, QStringLiteral("veyra W2"), c);
              {
-                 Host first(m, QStringLiteral("veyra W1"), c);
+                 Host first(m, sweptCamera(), c);
                  if (first.open() == 1) {
                      first.start(FreeRun);
                  }
@@ -239,7 +253,7 @@ std::vector<Scenario> scenarios() {
          }},
         {"OpenTwice", one,
          [](const ModuleLoader& m, QStringList& c) {
-             Host host(m, QStringLiteral("veyra W1"), c);
+             Host host(m, sweptCamera(), c);
              host.open();
              host.open();
              host.start(FreeRun);
@@ -248,12 +262,29 @@ std::vector<Scenario> scenarios() {
              host.recover();
          }},
     };
+    for (Scenario& scenario : all) {
+        const std::string name = scenario.name;
+        scenario.alsoVirtual = name == "List" || name == "OpenClose" || name == "LineTrigger" || name == "FreeRun" ||
+                               name == "SoftTrigger" || name == "SoftTriggerMode" || name == "DeleteWhileRunning" ||
+                               name == "OpenTwice";
+    }
     return all;
+}
+
+std::vector<Scenario> virtualScenarios() {
+    std::vector<Scenario> chosen;
+    for (const Scenario& scenario : scenarios()) {
+        if (scenario.alsoVirtual) {
+            chosen.push_back(scenario);
+        }
+    }
+    return chosen;
 }
 
 // The SDK calls a scenario makes, as its trace records them: call names, in order.
 QStringList recordedCalls(const Scenario& scenario, const ModuleLoader& module) {
     const SimEnvironment sim(simConfig(scenario.devices));
+    offerSweptProducer();
     QStringList contradictions;
     QStringList calls;
     Host::s_beforeRecovery = [&] {
@@ -299,8 +330,15 @@ protected:
     static void SetUpTestSuite() { QLoggingCategory::setFilterRules(QStringLiteral("vxcam.driver.frame.debug=false")); }
 };
 
-TEST_P(FaultSweep, EveryRecordedCallFailedOnce) {
-    const Scenario& scenario = GetParam();
+// The same scenarios on Aravis's virtual camera, whose stream and delivery thread end with the device; the
+// faults come from the same file, through the session every producer shares.
+class VirtualFaultSweep : public FaultSweep {
+protected:
+    void SetUp() override { g_onVirtualCamera = true; }
+    void TearDown() override { g_onVirtualCamera = false; }
+};
+
+void sweep(const Scenario& scenario) {
     ModuleLoader module;
     ASSERT_TRUE(module.loaded()) << module.errorString().toStdString();
     const QStringList calls = recordedCalls(scenario, module);
@@ -323,6 +361,7 @@ TEST_P(FaultSweep, EveryRecordedCallFailedOnce) {
         const SimEnvironment sim(simConfig(
             scenario.devices,
             QStringLiteral(R"({ "call": "%1", "nth": %2, "description": "swept fault" })").arg(call).arg(nth)));
+        offerSweptProducer();
         QStringList contradictions;
         bool fired = false;
         Host::s_beforeRecovery = [&] {
@@ -345,7 +384,19 @@ TEST_P(FaultSweep, EveryRecordedCallFailedOnce) {
     std::printf("%s: %d calls faulted (of %d recorded)\n", scenario.name, faulted, static_cast<int>(calls.size()));
 }
 
+TEST_P(FaultSweep, EveryRecordedCallFailedOnce) {
+    sweep(GetParam());
+}
+
+TEST_P(VirtualFaultSweep, EveryRecordedCallFailedOnce) {
+    sweep(GetParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::ValuesIn(scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& scenario) {
+                             return std::string(scenario.param.name);
+                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, VirtualFaultSweep, ::testing::ValuesIn(virtualScenarios()),
                          [](const ::testing::TestParamInfo<Scenario>& scenario) {
                              return std::string(scenario.param.name);
                          });

@@ -5,6 +5,7 @@
 #include "driver/CameraVeyra.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimEnvironment.h"
+#include "tests/support/TransportFixture.h"
 
 #include <QLoggingCategory>
 #include <gtest/gtest.h>
@@ -173,7 +174,8 @@ private:
     int frames = 0;
 };
 
-using Pair = std::tuple<Op, Op>; // (from the callback, from the host's other thread)
+// (the camera's producer, from the callback, from the host's other thread)
+using Pair = std::tuple<Transport, Op, Op>;
 
 class LifecycleRace : public ::testing::TestWithParam<Pair> {
 protected:
@@ -181,9 +183,11 @@ protected:
 };
 
 TEST_P(LifecycleRace, EndsAsSomeOrderOfTheTwoCalls) {
-    const auto [fromCallback, fromHost] = GetParam();
+    const auto [transport, fromCallback, fromHost] = GetParam();
     const SimEnvironment sim(simConfig({simDevice(
         QStringLiteral("R1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 1000, "lineRate": 1000)"))}));
+    qputenv("VXCAM_TRANSPORTS", transport.name);
+    const QString cameraId = transport.simulated ? QStringLiteral("veyra R1") : QStringLiteral("veyra ") + kVirtualSerial;
     const Members start;
     const Members callbackFirst = after(fromHost, after(fromCallback, start));
     const Members hostFirst = after(fromCallback, after(fromHost, start));
@@ -191,11 +195,12 @@ TEST_P(LifecycleRace, EndsAsSomeOrderOfTheTwoCalls) {
     std::uniform_int_distribution<int> delay(0, 1500);
     LogCapture log;
 
-    constexpr int kRuns = 12;
-    for (int run = 0; run < kRuns; ++run) {
+    // The virtual camera sends 25 frames a second: fewer runs keep its cases as short as the simulated ones.
+    const int runs = transport.simulated ? 12 : 4;
+    for (int run = 0; run < runs; ++run) {
         SCOPED_TRACE(run);
         CameraConfig config;
-        config.cameraId = QStringLiteral("veyra R1");
+        config.cameraId = cameraId;
         RacingCallback callback;
         callback.op = fromCallback;
         callback.delayMicros = delay(random);
@@ -236,12 +241,13 @@ TEST_P(LifecycleRace, EndsAsSomeOrderOfTheTwoCalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FromCallbackAndHost, LifecycleRace,
-                         ::testing::Combine(::testing::Values(Op::Stop, Op::Close, Op::Delete, Op::Start, Op::Open,
+                         ::testing::Combine(::testing::ValuesIn(allTransports()),
+                                            ::testing::Values(Op::Stop, Op::Close, Op::Delete, Op::Start, Op::Open,
                                                               Op::SoftTrigger, Op::PropertyWrite),
                                             ::testing::Values(Op::Start, Op::Stop, Op::Close, Op::Open)),
                          [](const ::testing::TestParamInfo<Pair>& pair) {
-                             return std::string(nameOf(std::get<0>(pair.param))) + "_vs_" +
-                                    nameOf(std::get<1>(pair.param));
+                             return std::string(std::get<0>(pair.param).name) + "_" +
+                                    nameOf(std::get<1>(pair.param)) + "_vs_" + nameOf(std::get<2>(pair.param));
                          });
 
 } // namespace

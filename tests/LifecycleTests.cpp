@@ -17,11 +17,6 @@ namespace {
 using State = CameraLifecycle::State;
 using namespace std::chrono_literals;
 
-// Stands for a frame buffer: the lifecycle only compares its address.
-sdk::Buffer* frame(int n) {
-    return reinterpret_cast<sdk::Buffer*>(static_cast<uintptr_t>(0x1000 * n)); // NOLINT(performance-no-int-to-ptr)
-}
-
 class LifecycleTest : public ::testing::Test {
 protected:
     // Left acquiring, as after a start: frames pass.
@@ -38,20 +33,19 @@ protected:
 };
 
 TEST_F(LifecycleTest, FramesPassOnlyWhileAcquiring) {
-    EXPECT_FALSE(m_life->enter(frame(1))) << "closed";
+    EXPECT_FALSE(m_life->enter()) << "closed";
     acquire();
-    ASSERT_TRUE(m_life->enter(frame(1)));
+    ASSERT_TRUE(m_life->enter());
     EXPECT_TRUE(m_life->isDeliveringThread());
     const CameraLifecycle::Exit exit = m_life->leave();
     EXPECT_FALSE(exit.objectDeleted);
-    EXPECT_FALSE(exit.bufferRetired);
     m_life->finishDelivery();
     {
         const Call call(*m_life, "IStopCamera");
         m_life->quiesce();
         m_life->setState(State::Opened);
     }
-    EXPECT_FALSE(m_life->enter(frame(2))) << "stopped";
+    EXPECT_FALSE(m_life->enter()) << "stopped";
 }
 
 // A frame the stream hands over while a start still works waits, and reaches the host once the start ended.
@@ -64,7 +58,7 @@ TEST_F(LifecycleTest, AFrameArrivingDuringAStartIsDeliveredAfterIt) {
         m_life->acceptFrames();
         delivered = std::async(std::launch::async, [this, &streamStarted] {
             streamStarted.set_value();
-            return m_life->enter(frame(1));
+            return m_life->enter();
         });
         streamStarted.get_future().wait();
         EXPECT_EQ(delivered.wait_for(20ms), std::future_status::timeout) << "not while the start still works";
@@ -82,7 +76,7 @@ TEST_F(LifecycleTest, AFrameWaitingForAFailedStartGoesBack) {
         const Call call(*m_life, "IStartCamera");
         m_life->quiesce();
         m_life->acceptFrames();
-        delivered = std::async(std::launch::async, [this] { return m_life->enter(frame(1)); });
+        delivered = std::async(std::launch::async, [this] { return m_life->enter(); });
         m_life->setState(State::Opened);
     }
     EXPECT_FALSE(delivered.get());
@@ -90,7 +84,7 @@ TEST_F(LifecycleTest, AFrameWaitingForAFailedStartGoesBack) {
 
 TEST_F(LifecycleTest, QuiesceOnTheDeliveringThreadDoesNotWaitForItself) {
     acquire();
-    ASSERT_TRUE(m_life->enter(frame(1)));
+    ASSERT_TRUE(m_life->enter());
     {
         const Call call(*m_life, "IStopCamera");
         ASSERT_TRUE(call.admitted());
@@ -99,7 +93,7 @@ TEST_F(LifecycleTest, QuiesceOnTheDeliveringThreadDoesNotWaitForItself) {
     }
     static_cast<void>(m_life->leave());
     m_life->finishDelivery();
-    EXPECT_FALSE(m_life->enter(frame(2)));
+    EXPECT_FALSE(m_life->enter());
 }
 
 // The host stops from one thread while, inside the frame being delivered, its callback calls the object: the
@@ -110,7 +104,7 @@ TEST_F(LifecycleTest, ACallFromInsideTheAwaitedDeliveryRunsBeforeTheHolderGoesOn
     std::promise<void> holderHasTheTurn;
     std::atomic<bool> nestedCallRan{false};
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -142,7 +136,7 @@ TEST_F(LifecycleTest, AStartLentTheTurnDoesNotReopenTheGateUnderTheHoldersStop) 
     std::promise<void> delivering;
     std::promise<void> holderHasTheTurn;
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -160,11 +154,65 @@ TEST_F(LifecycleTest, AStartLentTheTurnDoesNotReopenTheGateUnderTheHoldersStop) 
         const Call call(*m_life, "IStopCamera");
         holderHasTheTurn.set_value();
         m_life->quiesce();
-        EXPECT_FALSE(m_life->enter(frame(2))) << "no frame passes once a stop quiesced";
+        EXPECT_FALSE(m_life->enter()) << "no frame passes once a stop quiesced";
         m_life->setState(State::Opened);
     }
     delivery.join();
-    EXPECT_FALSE(m_life->enter(frame(3)));
+    EXPECT_FALSE(m_life->enter());
+}
+
+// Two cameras whose callbacks call each other while a host thread stops one of them: the host holds this
+// object's turn and waits for its delivery, while a thread inside the other object's callback calls this object.
+// That call borrows the turn and never waits for a delivery; waiting for the holder instead would close a cycle
+// across the objects as soon as this object's callback waited for the other thread.
+TEST_F(LifecycleTest, ACallFromInsideAnotherObjectsCallbackBorrowsTheTurnOfAHolderThatWaits) {
+    acquire();
+    const auto other = std::make_shared<CameraLifecycle>([] {});
+    {
+        const Call call(*other, "IStartCamera");
+        other->acceptFrames();
+        other->setState(State::Acquiring);
+    }
+    std::promise<void> delivering;
+    std::promise<void> endDelivery;
+    std::shared_future<void> deliveryMayEnd = endDelivery.get_future().share();
+    std::thread delivery([&] {
+        const bool entered = m_life->enter();
+        delivering.set_value();
+        EXPECT_TRUE(entered);
+        deliveryMayEnd.wait();
+        static_cast<void>(m_life->leave());
+        m_life->finishDelivery();
+    });
+    delivering.get_future().wait();
+    std::promise<void> holding;
+    std::thread holder([&] {
+        const Call call(*m_life, "IStopCamera");
+        holding.set_value();
+        m_life->quiesce();
+    });
+    holding.get_future().wait();
+    std::atomic<bool> stoppedFromTheOtherCallback{false};
+    std::future<void> otherCallback = std::async(std::launch::async, [&] {
+        ASSERT_TRUE(other->enter());
+        {
+            const Call call(*m_life, "ICloseCamera");
+            m_life->quiesce();
+            m_life->setState(State::Closed);
+        }
+        stoppedFromTheOtherCallback = true;
+        static_cast<void>(other->leave());
+        other->finishDelivery();
+    });
+    EXPECT_EQ(otherCallback.wait_for(5s), std::future_status::ready)
+        << "the call from the other object's callback waits for the holder, which waits for a delivery";
+    EXPECT_TRUE(stoppedFromTheOtherCallback);
+    endDelivery.set_value();
+    delivery.join();
+    holder.join();
+    otherCallback.wait();
+    EXPECT_EQ(m_life->state(), State::Closed);
+    EXPECT_EQ(m_life->callsInside(), 0);
 }
 
 TEST_F(LifecycleTest, ADeletedObjectIsFreedByTheLastCallInsideIt) {
@@ -172,7 +220,7 @@ TEST_F(LifecycleTest, ADeletedObjectIsFreedByTheLastCallInsideIt) {
     std::promise<void> delivering;
     std::promise<void> holderHasTheTurn;
     std::thread delivery([&] {
-        const bool entered = m_life->enter(frame(1));
+        const bool entered = m_life->enter();
         delivering.set_value();
         ASSERT_TRUE(entered);
         holderHasTheTurn.get_future().wait();
@@ -210,7 +258,7 @@ TEST_F(LifecycleTest, CallsIntoADeletedObjectAreRefusedAndLogged) {
     EXPECT_EQ(m_log.texts(QtWarningMsg),
               QStringList{QStringLiteral("the camera object was deleted; the call is refused  -  "
                                          "CCameraVeyra::ISetProperty")});
-    EXPECT_FALSE(m_life->enter(frame(1)));
+    EXPECT_FALSE(m_life->enter());
 }
 
 // Every frame refused at the gate is reported once, by the next call to end: under its own name when the frame
@@ -228,19 +276,19 @@ TEST_F(LifecycleTest, FramesTurnedAwayAreReportedByTheNextCallToEnd) {
     {
         const Call call(*m_life, "IStopCamera");
         m_life->quiesce();
-        EXPECT_FALSE(std::async(std::launch::async, [this] { return m_life->enter(frame(1)); }).get());
+        EXPECT_FALSE(std::async(std::launch::async, [this] { return m_life->enter(); }).get());
         m_life->setState(State::Opened);
     }
     EXPECT_EQ(m_log.texts(QtInfoMsg), QStringList{turnedAway(1, "IStopCamera")});
     EXPECT_TRUE(m_log.texts(QtWarningMsg).isEmpty());
 
     m_log.clear();
-    EXPECT_FALSE(m_life->enter(frame(2)));
-    EXPECT_FALSE(m_life->enter(frame(3)));
+    EXPECT_FALSE(m_life->enter());
+    EXPECT_FALSE(m_life->enter());
     {
         const Call call(*m_life, "IStartCamera");
         m_life->quiesce();
-        EXPECT_FALSE(m_life->enter(frame(4))) << "the gate is closed until the stream starts";
+        EXPECT_FALSE(m_life->enter()) << "the gate is closed until the stream starts";
         {
             const Call nested(*m_life, "ISendSoftTrigger"); // an operation calling another reports nothing itself
         }
@@ -258,7 +306,7 @@ TEST_F(LifecycleTest, FramesTurnedAwayAreReportedByTheNextCallToEnd) {
         const Call call(*m_life, "~CCameraVeyra");
         m_life->markDeleted(false);
     }
-    EXPECT_FALSE(m_life->enter(frame(5)));
+    EXPECT_FALSE(m_life->enter());
     { const Call late(*m_life, "IStopCamera"); }
     EXPECT_EQ(m_log.texts(QtWarningMsg), QStringList{QStringLiteral("the camera object was deleted; the call is "
                                                                     "refused  -  CCameraVeyra::IStopCamera")});

@@ -5,6 +5,9 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/aravis/AravisPlatform.h"
 #include "sdk/core/BufferAccess.h"
+#include "sdk/core/DeliveryThreads.h"
+
+#include <utility>
 
 namespace sdk::aravis {
 namespace {
@@ -29,72 +32,82 @@ BufferStatus statusOf(ArvBufferStatus status) noexcept {
 } // namespace
 
 AravisDataStream::AravisDataStream(core::CallGate& gate, std::string objectName, Transport transport, ArvDevice* device,
-                                   const DeviceLink& link)
-    : DataStream(gate, std::move(objectName)), m_transport(transport), m_pDevice(device), m_link(link) {
+                                   std::shared_ptr<const DeviceLink> link)
+    : DataStream(gate, std::move(objectName)), m_transport(transport),
+      m_pDevice(static_cast<ArvDevice*>(g_object_ref(device))), m_pLink(std::move(link)) {
     if (transport == Transport::Virtual && ARV_IS_FAKE_DEVICE(device)) {
         m_pVirtualCamera = arv_fake_device_get_fake_camera(ARV_FAKE_DEVICE(device));
     }
 }
 
+// No hand-over is in progress (it would hold the stream); the delivery thread is idle or ending.
 AravisDataStream::~AravisDataStream() {
-    m_pAlive->store(false);
     stopGrabbing();
-    if (onDeliveryThread()) {
-        m_delivery.detach(); // destroyed from inside a handler call: the thread ends once that call returns
-    } else {
-        joinDeliveryThread();
-    }
+    m_pWakeup->quit.store(true);
+    m_pWakeup->doorbell.ring();
+    core::joinOrReap(std::move(m_delivery));
     releaseStream();
+    if (m_pLink->lost.load()) {
+        releaseInBackground(g_object_ref(m_pDevice.get())); // the last release of a lost camera waits out timeouts
+    }
 }
 
 void AravisDataStream::doOpen() {
-    m_link.requireConnected("DataStream::Open");
+    m_pLink->requireConnected("DataStream::Open");
     ErrorSlot error;
-    m_pStream.reset(arv_device_create_stream(m_pDevice, nullptr, nullptr, error.out()));
-    error.check("DataStream::Open", "a stream of camera " + m_link.serial);
-    if (m_pStream == nullptr) {
-        Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_link.serial + " gave no stream");
+    GObjectPtr<ArvStream> stream(arv_device_create_stream(m_pDevice.get(), nullptr, nullptr, error.out()));
+    error.check("DataStream::Open", "a stream of camera " + m_pLink->serial);
+    if (stream == nullptr) {
+        Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_pLink->serial + " gave no stream");
     }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
-    m_nNewBufferHandler =
-        g_signal_connect(m_pStream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer), &m_doorbell);
-    setEmitSignals(TRUE);
+    // The connection holds the wake-up state, so that a signal in emission never rings freed memory.
+    m_nNewBufferHandler = g_signal_connect_data(
+        stream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer),
+        new std::shared_ptr<Wakeup>(m_pWakeup), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
+        [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<Wakeup>*>(data); }, GConnectFlags{});
+    setEmitSignals(stream.get(), TRUE);
+    const std::lock_guard lock(m_mutex);
+    m_pStream = std::move(stream);
 }
 
 void AravisDataStream::doClose() {
     stopGrabbing();
-    joinDeliveryThread();
     releaseStream();
 }
 
 // Through the property rather than arv_stream_set_emit_signals(): the thread-checking build ignores calls made
 // from inside Aravis and GLib, but that function unlocks its mutex in a tail call, which seems to come from our
 // code; the checker would then report the unlock of a mutex it never saw locked.
-void AravisDataStream::setEmitSignals(gboolean emit) noexcept {
-    g_object_set(m_pStream.get(), "emit-signals", emit, nullptr);
+void AravisDataStream::setEmitSignals(ArvStream* stream, gboolean emit) noexcept {
+    g_object_set(stream, "emit-signals", emit, nullptr);
 }
 
 void AravisDataStream::releaseStream() noexcept {
-    if (m_pStream != nullptr && m_nNewBufferHandler != 0) {
-        setEmitSignals(FALSE);
-        g_signal_handler_disconnect(m_pStream.get(), m_nNewBufferHandler);
+    GObjectPtr<ArvStream> stream;
+    {
+        const std::lock_guard lock(m_mutex);
+        stream = std::move(m_pStream);
+    }
+    if (stream != nullptr && m_nNewBufferHandler != 0) {
+        setEmitSignals(stream.get(), FALSE);
+        g_signal_handler_disconnect(stream.get(), m_nNewBufferHandler);
     }
     m_nNewBufferHandler = 0;
-    if (m_link.lost.load()) {
-        releaseInBackground(m_pStream.release());
+    if (m_pLink->lost.load()) {
+        releaseInBackground(stream.release());
     }
-    m_pStream.reset();
 }
 
 uint64_t AravisDataStream::doGetBufferSize() {
-    m_link.requireConnected("BufferList::Add");
+    m_pLink->requireConnected("BufferList::Add");
     ErrorSlot error;
-    const gint64 payload = arv_device_get_integer_feature_value(m_pDevice, "PayloadSize", error.out());
-    error.check("BufferList::Add", "PayloadSize of camera " + m_link.serial);
+    const gint64 payload = arv_device_get_integer_feature_value(m_pDevice.get(), "PayloadSize", error.out());
+    error.check("BufferList::Add", "PayloadSize of camera " + m_pLink->serial);
     if (payload <= 0) {
         Exceptions::raise("ResourceException", "BufferList::Add",
-                          "camera " + m_link.serial + " reports no payload size");
+                          "camera " + m_pLink->serial + " reports no payload size");
     }
     return static_cast<uint64_t>(payload);
 }
@@ -104,24 +117,29 @@ bool AravisDataStream::doGetIsGrabbing() {
     return m_bGrabbing;
 }
 
+// The delivery thread is started once, by the first start, and runs until the stream ends; a start made from
+// inside a handler call needs nothing else.
 void AravisDataStream::doStartAcquisition() {
-    m_link.requireConnected("DataStream::StartAcquisitionContinuous");
+    m_pLink->requireConnected("DataStream::StartAcquisitionContinuous");
     readFrameFormat();
     {
         const std::lock_guard lock(m_mutex);
+        if (m_pStream == nullptr) {
+            Exceptions::raise("NotAvailableException", "DataStream::StartAcquisitionContinuous",
+                              "data stream " + site().objectName() + " has no Aravis stream");
+        }
         m_bGrabbing = true;
+        m_frameIds = FrameIdExtender();
         for (auto& slot : m_slots) {
             if (slot.second.place == Place::Queued) {
                 pushToAravis(slot.second.arvBuffer.get());
             }
         }
     }
-    // A start made from inside a handler call keeps the running delivery thread: it goes on once the call
-    // returns. Otherwise a stop from inside a handler call left the old thread to end by itself: join it.
-    if (!onDeliveryThread()) {
-        joinDeliveryThread();
-        m_delivery = std::thread([this, alive = m_pAlive] { deliveryLoop(alive); });
+    if (!m_delivery.joinable()) {
+        m_delivery = std::thread(&AravisDataStream::run, weak_from_this(), m_pWakeup);
     }
+    m_pWakeup->doorbell.ring();
 }
 
 void AravisDataStream::doStopAcquisition() {
@@ -129,42 +147,53 @@ void AravisDataStream::doStopAcquisition() {
 }
 
 // Stop order: no more hand-overs, the camera stops sending, Aravis's thread stops and lets go of our buffers,
-// then the delivery thread ends (unless this is it: it ends after its handler call returns).
+// then the hand-over in progress is waited for (not from inside a handler call: that one finishes on its own).
 void AravisDataStream::stopGrabbing() noexcept {
+    ArvStream* stream = nullptr;
     {
         const std::lock_guard lock(m_mutex);
         if (!m_bGrabbing) {
             return;
         }
         m_bGrabbing = false;
+        stream = m_pStream.get(); // host's side: only this side replaces it
     }
-    m_doorbell.ring();
+    m_pWakeup->doorbell.ring();
     // The link stays quiet after a stop: the camera is told to stop sending. The driver's stop does not
     // execute "AcquisitionStop" itself; without this, the camera would stream on into a closed door.
-    if (!m_link.lost.load() && arv_device_get_feature(m_pDevice, "AcquisitionStop") != nullptr) {
+    if (!m_pLink->lost.load() && arv_device_get_feature(m_pDevice.get(), "AcquisitionStop") != nullptr) {
         ErrorSlot error;
-        arv_device_execute_command(m_pDevice, "AcquisitionStop", error.out());
+        arv_device_execute_command(m_pDevice.get(), "AcquisitionStop", error.out());
         if (error.failed()) {
-            qCWarning(lcAravis()) << "camera" << m_link.serial.c_str() << "did not stop sending frames";
+            qCWarning(lcAravis()) << "camera" << m_pLink->serial.c_str() << "did not stop sending frames";
         }
     }
     // Restarting Aravis's receiving thread is the one way to take every buffer back out of its queues; it
     // then idles until buffers are queued again.
-    arv_stream_stop_thread(m_pStream.get(), TRUE);
-    arv_stream_start_thread(m_pStream.get());
-    if (!onDeliveryThread()) {
-        joinDeliveryThread();
+    if (stream != nullptr) {
+        arv_stream_stop_thread(stream, TRUE);
+        arv_stream_start_thread(stream);
     }
+    std::unique_lock lock(m_mutex);
+    awaitNoDelivery(lock);
 }
 
-void AravisDataStream::joinDeliveryThread() noexcept {
-    if (m_delivery.joinable() && !onDeliveryThread()) {
-        m_delivery.join();
-        m_deliveryId.store(std::thread::id());
+void AravisDataStream::awaitNoDelivery(std::unique_lock<std::mutex>& lock) {
+    if (core::insideHandlerCall()) {
+        return;
     }
+    m_delivered.wait(lock, [this] {
+        for (const auto& slot : m_slots) {
+            if (slot.second.place == Place::Delivering) {
+                return false;
+            }
+        }
+        return true;
+    });
 }
 
 uint64_t AravisDataStream::doGetLostFrameCount() {
+    const std::lock_guard lock(m_mutex);
     if (m_pStream == nullptr) {
         return 0;
     }
@@ -212,7 +241,7 @@ void AravisDataStream::doQueueBuffer(Buffer& buffer) {
 // without it.
 void AravisDataStream::doWithdrawBuffer(Buffer& buffer) noexcept {
     std::unique_lock lock(m_mutex);
-    if (!onDeliveryThread()) {
+    if (!core::insideHandlerCall()) {
         m_delivered.wait(lock, [&] {
             const auto found = m_slots.find(&buffer);
             return found == m_slots.end() || found->second.place != Place::Delivering;
@@ -256,10 +285,11 @@ void AravisDataStream::pushToAravis(ArvBuffer* arvBuffer) {
 
 void AravisDataStream::readFrameFormat() {
     ErrorSlot error;
-    const char* name = arv_device_get_string_feature_value(m_pDevice, "PixelFormat", error.out());
-    error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_link.serial);
+    const char* name = arv_device_get_string_feature_value(m_pDevice.get(), "PixelFormat", error.out());
+    error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_pLink->serial);
+    const char* interned = core::internPixelFormatName(name != nullptr ? name : "");
     const std::lock_guard lock(m_mutex);
-    m_formatName = name != nullptr ? name : "";
+    m_formatName = interned;
 }
 
 // A real camera sends while acquisition runs: freely, or once per software trigger. Delivery thread only.
@@ -277,84 +307,85 @@ bool AravisDataStream::virtualCameraSends() const {
            arv_fake_camera_check_and_acknowledge_software_trigger(m_pVirtualCamera);
 }
 
-void AravisDataStream::onNewBuffer(ArvStream* /*stream*/, gpointer doorbell) {
-    static_cast<Doorbell*>(doorbell)->ring();
+void AravisDataStream::onNewBuffer(ArvStream* /*stream*/, gpointer wakeup) {
+    (*static_cast<std::shared_ptr<Wakeup>*>(wakeup))->doorbell.ring();
 }
 
-// The producer's delivery thread: runs from a start until the stop that ends grabbing. It sleeps until the
-// doorbell rings, then hands over every filled buffer waiting in Aravis's output queue. A buffer whose ring
-// comes after it was taken costs one empty round, never a lost frame: each ring follows its buffer's arrival.
-void AravisDataStream::deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive) {
-    m_deliveryId.store(std::this_thread::get_id());
-    if (!platform::deferWakeUpsToRunningThreads()) {
-        qCDebug(lcAravis()) << "stream" << site().objectName().c_str()
-                            << ": the delivery thread wakes up as any other (the system refused to defer it)";
-    }
+// The delivery thread: sleeps until the doorbell rings, then, holding the stream, hands over every filled buffer
+// waiting in Aravis's output queue. A buffer whose ring comes after it was taken costs one empty round, never a
+// lost frame: each ring follows its buffer's arrival. When the round held the stream's last reference, the
+// stream ends on this thread, which then returns at its next wake-up (the end rings it).
+void AravisDataStream::run(const std::weak_ptr<AravisDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup) {
     for (;;) {
-        ArvStream* stream = nullptr;
+        wakeup->doorbell.waitForRing();
+        if (wakeup->quit.load()) {
+            return;
+        }
+        if (const std::shared_ptr<AravisDataStream> self = stream.lock()) {
+            self->deliverFilled();
+        } else {
+            return;
+        }
+    }
+}
+
+void AravisDataStream::deliverFilled() {
+    for (;;) {
+        GObjectPtr<ArvStream> stream; // a reference of this round's: a close may release the stream meanwhile
         {
             const std::lock_guard lock(m_mutex);
-            if (!m_bGrabbing) {
+            if (!m_bGrabbing || m_pStream == nullptr) {
                 return;
             }
-            stream = m_pStream.get();
+            stream.reset(static_cast<ArvStream*>(g_object_ref(m_pStream.get())));
         }
-        while (ArvBuffer* filled = arv_stream_try_pop_buffer(stream)) {
-            if (!handOver(filled, alive)) {
-                return;
-            }
+        ArvBuffer* filled = arv_stream_try_pop_buffer(stream.get());
+        if (filled == nullptr) {
+            return;
         }
-        m_doorbell.waitForRing();
+        handOver(filled);
     }
 }
 
-bool AravisDataStream::handOver(ArvBuffer* filled, const std::shared_ptr<std::atomic<bool>>& alive) {
+void AravisDataStream::handOver(ArvBuffer* filled) {
     const GObjectPtr<ArvBuffer> popped(filled); // the queue's reference; the slot keeps its own
     auto* buffer = static_cast<Buffer*>(const_cast<void*>(arv_buffer_get_user_data(filled)));
     const bool sent = virtualCameraSends();
-    std::string_view format; // the camera's format since the start; it cannot change while grabbing
+    core::FrameDescription frame;
+    frame.timestamp = arv_buffer_get_timestamp(filled);
+    frame.status = statusOf(arv_buffer_get_status(filled));
     {
         const std::lock_guard lock(m_mutex);
         const auto found = m_slots.find(buffer);
-        if (found == m_slots.end() || !m_bGrabbing || m_link.lost.load()) {
-            return true; // stays queued; a later start gives it to Aravis again
+        if (found == m_slots.end() || !m_bGrabbing || m_pLink->lost.load()) {
+            return; // stays queued; a later start gives it to Aravis again
         }
         if (!sent) {
             pushToAravis(filled); // a frame the camera would not have sent: no one sees it
-            return true;
+            return;
         }
         found->second.place = Place::Delivering;
-        format = m_formatName;
-    }
-    uint64_t frameId = arv_buffer_get_frame_id(filled);
-    if (m_transport == Transport::GigEVision) {
-        frameId = m_frameIds.extend(frameId);
-    }
-    core::FrameDescription frame;
-    frame.frameId = frameId;
-    frame.timestamp = arv_buffer_get_timestamp(filled);
-    frame.status = statusOf(arv_buffer_get_status(filled));
-    // Aravis knows a frame's image only when the frame arrived whole.
-    if (frame.status == BufferStatus::Complete) {
-        frame.width = static_cast<uint64_t>(arv_buffer_get_image_width(filled));
-        frame.height = static_cast<uint64_t>(arv_buffer_get_image_height(filled));
-        frame.pixelFormat = format;
-    } else {
-        frame.payloadSize = 0;
+        // Aravis knows a frame's image only when the frame arrived whole; only such a frame's block ID moves
+        // the count on (an incomplete one may come late, after a newer complete one).
+        const uint64_t blockId = arv_buffer_get_frame_id(filled);
+        if (frame.status == BufferStatus::Complete) {
+            frame.frameId = extendsBlockIds() ? m_frameIds.extend(blockId) : blockId;
+            frame.width = static_cast<uint64_t>(arv_buffer_get_image_width(filled));
+            frame.height = static_cast<uint64_t>(arv_buffer_get_image_height(filled));
+            frame.pixelFormat = m_formatName; // cannot change while grabbing
+        } else {
+            frame.frameId = blockId;
+            frame.payloadSize = 0;
+        }
     }
     core::BufferAccess::describeFrame(*buffer, frame);
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));
-    // The handler may have destroyed the stream; then nothing of it may be touched.
-    if (!alive->load()) {
-        return false;
-    }
     const std::lock_guard lock(m_mutex);
     if (const auto found = m_slots.find(buffer); found != m_slots.end() && found->second.place == Place::Delivering) {
         found->second.place = Place::Idle; // kept by the handler's side
     }
     m_delivered.notify_all();
-    return true;
 }
 
 } // namespace sdk::aravis

@@ -1,11 +1,14 @@
 // A data stream of an Aravis camera.
 //
 // Aravis fills the memory of the buffers the driver announces (no copy per frame). Its own receiving thread
-// only fills buffers and rings a doorbell for each; a delivery thread of this producer, woken by it, takes the
-// filled ones from Aravis's output queue and hands them to the facade, which calls the new-buffer handler, so
-// that a slow host never holds up packet reception; woken, the delivery thread lets a running receiving thread
-// finish its burst of packets before it runs (AravisPlatform.h). Only complete frames reach the handler; the facade
-// queues incomplete ones again and counts them.
+// only fills buffers and rings a doorbell for each; the stream's delivery thread, woken by it, takes the filled
+// ones from Aravis's output queue and hands them to the facade, which calls the new-buffer handler, so that a
+// slow host never holds up packet reception. Only complete frames reach the handler; the facade queues
+// incomplete ones again and counts them.
+//
+// The delivery thread lives as long as the stream: started by the first start, ended by the stream's end. Starts
+// and stops only change whether it hands buffers over; neither ever joins it. It holds the stream (a shared
+// object) only while it hands buffers over, so a device closed meanwhile ends the stream once that is done.
 #pragma once
 
 #include "sdk/DataStream.h"
@@ -23,12 +26,14 @@
 
 namespace sdk::aravis {
 
-class AravisDataStream final : public DataStream {
+class AravisDataStream final : public DataStream, public std::enable_shared_from_this<AravisDataStream> {
 public:
-    // `device` and `link` belong to the open camera and outlive the stream; `objectName` is "serial/index".
+    // `device` is the open camera, of which the stream keeps a reference of its own; `link` its link state.
+    // `objectName` is "serial/index". Owned by a shared pointer (the device's, and the delivery thread's during
+    // a hand-over).
     AravisDataStream(core::CallGate& gate, std::string objectName, Transport transport, ArvDevice* device,
-                     const DeviceLink& link);
-    // Stops and ends the delivery thread (joined, unless this runs on it).
+                     std::shared_ptr<const DeviceLink> link);
+    // Stops and ends the delivery thread (joined, or handed to the reaper when this runs on it).
     ~AravisDataStream() override;
 
 protected:
@@ -51,52 +56,53 @@ private:
         GObjectPtr<ArvBuffer> arvBuffer; // wraps the Buffer's memory; Aravis holds its own reference while queued
         Place place = Place::Idle;
     };
+    // What the delivery thread waits on; shared with it and with Aravis's signal connection, so that neither
+    // touches the stream object itself while it sleeps or rings.
+    struct Wakeup {
+        Doorbell doorbell;
+        std::atomic<bool> quit{false}; // the stream ended: the thread returns at its next wake-up
+    };
 
     void stopGrabbing() noexcept;
+    // Waits until no buffer is with the handler, unless the caller is inside a handler call. Needs m_mutex.
+    void awaitNoDelivery(std::unique_lock<std::mutex>& lock);
     void releaseStream() noexcept;
-    void setEmitSignals(gboolean emit) noexcept;
+    void setEmitSignals(ArvStream* stream, gboolean emit) noexcept;
     // Aravis's "new-buffer" signal, on its receiving thread, after the buffer entered the output queue.
-    static void onNewBuffer(ArvStream* stream, gpointer doorbell);
-    void deliveryLoop(const std::shared_ptr<std::atomic<bool>>& alive);
-    // Takes one filled buffer from Aravis; false when the stream went away during the hand-over.
-    [[nodiscard]] bool handOver(ArvBuffer* filled, const std::shared_ptr<std::atomic<bool>>& alive);
+    static void onNewBuffer(ArvStream* stream, gpointer wakeup);
+    static void run(const std::weak_ptr<AravisDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup);
+    // Hands over every filled buffer waiting in Aravis's output queue, while grabbing.
+    void deliverFilled();
+    void handOver(ArvBuffer* filled);
     void pushToAravis(ArvBuffer* arvBuffer);
     void requeueAll();
     void readFrameFormat();
     [[nodiscard]] bool virtualCameraSends() const;
-    [[nodiscard]] bool onDeliveryThread() const noexcept { return std::this_thread::get_id() == m_deliveryId.load(); }
-    void joinDeliveryThread() noexcept;
+    [[nodiscard]] bool extendsBlockIds() const noexcept { return m_transport != Transport::Usb3Vision; }
 
     Transport m_transport;
-    ArvDevice* m_pDevice; // owned by the camera
-    const DeviceLink& m_link;
+    const GObjectPtr<ArvDevice> m_pDevice; // the stream's own reference
+    const std::shared_ptr<const DeviceLink> m_pLink;
     // The in-process fake camera behind a "virtual" device, else null. Its stream fills buffers at the frame
     // rate whatever the camera's acquisition and trigger state; the delivery thread asks the camera (which
     // guards its own state) whether a real one would have sent the frame.
     ArvFakeCamera* m_pVirtualCamera = nullptr;
 
-    // Outlives the Aravis stream's signal connection: disconnected before the stream is released, at a time
-    // when Aravis holds none of our buffers and so emits nothing.
-    Doorbell m_doorbell;
-    // Host's side: the Aravis stream exists while the data stream is open. The delivery thread uses it while
-    // grabbing; the host's side replaces it only after joining that thread.
-    GObjectPtr<ArvStream> m_pStream;
+    const std::shared_ptr<Wakeup> m_pWakeup = std::make_shared<Wakeup>();
+    std::thread m_delivery; // started by the first start, on the host's side; ended by the destructor
     gulong m_nNewBufferHandler = 0; // the doorbell's connection to m_pStream; host's side
-    std::string m_formatName;       // the camera's format when grabbing started; host's side, then delivery thread
-    std::thread m_delivery;         // started and joined on the host's side
-    // The delivery thread's id: stored by that thread when it starts, cleared by the host's side after joining.
-    std::atomic<std::thread::id> m_deliveryId{};
-    // Cleared by the destructor; the delivery thread holds its own copy, so that a stream destroyed from inside
-    // a handler call lets that thread end without touching it again.
-    std::shared_ptr<std::atomic<bool>> m_pAlive = std::make_shared<std::atomic<bool>>(true);
-    FrameIdExtender m_frameIds; // delivery thread only
 
-    // Guards the slots and the grabbing flag: the host's thread queues, announces, starts and stops while the
-    // delivery thread takes buffers out and puts them back.
+    // Guards the members below: the host's side queues, announces, starts, stops and replaces the Aravis stream
+    // while the delivery thread takes buffers out and puts them back.
     mutable std::mutex m_mutex;
     std::condition_variable m_delivered; // signalled whenever a buffer leaves Place::Delivering
+    // The Aravis stream exists while the data stream is open; the delivery thread takes a reference of its own
+    // for each round, so that a close never frees it under that thread.
+    GObjectPtr<ArvStream> m_pStream;
     std::map<Buffer*, Slot> m_slots;
     bool m_bGrabbing = false;
+    const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
+    FrameIdExtender m_frameIds; // restarted with every start: a camera counts its blocks anew then
 };
 
 } // namespace sdk::aravis

@@ -15,8 +15,8 @@ void AravisDataStreamList::doRefresh() {
     }
     if (m_device.m_pStream == nullptr) {
         m_device.m_pStream =
-            std::make_unique<AravisDataStream>(m_device.m_gate, m_device.m_link.serial + "/0", m_device.m_transport,
-                                               m_device.m_pDevice.get(), m_device.m_link);
+            std::make_shared<AravisDataStream>(m_device.m_gate, m_device.m_pLink->serial + "/0", m_device.m_transport,
+                                               m_device.m_pDevice.get(), m_device.m_pLink);
     }
     m_entries.emplace_back("Stream0", m_device.m_pStream.get());
 }
@@ -25,7 +25,7 @@ AravisDevice::AravisDevice(core::CallGate& gate, Transport transport, std::strin
                            std::string model)
     : Device(gate, id, serial, std::move(model)), m_gate(gate), m_transport(transport), m_id(std::move(id)),
       m_streamList(*this) {
-    m_link.serial = std::move(serial);
+    m_pLink->serial = std::move(serial);
 }
 
 AravisDevice::~AravisDevice() {
@@ -35,35 +35,49 @@ AravisDevice::~AravisDevice() {
 void AravisDevice::doOpen() {
     ErrorSlot error;
     GObjectPtr<ArvDevice> device(arv_interface_open_device(interfaceOf(m_transport), m_id.c_str(), error.out()));
-    error.check("Device::Open", "camera " + m_link.serial);
+    error.check("Device::Open", "camera " + m_pLink->serial);
     if (device == nullptr) {
-        Exceptions::raise("NotFoundException", "Device::Open", "camera " + m_link.serial + " cannot be opened");
+        Exceptions::raise("NotFoundException", "Device::Open", "camera " + m_pLink->serial + " cannot be opened");
     }
     // Writes outside a feature's limits or to a read-only feature fail as they would on the camera itself.
     arv_device_set_range_check_policy(device.get(), ARV_RANGE_CHECK_POLICY_ENABLE);
     arv_device_set_access_check_policy(device.get(), ARV_ACCESS_CHECK_POLICY_ENABLE);
-    m_link.lost.store(false);
-    m_nLostHandler = g_signal_connect(device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost), &m_link);
+    // A camera opened again starts with a link of its own: a stream of the earlier opening may still hold the
+    // earlier one.
+    const std::string serial = m_pLink->serial;
+    m_pLink = std::make_shared<DeviceLink>();
+    m_pLink->serial = serial;
+    // The connection holds the link, so that a signal in emission while it is disconnected never reaches freed
+    // memory.
+    m_nLostHandler = g_signal_connect_data(
+        device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost),
+        new std::shared_ptr<DeviceLink>(m_pLink), // NOLINT(cppcoreguidelines-owning-memory): freed by the notify
+        [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<DeviceLink>*>(data); }, GConnectFlags{});
     m_pDevice = std::move(device);
-    m_pFeatures = std::make_unique<AravisNodeMap>(site(), m_link, arv_device_get_genicam(m_pDevice.get()));
+    m_pFeatures = std::make_unique<AravisNodeMap>(site(), *m_pLink, arv_device_get_genicam(m_pDevice.get()));
 }
 
 // Called on Aravis's heartbeat thread (GigE Vision) or its USB event thread.
 void AravisDevice::onControlLost(ArvDevice* /*device*/, gpointer link) {
-    auto* state = static_cast<DeviceLink*>(link);
+    const std::shared_ptr<DeviceLink>& state = *static_cast<std::shared_ptr<DeviceLink>*>(link);
     state->lost.store(true);
     qCWarning(lcAravis()) << "camera" << state->serial.c_str() << "is no longer reachable (control lost)";
 }
 
-// Streams go first (each ends its delivery thread), then the features, then Aravis's device. A lost camera's
-// last release runs in the background: Aravis would wait out a timeout for each goodbye it sends.
-void AravisDevice::release() noexcept {
+// The stream ends once no hand-over of it is in progress; it keeps Aravis's device as long as it needs it.
+void AravisDevice::doEndStreams() noexcept {
     m_streamList.forget();
     m_pStream.reset();
+}
+
+// Streams go first, then the features, then Aravis's device. A lost camera's last release runs in the
+// background: Aravis would wait out a timeout for each goodbye it sends.
+void AravisDevice::release() noexcept {
+    doEndStreams();
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
-        if (m_link.lost.load()) {
+        if (m_pLink->lost.load()) {
             releaseInBackground(m_pDevice.release());
         }
         m_pDevice.reset();
@@ -71,12 +85,12 @@ void AravisDevice::release() noexcept {
 }
 
 NodeMap* AravisDevice::doGetRemoteNodeList() {
-    m_link.requireConnected("Device::GetRemoteNodeList");
+    m_pLink->requireConnected("Device::GetRemoteNodeList");
     return m_pFeatures.get();
 }
 
 Node* AravisDevice::doGetRemoteNode(std::string_view name) {
-    m_link.requireConnected("Device::GetRemoteNode");
+    m_pLink->requireConnected("Device::GetRemoteNode");
     return m_pFeatures->find(name);
 }
 

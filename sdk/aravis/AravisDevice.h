@@ -35,6 +35,7 @@ public:
 protected:
     void doOpen() override;
     void doClose() override { release(); }
+    void doEndStreams() noexcept override;
     NodeMap* doGetRemoteNodeList() override;
     Node* doGetRemoteNode(std::string_view name) override;
     // Only calls that reach the camera fail once it is lost: its streams can still be stopped, emptied and
@@ -49,11 +50,15 @@ private:
     core::CallGate& m_gate;
     Transport m_transport;
     std::string m_id; // Aravis's device identifier
-    DeviceLink m_link;
+    // Shared with the device's stream, which may outlive the device by a hand-over in progress, and with the
+    // control-lost connection, which holds it while a signal may be in emission.
+    std::shared_ptr<DeviceLink> m_pLink = std::make_shared<DeviceLink>();
     GObjectPtr<ArvDevice> m_pDevice; // null while closed
     gulong m_nLostHandler = 0;
     std::unique_ptr<AravisNodeMap> m_pFeatures;
-    std::unique_ptr<AravisDataStream> m_pStream; // made by the stream list's first refresh after opening
+    // Made by the stream list's first refresh after opening, ended by the close. Shared with the stream's
+    // hand-over in progress.
+    std::shared_ptr<AravisDataStream> m_pStream;
     AravisDataStreamList m_streamList;
 };
 

@@ -1,6 +1,7 @@
 #include "sdk/sim/SimAcquisition.h"
 
 #include "sdk/core/BufferAccess.h"
+#include "sdk/core/DeliveryThreads.h"
 #include "sdk/sim/SimPattern.h"
 
 #include <algorithm>
@@ -9,13 +10,14 @@
 
 namespace sdk::sim {
 
-struct SimAcquisition::Lane {
+struct SimAcquisition::Lane : std::enable_shared_from_this<Lane> {
     std::thread clock;    // the camera's side: takes frames into queued buffers
     std::thread delivery; // the host's side: hands filled buffers to the sink
     // The threads' ids, kept after endLane took the threads to join them: neither ever waits for itself.
     std::thread::id clockId;
     std::thread::id deliveryId;
-    SimFrameSink* pSink = nullptr;  // the stream; cleared when the lane ends
+    std::weak_ptr<SimFrameSink> sink; // the stream; cleared when the lane ends
+    std::unordered_set<Buffer*> announced; // buffers of the stream that may be queued
     bool bQuit = false;             // the lane's threads are to end
     bool bGrabbing = false;         // the stream is grabbing
     std::deque<Buffer*> queue;      // buffers waiting to be filled, oldest first
@@ -37,9 +39,6 @@ std::shared_ptr<SimAcquisition> SimAcquisition::create(const SimDeviceConfig& co
 SimAcquisition::SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize)
     : m_config(config), m_nPayloadSize(payloadSize), m_powerOn(Clock::now()),
       m_triggerSource(config.triggerSources.empty() ? std::string() : config.triggerSources.front()) {
-    for (uint32_t index = 0; index < config.streams; ++index) {
-        m_lanes.push_back(std::make_unique<Lane>());
-    }
 }
 
 // Every lane's threads were ended before: they hold the engine, so the engine ends after its last thread.
@@ -87,18 +86,19 @@ void SimAcquisition::changed() {
 
 // ---- stream side -----------------------------------------------------------------------------------------
 
-void SimAcquisition::attachLane(std::size_t lane, SimFrameSink& sink) {
-    const std::lock_guard lock(m_mutex);
-    m_lanes.at(lane)->pSink = &sink;
+std::shared_ptr<SimAcquisition::Lane> SimAcquisition::openLane(std::weak_ptr<SimFrameSink> sink) {
+    auto lane = std::make_shared<Lane>();
+    lane->sink = std::move(sink);
+    return lane;
 }
 
-void SimAcquisition::startLane(std::size_t lane) {
+void SimAcquisition::startLane(Lane& l) {
     const std::lock_guard lock(m_mutex);
-    Lane& l = *m_lanes.at(lane);
     if (!l.clock.joinable() && !l.bQuit) {
-        // The threads hold the engine, so that they can outlive a stream destroyed from one of them.
-        l.clock = std::thread([engine = shared_from_this(), lane] { engine->runClock(lane); });
-        l.delivery = std::thread([engine = shared_from_this(), lane] { engine->runDelivery(lane); });
+        // The threads hold the engine and their lane, so that they can outlive a stream that ends on one of them.
+        const std::shared_ptr<Lane> held = l.shared_from_this();
+        l.clock = std::thread([engine = shared_from_this(), held] { engine->runClock(*held); });
+        l.delivery = std::thread([engine = shared_from_this(), held] { engine->runDelivery(*held); });
         l.clockId = l.clock.get_id();
         l.deliveryId = l.delivery.get_id();
     }
@@ -108,9 +108,8 @@ void SimAcquisition::startLane(std::size_t lane) {
     changed();
 }
 
-void SimAcquisition::stopLane(std::size_t lane) {
+void SimAcquisition::stopLane(Lane& l) {
     std::unique_lock lock(m_mutex);
-    Lane& l = *m_lanes.at(lane);
     l.bGrabbing = false;
     // Frames taken but not delivered are dropped with the stop; their buffers wait for the next start.
     l.queue.insert(l.queue.end(), l.filled.begin(), l.filled.end());
@@ -119,23 +118,27 @@ void SimAcquisition::stopLane(std::size_t lane) {
     awaitIdle(l, lock);
 }
 
-bool SimAcquisition::grabbing(std::size_t lane) const {
+bool SimAcquisition::grabbing(const Lane& lane) const {
     const std::lock_guard lock(m_mutex);
-    return m_lanes.at(lane)->bGrabbing;
+    return lane.bGrabbing;
 }
 
-uint64_t SimAcquisition::lostFrames(std::size_t lane) const {
+uint64_t SimAcquisition::lostFrames(const Lane& lane) const {
     const std::lock_guard lock(m_mutex);
-    return m_lanes.at(lane)->nLost;
+    return lane.nLost;
 }
 
-bool SimAcquisition::queue(std::size_t lane, Buffer* buffer) {
+void SimAcquisition::announce(Lane& lane, Buffer* buffer) {
     const std::lock_guard lock(m_mutex);
-    Lane& l = *m_lanes.at(lane);
+    lane.announced.insert(buffer);
+}
+
+bool SimAcquisition::queue(Lane& l, Buffer* buffer) {
+    const std::lock_guard lock(m_mutex);
     const auto has = [buffer](const std::deque<Buffer*>& q) {
         return std::find(q.begin(), q.end(), buffer) != q.end();
     };
-    if (has(l.queue) || has(l.filled) || l.pFilling == buffer) {
+    if (l.announced.count(buffer) == 0 || has(l.queue) || has(l.filled) || l.pFilling == buffer) {
         return false;
     }
     l.queue.push_back(buffer);
@@ -143,54 +146,51 @@ bool SimAcquisition::queue(std::size_t lane, Buffer* buffer) {
     return true;
 }
 
-void SimAcquisition::withdraw(std::size_t lane, Buffer* buffer) {
+void SimAcquisition::withdraw(Lane& l, Buffer* buffer) {
     std::unique_lock lock(m_mutex);
-    Lane& l = *m_lanes.at(lane);
     awaitIdle(l, lock, buffer);
+    l.announced.erase(buffer);
     l.queue.erase(std::remove(l.queue.begin(), l.queue.end(), buffer), l.queue.end());
     l.filled.erase(std::remove(l.filled.begin(), l.filled.end(), buffer), l.filled.end());
 }
 
-uint64_t SimAcquisition::queuedCount(std::size_t lane) const {
+uint64_t SimAcquisition::queuedCount(const Lane& lane) const {
     const std::lock_guard lock(m_mutex);
-    return m_lanes.at(lane)->queue.size();
+    return lane.queue.size();
 }
 
-void SimAcquisition::endLane(std::size_t lane) noexcept {
-    std::thread threads[2];
+// The stream of the lane ends, and with it the lane. Its clock thread is joined: it never calls out, so it ends
+// at once. Its delivery thread has no hand-over in progress (that would keep the stream alive), so joining it
+// waits for no handler call; on that thread itself (the stream ended there) it goes to the reaper.
+void SimAcquisition::endLane(Lane& l) noexcept {
+    std::thread clock;
+    std::thread delivery;
     {
         const std::lock_guard lock(m_mutex);
-        Lane& l = *m_lanes.at(lane);
         l.bQuit = true;
         l.bGrabbing = false;
-        l.pSink = nullptr;
+        l.sink.reset();
+        l.announced.clear();
         l.queue.clear();
         l.filled.clear();
-        threads[0] = std::move(l.clock);
-        threads[1] = std::move(l.delivery);
+        clock = std::move(l.clock);
+        delivery = std::move(l.delivery);
         changed();
     }
-    for (std::thread& thread : threads) {
-        if (!thread.joinable()) {
-            continue;
-        }
-        if (thread.get_id() == std::this_thread::get_id()) {
-            thread.detach(); // the thread returns into a lane that its own reference keeps alive
-        } else {
-            thread.join();
-        }
-    }
+    core::joinOrReap(std::move(clock));
+    core::joinOrReap(std::move(delivery));
 }
 
-// Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). The delivery thread
-// (a handler that stops, closes or revokes from inside its call) does not wait for its own delivery, but it
-// does wait for the clock thread to finish writing a buffer: that never calls out, so it always finishes.
+// Waits until the lane fills and delivers no buffer (or not `buffer`, when one is given). A thread inside a
+// handler call (a host that stops, closes or revokes from inside a callback, of this camera or another) does
+// not wait for a delivery, but it does wait for the clock thread to finish writing a buffer: that never calls
+// out, so it always finishes.
 void SimAcquisition::awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, const Buffer* buffer) {
     const std::thread::id self = std::this_thread::get_id();
     if (lane.clockId == self) {
         return;
     }
-    const bool onDelivery = lane.deliveryId == self;
+    const bool onDelivery = lane.deliveryId == self || core::insideHandlerCall();
     m_wake.wait(lock, [&] {
         const bool filling = buffer != nullptr ? lane.pFilling == buffer : lane.pFilling != nullptr;
         const bool delivering =
@@ -201,8 +201,7 @@ void SimAcquisition::awaitIdle(Lane& lane, std::unique_lock<std::mutex>& lock, c
 
 // ---- the camera's clock ----------------------------------------------------------------------------------
 
-void SimAcquisition::runClock(std::size_t index) {
-    Lane& lane = *m_lanes[index];
+void SimAcquisition::runClock(Lane& lane) {
     std::unique_lock lock(m_mutex);
     while (awaitFrameEvent(lane, lock)) {
         takeFrame(lane, lock);
@@ -322,8 +321,7 @@ void SimAcquisition::fillForMeasurement(Buffer& buffer, uint64_t frameId) {
 
 // ---- the delivery side -----------------------------------------------------------------------------------
 
-void SimAcquisition::runDelivery(std::size_t index) {
-    Lane& lane = *m_lanes[index];
+void SimAcquisition::runDelivery(Lane& lane) {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [&] { return lane.bQuit || !lane.filled.empty(); });
@@ -334,23 +332,29 @@ void SimAcquisition::runDelivery(std::size_t index) {
     }
 }
 
-// Hands the oldest filled buffer to the sink, without the lock held during the call.
+// Hands the oldest filled buffer to the sink, without the lock held during the call. The sink stays alive for
+// the call; when this thread held its last reference, the stream ends here, once the lock is let go.
 void SimAcquisition::deliverNext(Lane& lane, std::unique_lock<std::mutex>& lock) {
     Buffer* buffer = lane.filled.front();
     lane.filled.pop_front();
-    SimFrameSink* sink = lane.pSink;
+    std::shared_ptr<SimFrameSink> sink = lane.sink.lock();
+    if (sink == nullptr) {
+        lane.queue.push_back(buffer); // the stream is going: the frame goes with it
+        return;
+    }
     lane.pDelivering = buffer;
     const bool complete = buffer->IsComplete(); // read while the buffer is still this thread's
     lock.unlock();
-    // The sink may destroy the stream, and with it end this lane, from inside the call: afterwards only the
-    // lane (kept alive by this thread's reference to the engine) is touched.
-    const bool taken = sink != nullptr && sink->takeFrame(*buffer);
+    const bool taken = sink->takeFrame(*buffer);
     lock.lock();
-    if (!taken && sink != nullptr && complete && !lane.bQuit) {
+    if (!taken && complete && !lane.bQuit) {
         ++lane.nLost; // nobody takes frames: the sink gave the buffer back, and the frame counts as lost
     }
     lane.pDelivering = nullptr;
     m_wake.notify_all();
+    lock.unlock();
+    sink.reset();
+    lock.lock();
 }
 
 } // namespace sdk::sim

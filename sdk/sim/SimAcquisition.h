@@ -22,11 +22,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace sdk::sim {
 
-// Where a lane's filled buffers go: the stream. Called on the lane's delivery thread, without the engine's lock.
+// Where a lane's filled buffers go: the stream. Called on the lane's delivery thread, without the engine's lock,
+// with the sink kept alive for the call.
 class SimFrameSink {
 public:
     SimFrameSink() = default;
@@ -42,6 +44,10 @@ protected:
 
 class SimAcquisition : public std::enable_shared_from_this<SimAcquisition> {
 public:
+    // One data stream's part of the engine: its queues, its threads and its counts. Held by the stream and by
+    // the lane's threads, so that a lane outlives a stream that ends on one of them.
+    struct Lane;
+
     // Shared by the camera, its streams and their threads, so that a lane whose stream is destroyed from its
     // own delivery thread can still finish safely. `payloadSize` is the bytes of one buffer. The picture is
     // rendered when the first frame needs it, not before.
@@ -57,40 +63,43 @@ public:
     void stopAcquisition();
     void fireSoftwareTrigger();
 
-    // ---- stream side; `lane` is the stream's index. Thread-safe unless noted. ----
-    // The lane's sink; set once by the stream, before the lane starts.
-    void attachLane(std::size_t lane, SimFrameSink& sink);
-    void startLane(std::size_t lane);
+    // ---- stream side; `lane` is the stream's own. Thread-safe unless noted. ----
+    // A new stream's lane: empty queues and counts, its threads not started yet. The lane holds the sink weakly:
+    // a hand-over keeps it alive for its call, and a sink that is going receives nothing more.
+    [[nodiscard]] std::shared_ptr<Lane> openLane(std::weak_ptr<SimFrameSink> sink);
+    void startLane(Lane& lane);
     // Stops filling buffers; filled buffers not yet delivered go back to the input queue. Returns once no buffer
-    // of the lane is being filled or delivered, unless it is called from one of the lane's threads.
-    void stopLane(std::size_t lane);
-    [[nodiscard]] bool grabbing(std::size_t lane) const;
-    [[nodiscard]] uint64_t lostFrames(std::size_t lane) const;
+    // of the lane is being filled or delivered; from inside a handler call it waits only for the filling.
+    void stopLane(Lane& lane);
+    [[nodiscard]] bool grabbing(const Lane& lane) const;
+    [[nodiscard]] uint64_t lostFrames(const Lane& lane) const;
 
-    // Input queue of the lane. Queueing a buffer that is queued already is refused (false).
-    [[nodiscard]] bool queue(std::size_t lane, Buffer* buffer);
-    // Takes the buffer out of the lane, waiting first while it is being filled or delivered (unless on one of
-    // the lane's threads).
-    void withdraw(std::size_t lane, Buffer* buffer);
-    [[nodiscard]] uint64_t queuedCount(std::size_t lane) const;
+    // A buffer announced to the lane's stream; only announced buffers can be queued.
+    void announce(Lane& lane, Buffer* buffer);
+    // Input queue of the lane. Queueing a buffer that is queued already, or that is not announced (withdrawn
+    // meanwhile), is refused (false).
+    [[nodiscard]] bool queue(Lane& lane, Buffer* buffer);
+    // Takes the buffer out of the lane, waiting first while it is being filled or delivered (from inside a
+    // handler call only while it is being filled).
+    void withdraw(Lane& lane, Buffer* buffer);
+    [[nodiscard]] uint64_t queuedCount(const Lane& lane) const;
 
-    // Ends the lane's threads: joined, or left to finish on their own when called from one of them. The sink
-    // is not called again afterwards.
-    void endLane(std::size_t lane) noexcept;
+    // Ends the lane's threads: joined, or handed to the reaper when called on the lane's delivery thread (its
+    // stream ended there). The sink is not called again afterwards.
+    void endLane(Lane& lane) noexcept;
 
     // The simulator's own work for one frame, without any thread or wait: fill `buffer` (which has its memory)
     // with the picture and describe it. For benchmarks that must tell the simulator's cost from the driver's.
     void fillForMeasurement(Buffer& buffer, uint64_t frameId);
 
 private:
-    struct Lane;
     using Clock = std::chrono::steady_clock;
 
     SimAcquisition(const SimDeviceConfig& config, uint64_t payloadSize);
     // The camera's clock: takes frames at their time into queued buffers.
-    void runClock(std::size_t index);
+    void runClock(Lane& lane);
     // The host's side of the transport: hands filled buffers on, oldest first.
-    void runDelivery(std::size_t index);
+    void runDelivery(Lane& lane);
     // Waits for the lane's next frame event; false when the lane is to end. Called with m_mutex held.
     bool awaitFrameEvent(Lane& lane, std::unique_lock<std::mutex>& lock);
     void takeFrame(Lane& lane, std::unique_lock<std::mutex>& lock);
@@ -117,7 +126,7 @@ private:
     bool m_bTriggerOn = false;
     std::string m_triggerSource;
     uint64_t m_nSoftwareTriggers = 0; // software triggers accepted so far
-    std::vector<std::unique_ptr<Lane>> m_lanes;
+
 };
 
 } // namespace sdk::sim

@@ -4,20 +4,29 @@
 
 namespace sdk::sim {
 
-SimDataStream::SimDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<SimAcquisition> engine,
-                             std::size_t lane, uint64_t payloadSize, bool nullBufferList)
-    : DataStream(gate, std::move(objectName)), m_pEngine(std::move(engine)), m_nLane(lane), m_nPayloadSize(payloadSize),
-      m_bNullBufferList(nullBufferList) {
-    m_pEngine->attachLane(m_nLane, *this);
+std::shared_ptr<SimDataStream> SimDataStream::create(core::CallGate& gate, std::string objectName,
+                                                     const std::shared_ptr<SimAcquisition>& engine,
+                                                     uint64_t payloadSize, bool nullBufferList) {
+    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): private constructor, owned by the shared pointer at once
+    std::shared_ptr<SimDataStream> stream(
+        new SimDataStream(gate, std::move(objectName), engine, payloadSize, nullBufferList));
+    const std::shared_ptr<SimFrameSink> sink(stream, static_cast<SimFrameSink*>(stream.get()));
+    stream->m_pLane = engine->openLane(sink);
+    return stream;
 }
 
+SimDataStream::SimDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<SimAcquisition> engine,
+                             uint64_t payloadSize, bool nullBufferList)
+    : DataStream(gate, std::move(objectName)), m_pEngine(std::move(engine)), m_nPayloadSize(payloadSize),
+      m_bNullBufferList(nullBufferList) {}
+
 SimDataStream::~SimDataStream() {
-    m_pEngine->endLane(m_nLane);
+    m_pEngine->endLane(*m_pLane);
 }
 
 void SimDataStream::doQueueBuffer(Buffer& buffer) {
-    if (!m_pEngine->queue(m_nLane, &buffer)) {
-        Exceptions::raise("ResourceException", "Buffer::QueueBuffer", "the buffer is queued already");
+    if (!m_pEngine->queue(*m_pLane, &buffer)) {
+        Exceptions::raise("ResourceException", "Buffer::QueueBuffer", "the buffer is queued already or revoked");
     }
 }
 

@@ -13,6 +13,7 @@ SimDataStreamList::SimDataStreamList(SimDevice& device) : DataStreamList(device.
 
 void SimDataStreamList::doRefresh() {
     m_entries.clear();
+    m_device.makeStreams();
     for (const auto& stream : m_device.m_streams) {
         m_entries.emplace_back(stream->GetID().str(), stream.get());
     }
@@ -41,19 +42,32 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
 } // namespace
 
 SimDevice::SimDevice(core::CallGate& gate, std::string id, SimDeviceConfig config)
-    : Device(gate, std::move(id), config.serial, config.model), m_config(std::move(config)),
+    : Device(gate, std::move(id), config.serial, config.model), m_gate(gate), m_config(std::move(config)),
       m_pEngine(SimAcquisition::create(m_config, payloadSizeOf(m_config))), m_features(gate, m_config.serial),
       m_streamList(*this) {
     buildFeatures();
-    const uint64_t payload = payloadSizeOf(m_config);
-    for (uint32_t index = 0; index < m_config.streams; ++index) {
-        m_streams.push_back(std::make_unique<SimDataStream>(gate, m_config.serial + "/" + std::to_string(index),
-                                                            m_pEngine, index, payload, m_config.nullBufferList));
-    }
 }
 
 // Streams go first: each ends its delivery thread.
 SimDevice::~SimDevice() {
+    doEndStreams();
+}
+
+// Made by the stream list's first refresh after an opening (or after a close that raised and left the device
+// open), ended by the close.
+void SimDevice::makeStreams() {
+    if (!m_streams.empty()) {
+        return;
+    }
+    const uint64_t payload = payloadSizeOf(m_config);
+    for (uint32_t index = 0; index < m_config.streams; ++index) {
+        m_streams.push_back(SimDataStream::create(m_gate, m_config.serial + "/" + std::to_string(index), m_pEngine,
+                                                  payload, m_config.nullBufferList));
+    }
+}
+
+void SimDevice::doEndStreams() noexcept {
+    m_streamList.forget();
     m_streams.clear();
 }
 

@@ -17,6 +17,8 @@ class SimDevice;
 class SimDataStreamList final : public DataStreamList {
 public:
     explicit SimDataStreamList(SimDevice& device);
+    // The device's streams ended: the list offers none until it is refreshed.
+    void forget() noexcept { m_entries.clear(); }
 
 protected:
     void doRefresh() override;
@@ -37,6 +39,7 @@ public:
 protected:
     // A closed camera sends nothing: its acquisition stops with it.
     void doClose() override { m_pEngine->stopAcquisition(); }
+    void doEndStreams() noexcept override;
     NodeMap* doGetRemoteNodeList() override { return &m_features; }
     Node* doGetRemoteNode(std::string_view name) override { return m_features.find(name); }
     DataStreamList* doGetDataStreams() override { return m_config.nullStreamList ? nullptr : &m_streamList; }
@@ -44,11 +47,15 @@ protected:
 private:
     friend class SimDataStreamList;
     void buildFeatures();
+    void makeStreams();
 
+    core::CallGate& m_gate; // the session's; outlives the device
     SimDeviceConfig m_config;
     std::shared_ptr<SimAcquisition> m_pEngine; // trigger state and the streams' delivery
     SimNodeMap m_features;
-    std::vector<std::unique_ptr<SimDataStream>> m_streams;
+    // From the stream list's first refresh after the device's open to its close; host thread only. A stream lives on after its close while a
+    // hand-over of it is in progress (which holds it).
+    std::vector<std::shared_ptr<SimDataStream>> m_streams;
     SimDataStreamList m_streamList;
 };
 
