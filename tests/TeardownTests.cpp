@@ -170,11 +170,13 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
             ++stopsMade;
         });
         // Waited for on a test thread: a deadlock in the callbacks leaves the test with a failure, not a hang.
-        ASSERT_TRUE(finishesWithin(20s, [&] {
-            while (stopsMade.load() < 2) {
-                std::this_thread::sleep_for(1ms);
-            }
-        })) << "round " << round << ": the callbacks that stop each other hang";
+        ASSERT_TRUE(finishesWithin(20s,
+                                   [&] {
+                                       while (stopsMade.load() < 2) {
+                                           std::this_thread::sleep_for(1ms);
+                                       }
+                                   }))
+            << "round " << round << ": the callbacks that stop each other hang";
         m_callbackA.setAction({});
         m_callbackB.setAction({});
         EXPECT_FALSE(m_a->m_bRunning);
@@ -195,19 +197,23 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
 // while B delivers, then A closes itself there. Nothing waits, and nothing of B is touched after its memory went.
 TEST_P(TeardownTest, ACallbackClosesAndDeletesAnotherCameraThatIsDelivering) {
     openAndStartBoth();
-    std::promise<void> bInside;
-    std::shared_future<void> bReady = bInside.get_future().share();
-    std::promise<void> bReleased;
-    std::shared_future<void> bGoOn = bReleased.get_future().share();
-    std::atomic<bool> bOnce{false};
-    m_callbackB.setAction([&](ICameraObject&) {
-        if (bOnce.exchange(true)) {
+    // Shared with B's callback, which may still be returning from its wait when the test ends.
+    struct BSignals {
+        std::promise<void> inside;
+        std::shared_future<void> ready = inside.get_future().share();
+        std::promise<void> released;
+        std::shared_future<void> goOn = released.get_future().share();
+        std::atomic<bool> once{false};
+    };
+    const auto b = std::make_shared<BSignals>();
+    m_callbackB.setAction([b](ICameraObject&) {
+        if (b->once.exchange(true)) {
             return;
         }
-        bInside.set_value();
+        b->inside.set_value();
         // Still delivering while A's callback closes and deletes this camera: a deletion that waited for this
         // delivery would wait for good.
-        static_cast<void>(bGoOn.wait_for(60s));
+        static_cast<void>(b->goOn.wait_for(60s));
     });
     std::atomic<bool> done{false};
     std::atomic<bool> aOnce{false};
@@ -215,12 +221,12 @@ TEST_P(TeardownTest, ACallbackClosesAndDeletesAnotherCameraThatIsDelivering) {
         if (aOnce.exchange(true)) {
             return;
         }
-        static_cast<void>(bReady.wait_for(2s));
-        ICameraObject* b = m_b.release();
-        b->IStopCamera();
-        b->ICloseCamera();
-        m_module.destroy()(b);
-        bReleased.set_value();
+        static_cast<void>(b->ready.wait_for(2s));
+        ICameraObject* cameraB = m_b.release();
+        cameraB->IStopCamera();
+        cameraB->ICloseCamera();
+        m_module.destroy()(cameraB);
+        b->released.set_value();
         self.IStopCamera();
         self.ICloseCamera();
         done = true;
@@ -259,7 +265,8 @@ TEST_P(TeardownTest, AStartRightAfterAStopMadeInsideTheCallbackNeverHangs) {
 
 // Threads of this process, as the system counts them.
 [[nodiscard]] std::size_t processThreads() {
-    return static_cast<std::size_t>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    return static_cast<std::size_t>(
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 // The last object deleted from inside its own callback (the other one was deleted while running): once the host
