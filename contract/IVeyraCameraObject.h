@@ -1,6 +1,7 @@
 // The Veyra family's camera object as a host may see it: the thirteen operations of ICameraObject followed by
 // the family's own, ISendSoftTrigger and IGetFrameLayout, in the same table. A host that knows it loaded
-// vxCam_160 may view the ICameraObject it got from Camera_Create through this class.
+// vxCam_160 may view the ICameraObject it got from Camera_Create through this class. Where the module's answers,
+// frame IDs or log lines differ from what the contract documents, docs/contract-changes.md says so, and why.
 #pragma once
 
 #include "contract/ICameraObject.h"
@@ -21,7 +22,11 @@ struct VeyraFrameLayout {
     uint64_t height = 0;    // lines
     uint64_t linePitch = 0; // bytes from the start of one line to the next; 0 when lines do not start on a byte
     uint64_t byteSize = 0;  // bytes of the frame at m_pImageData
-    uint64_t frameId = 0;   // the camera's full frame number (m_nFrameId holds its low 32 bits)
+    // The camera's own full frame number. m_nFrameId holds its low 32 bits, except after a start in trigger mode 3
+    // (FreeRunResetFrameId): m_nFrameId then counts from 0 at the first frame delivered after that start (and after
+    // an ISetSoftTriggerMode while mode 3 is applied), and this member still gives the camera's own number, so
+    // that a host can match frames with the camera's records.
+    uint64_t frameId = 0;
 };
 
 class IVeyraCameraObject : public ICameraObject {

@@ -264,10 +264,6 @@ bool CameraLifecycle::isDeliveringThread() const {
     return onDeliveringThread();
 }
 
-bool CameraLifecycle::deliveryInProgress() const {
-    const MutexLock lock(m_mutex);
-    return m_bDelivering;
-}
 
 // ---- Call ----------------------------------------------------------------------------------------------------
 

@@ -8,7 +8,8 @@
 //   Acquiring --IStopCamera, a start of Idle, a failed start-->   Opened
 //   Opened, Acquiring --ICloseCamera-->                           Closed
 //   Opened, Acquiring --IOpenCamera-->                            Closed first, then Opened or Closed
-//   Opened, Acquiring --ISetSoftTriggerMode-->                    Acquiring, or Opened when it failed
+//   Opened, Acquiring --ISetSoftTriggerMode-->                    Acquiring, or Opened when it failed after
+//                                                                  stopping the camera
 //   any       --Camera_Delete (or the destructor)-->              Deleted, final
 //
 // The contract's m_bOpened and m_bRunning keep the values hosts know (a start of Idle answers "running",
@@ -123,8 +124,6 @@ public:
 
     // True on the thread whose delivery is past the gate.
     [[nodiscard]] bool isDeliveringThread() const;
-    // A frame is past the gate on some thread. Once a call has quiesced, false stays false until the call ends.
-    [[nodiscard]] bool deliveryInProgress() const;
 
 private:
     friend class Call;

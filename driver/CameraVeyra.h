@@ -108,6 +108,10 @@ protected:
     bool setDeviceOutTrigger(sdk::Device* device);
     bool setDeviceAutoTrigger(sdk::Device* device);
     bool setDeviceSoftTrigger(sdk::Device* device);
+    // The same, saying in `halted` whether the camera's acquisition was aborted or stopped (also on failure).
+    bool setDeviceOutTrigger(sdk::Device* device, bool& halted);
+    bool setDeviceAutoTrigger(sdk::Device* device, bool& halted);
+    bool setDeviceSoftTrigger(sdk::Device* device, bool& halted);
 
     // Frame delivery; called on a stream's delivery thread. The owner is the stream's binding, which keeps the
     // object (and the buffers) alive for the call.
@@ -154,8 +158,10 @@ private:
     // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
     // deleted the object meanwhile.
     [[nodiscard]] bool quiesceFor(const char* method);
-    bool applyTriggerMode(int32_t mode);
-    void writeExposure(int32_t value, const char* method);
+    bool applyTriggerMode(int32_t mode, bool& halted);
+    void restartFrameNumbering(bool fromZero) noexcept;
+    enum class ExposureWrite : uint8_t { Written, Refused, NoFeature };
+    [[nodiscard]] ExposureWrite writeExposure(int32_t value, const char* method);
 
     // One frame, from the buffer to the host and back; the lifecycle's gate is passed already.
     void deliverFrame(sdk::Buffer* buffer);
@@ -192,9 +198,20 @@ private:
         bool converted = false;
     };
     CurrentFrame m_currentFrame;
-    // SDK errors of the frame path, which may repeat on every frame; delivering thread only, like m_currentFrame,
-    // and a stop once it has quiesced (no frame in delivery then).
-    vxcam::RepeatedErrorReport m_frameErrors;
+    // How m_nFrameId numbers the frames: the camera's own IDs, or (trigger mode 3) IDs counted from the first
+    // frame delivered after the start. Set by the calls that start acquisition, once they quiesced (no frame in
+    // delivery; the lifecycle's mutex orders the write before the next delivery), and read and updated by the
+    // delivery past the gate.
+    struct FrameNumbering {
+        bool fromZero = false;      // m_nFrameId = the camera's ID - origin
+        bool originPending = false; // the next frame delivered sets the origin
+        uint64_t origin = 0;        // the camera's ID of the first frame delivered after the start
+    };
+    FrameNumbering m_frameNumbering;
+    // SDK errors of the frame path, which may repeat on every frame: conversion, the images' release and the
+    // buffers' return to their stream, of delivered frames and of frames turned away at the gate. Thread-safe:
+    // deliveries report, calls flush (a stop, a close), and its own timer writes the counts.
+    vxcam::RepeatedErrorReport m_frameErrors{"BufferReady"};
 
     // Records of the streams this object prepared: their bindings, which hold the buffers allocated for them.
     // A record goes when its buffers are revoked or its device closes; the binding itself goes once the SDK too

@@ -7,8 +7,6 @@
 
 #include <string_view>
 
-using vxcam::guardSdk;
-
 namespace {
 
 // Monochrome formats and those whose name begins with "RGB8" reach the host in the camera's own layout.
@@ -17,13 +15,19 @@ bool passesThrough(std::string_view pixelFormat) noexcept {
     return pixelFormat == "Mono8" || head == "Mono" || head == "RGB8";
 }
 
-// An SDK image given back on every path; a failure to give it back on an error path is reported.
+// An SDK image given back on every path; a failure to give it back on an error path is reported with the
+// frame path's other errors.
 class ImageHandle {
 public:
-    explicit ImageHandle(sdk::Image* image) noexcept : m_pImage(image) {}
+    ImageHandle(sdk::Image* image, vxcam::RepeatedErrorReport& errors) noexcept : m_pImage(image), m_errors(errors) {}
     ~ImageHandle() {
-        if (m_pImage != nullptr) {
-            guardSdk("BufferReady", [this] { m_pImage->Release(); });
+        if (m_pImage == nullptr) {
+            return;
+        }
+        try {
+            m_pImage->Release();
+        } catch (const sdk::Exceptions::IException& error) {
+            m_errors.report(error);
         }
     }
     ImageHandle(const ImageHandle&) = delete;
@@ -45,6 +49,7 @@ public:
 
 private:
     sdk::Image* m_pImage;
+    vxcam::RepeatedErrorReport& m_errors;
 };
 
 } // namespace
@@ -92,24 +97,34 @@ void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
         }
         ImageHandle source(m_pImageProcessor->CreateImage(static_cast<uint32_t>(buffer->GetWidth()),
                                                           static_cast<uint32_t>(buffer->GetHeight()), pixelFormat,
-                                                          buffer->GetMemPtr(), buffer->GetMemSize()));
-        ImageHandle converted(source->TransformImage("BGR8"));
+                                                          buffer->GetMemPtr(), buffer->GetMemSize()),
+                           m_frameErrors);
+        ImageHandle converted(source->TransformImage("BGR8"), m_frameErrors);
         m_currentFrame.converted = true;
         publishFrame(*buffer, static_cast<unsigned char*>(converted->GetBuffer()));
         notifyHost();
         source.release();
         converted.release();
     } catch (const sdk::Exceptions::IException& error) {
-        m_frameErrors.report(error, "BufferReady");
+        m_frameErrors.report(error);
     }
 }
 
-// The four frame members, each cut to the contract's 32 bits.
+// The four frame members, each cut to the contract's 32 bits. After a mode-3 start the frame ID counts from the
+// first frame delivered (0); IGetFrameLayout keeps giving the camera's own.
 void CCameraVeyra::publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept {
     m_pImageData = pixels;
     m_nWidth = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetWidth()));
     m_nHeight = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetHeight()));
-    m_nFrameId.store(static_cast<int32_t>(static_cast<uint32_t>(buffer.GetFrameID())), std::memory_order_relaxed);
+    uint64_t frameId = buffer.GetFrameID();
+    if (m_frameNumbering.originPending) {
+        m_frameNumbering.origin = frameId;
+        m_frameNumbering.originPending = false;
+    }
+    if (m_frameNumbering.fromZero) {
+        frameId -= m_frameNumbering.origin;
+    }
+    m_nFrameId.store(static_cast<int32_t>(static_cast<uint32_t>(frameId)), std::memory_order_relaxed);
 }
 
 // The host's callback must not take the delivery thread down with it.
@@ -131,14 +146,15 @@ void CCameraVeyra::notifyHost() {
 namespace {
 
 // Queues the buffer; false when the SDK refused. A refusal that comes because the stream's buffers were revoked
-// meanwhile (a close from another thread) is what the close wanted, and is not reported.
-bool tryQueue(const vxcam::StreamBinding& binding, sdk::Buffer* buffer) noexcept {
+// meanwhile (a close from another thread) is what the close wanted, and is not reported; any other is reported
+// with the frame path's errors, since a stream that refuses one buffer refuses the next ones too.
+bool tryQueue(const vxcam::StreamBinding& binding, sdk::Buffer* buffer, vxcam::RepeatedErrorReport& errors) noexcept {
     try {
         buffer->QueueBuffer();
         return true;
     } catch (const sdk::Exceptions::IException& error) {
         if (!binding.revoked()) {
-            vxcam::reportSdkError(error, "BufferReady");
+            errors.report(error);
         }
         return false;
     }
@@ -150,7 +166,7 @@ void CCameraVeyra::queueAgain(vxcam::StreamBinding& binding, sdk::Buffer* buffer
     if (binding.revoked()) {
         return;
     }
-    if (!tryQueue(binding, buffer)) {
+    if (!tryQueue(binding, buffer, binding.camera().m_frameErrors)) {
         if (!binding.revoked()) {
             binding.keepUnqueued(buffer);
         }
@@ -165,7 +181,7 @@ void CCameraVeyra::queueUnqueued(vxcam::StreamBinding& binding) {
         if (binding.revoked()) {
             return;
         }
-        if (!tryQueue(binding, buffer)) {
+        if (!tryQueue(binding, buffer, binding.camera().m_frameErrors)) {
             binding.keepUnqueued(buffer);
         }
     }

@@ -245,6 +245,7 @@ void CCameraVeyra::ICloseCamera() {
 // know it; the camera is no longer acquiring all the same.
 void CCameraVeyra::closeCamera() {
     m_life.quiesce();
+    m_frameErrors.flush(); // the counts of this session's frame errors are not carried into the next
     if (m_pDevice != nullptr) {
         clearDeviceDataStream(m_pDevice);
         closeDevice(m_pDevice);

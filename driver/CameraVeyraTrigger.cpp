@@ -44,14 +44,18 @@ constexpr TriggerProgram kSoftTrigger{"setDeviceSoftTrigger", "CCameraVeyra::set
                                       "Set soft trigger successful."};
 
 // Acquisition is aborted (where the camera can) and stopped before the trigger changes, then started again
-// once the streams run. Nothing is rolled back after a failure.
+// once the streams run. Nothing is rolled back after a failure; `halted` says whether the camera's acquisition
+// was aborted or stopped before it, so that the caller knows whether the camera still acquires.
 template <typename StartStreams>
-bool programTrigger(sdk::Device* device, const TriggerProgram& program, StartStreams startStreams) {
+bool programTrigger(sdk::Device* device, const TriggerProgram& program, bool& halted, StartStreams startStreams) {
+    halted = false;
     return guardSdk(program.method, false, [&] {
         if (device->GetRemoteNodeList()->GetNodePresent("AcquisitionAbort")) {
             execute(device, "AcquisitionAbort");
+            halted = true;
         }
         execute(device, "AcquisitionStop");
+        halted = true;
         write(device, "TriggerMode", program.triggerMode);
         write(device, "TriggerSource", program.softwareSource ? softwareTriggerSource(device) : "Line0");
         if (!startStreams(device)) {
@@ -71,39 +75,65 @@ bool deliversFrames(int32_t mode) noexcept {
 } // namespace
 
 bool CCameraVeyra::setDeviceOutTrigger(sdk::Device* device) {
-    return programTrigger(device, kOutTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    bool halted = false;
+    return setDeviceOutTrigger(device, halted);
 }
 
 bool CCameraVeyra::setDeviceAutoTrigger(sdk::Device* device) {
-    return programTrigger(device, kAutoTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    bool halted = false;
+    return setDeviceAutoTrigger(device, halted);
 }
 
 bool CCameraVeyra::setDeviceSoftTrigger(sdk::Device* device) {
-    return programTrigger(device, kSoftTrigger, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    bool halted = false;
+    return setDeviceSoftTrigger(device, halted);
 }
 
-bool CCameraVeyra::applyTriggerMode(int32_t mode) {
+bool CCameraVeyra::setDeviceOutTrigger(sdk::Device* device, bool& halted) {
+    return programTrigger(device, kOutTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+}
+
+bool CCameraVeyra::setDeviceAutoTrigger(sdk::Device* device, bool& halted) {
+    return programTrigger(device, kAutoTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+}
+
+bool CCameraVeyra::setDeviceSoftTrigger(sdk::Device* device, bool& halted) {
+    return programTrigger(device, kSoftTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+}
+
+// Idle's routine stops the streams: the camera delivers nothing afterwards, whatever the stop answered.
+bool CCameraVeyra::applyTriggerMode(int32_t mode, bool& halted) {
     switch (mode) {
     case LineTrigger:
-        return setDeviceOutTrigger(m_pDevice);
+        return setDeviceOutTrigger(m_pDevice, halted);
     case FreeRun:
     case FreeRunResetFrameId:
-        return setDeviceAutoTrigger(m_pDevice);
+        return setDeviceAutoTrigger(m_pDevice, halted);
     case SoftTrigger:
-        return setDeviceSoftTrigger(m_pDevice);
+        return setDeviceSoftTrigger(m_pDevice, halted);
     default:
+        halted = true;
         return stopDeviceDataStream(m_pDevice);
     }
 }
 
-// An equal mode is applied again only when the camera does not run and the mode is one that delivers frames
+// An equal mode is applied again only when the camera does not acquire and the mode is one that delivers frames
 // (after a stop, a close, or a start that failed), so that a start leaves the camera running or says it did
-// not; an equal Idle sends nothing.
+// not; an equal Idle sends nothing. Whether the camera acquires is the lifecycle's state, not m_bRunning: after
+// a stop, ISetSoftTriggerMode makes the camera acquire again (in software trigger, until a start in another
+// mode) while m_bRunning still says the last start's stop.
 bool CCameraVeyra::needsApplying(int32_t requested) const {
-    return requested != m_nAppliedTriggerMode || (!m_bRunning && deliversFrames(requested));
+    return requested != m_nAppliedTriggerMode || (m_life.state() != State::Acquiring && deliversFrames(requested));
 }
 
-// A failed start records nothing, so the next one tries again; it answers 0.
+// The frames of a mode-3 start are numbered from 0, counted from the first one delivered after it; any other
+// mode gives the camera's own numbers. Called once the call has quiesced: no frame is in delivery.
+void CCameraVeyra::restartFrameNumbering(bool fromZero) noexcept {
+    m_frameNumbering = {fromZero, true, 0};
+}
+
+// A failed start records no mode, so the next one tries again; it answers 0. The object's state follows the
+// camera: a routine that failed before it stopped the camera's acquisition leaves the camera as it was.
 int32_t CCameraVeyra::IStartCamera() {
     qCDebug(vxcam::lcDriver()) << "CCameraVeyra::IStartCamera";
     const vxcam::Call call(m_life, "IStartCamera");
@@ -123,17 +153,24 @@ int32_t CCameraVeyra::IStartCamera() {
     if (!needsApplying(requested)) {
         return 1;
     }
-    const bool applied = applyTriggerMode(requested);
+    bool halted = false;
+    const bool applied = applyTriggerMode(requested, halted);
+    if (applied || halted) {
+        restartFrameNumbering(requested == FreeRunResetFrameId);
+    }
     if (requested == FreeRunResetFrameId) {
         m_nFrameId.store(0, std::memory_order_relaxed);
     }
     m_bRunning = applied;
-    m_life.setState(applied && deliversFrames(requested) ? State::Acquiring : State::Opened);
-    if (!applied) {
-        return 0;
+    if (applied) {
+        m_life.setState(deliversFrames(requested) ? State::Acquiring : State::Opened);
+        m_nAppliedTriggerMode = requested;
+        return 1;
     }
-    m_nAppliedTriggerMode = requested;
-    return 1;
+    if (halted) {
+        m_life.setState(State::Opened);
+    }
+    return 0;
 }
 
 void CCameraVeyra::IStopCamera() {
@@ -145,11 +182,7 @@ void CCameraVeyra::IStopCamera() {
 
 void CCameraVeyra::stopCamera() {
     m_life.quiesce();
-    // The frame path's report belongs to the delivery; a stop from inside another camera's callback may find
-    // one still running on its own thread, which keeps the count for the next stop.
-    if (!m_life.deliveryInProgress() || m_life.isDeliveringThread()) {
-        m_frameErrors.flush("BufferReady");
-    }
+    m_frameErrors.flush(); // a later start reports its frames' errors in full again
     if (m_pDevice != nullptr) {
         stopDeviceDataStream(m_pDevice);
         m_life.setState(State::Opened);
@@ -168,19 +201,27 @@ bool CCameraVeyra::quiesceFor(const char* method) {
     return false;
 }
 
-// The camera's acquisition runs again afterwards, so its frames reach the host again too. A reprogramming that
-// failed leaves the camera stopped, and says so in m_bRunning.
+// The camera's acquisition runs again afterwards, so its frames reach the host again too; in trigger mode 3 they
+// are numbered from 0 again, as after a start. A reprogramming that failed after it stopped the camera leaves it
+// stopped, and says so in m_bRunning; one that failed before leaves the camera acquiring as it was, and the
+// object with it.
 void CCameraVeyra::ISetSoftTriggerMode() {
     const vxcam::Call call(m_life, "ISetSoftTriggerMode");
     if (!call.admitted() || m_pDevice == nullptr || !quiesceFor("ISetSoftTriggerMode") || m_pDevice == nullptr) {
         return;
     }
-    if (!setDeviceSoftTrigger(m_pDevice)) {
-        m_bRunning = false;
-        m_life.setState(State::Opened);
+    bool halted = false;
+    if (!setDeviceSoftTrigger(m_pDevice, halted)) {
+        if (halted) {
+            m_bRunning = false;
+            m_life.setState(State::Opened);
+        }
         return;
     }
     m_life.setState(State::Acquiring);
+    if (m_nAppliedTriggerMode == FreeRunResetFrameId) {
+        restartFrameNumbering(true);
+    }
     if (m_nAppliedTriggerMode == LineTrigger) {
         ISendSoftTrigger();
     }

@@ -2,7 +2,8 @@
 
 namespace vxcam {
 Q_LOGGING_CATEGORY(lcDriverCategory, "vxcam.driver")
-Q_LOGGING_CATEGORY(lcFrameCategory, "vxcam.driver.frame")
+// Debug lines of this category are off unless a logging rule turns them on.
+Q_LOGGING_CATEGORY(lcFrameCategory, "vxcam.driver.frame", QtInfoMsg)
 
 const QLoggingCategory& lcDriver() {
     return lcDriverCategory();

@@ -2,6 +2,7 @@
 // guards which member. Other compilers see plain code.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -46,6 +47,11 @@ public:
     // Waits for a notification (or a spurious wake-up: callers loop on their condition, which the analysis can
     // then check, unlike a predicate lambda). The lock is held again when this returns.
     void wait(std::condition_variable& condition) { condition.wait(m_lock); }
+    // The same, giving up at `deadline`.
+    template <typename Clock, typename Duration>
+    void waitUntil(std::condition_variable& condition, const std::chrono::time_point<Clock, Duration>& deadline) {
+        condition.wait_until(m_lock, deadline);
+    }
 
 private:
     std::unique_lock<std::mutex> m_lock;

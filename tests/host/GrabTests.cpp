@@ -144,13 +144,15 @@ INSTANTIATE_TEST_SUITE_P(Identifiers, CameraMatching,
 // ---- trigger modes ---------------------------------------------------------------------------------------
 
 // Each camera delivers only in the mode under test: the rates of the other modes are zero, and the idle case
-// has every rate up so that any started acquisition would show.
+// has every rate up so that any started acquisition would show. The camera counts its frames from 40; in
+// freerun-reset the host's frame IDs count from 0 at the start.
 struct ModeCase {
     const char* trigger;
     const char* rates;
     QStringList limit;
     int64_t frames;
     int64_t softwareTriggers;
+    int64_t firstFrameId = 40;
 };
 
 std::ostream& operator<<(std::ostream& out, const ModeCase& c) {
@@ -176,8 +178,8 @@ TEST_P(GrabModeTest, DeliversExactlyTheAskedFramesInThatModeOnly) {
     EXPECT_EQ(number(summary, "framesReceived"), c.frames);
     EXPECT_EQ(number(summary, "softwareTriggers"), c.softwareTriggers);
     if (c.frames > 0) {
-        EXPECT_EQ(number(summary, "firstFrameId"), 40);
-        EXPECT_EQ(number(summary, "lastFrameId"), 40 + c.frames - 1);
+        EXPECT_EQ(number(summary, "firstFrameId"), c.firstFrameId);
+        EXPECT_EQ(number(summary, "lastFrameId"), c.firstFrameId + c.frames - 1);
         EXPECT_EQ(number(summary, "framesLost"), 0);
     } else {
         EXPECT_TRUE(summary.value(QStringLiteral("firstFrameId")).isNull());
@@ -195,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                  R"("frameRate": 100, "lineRate": 0)",
                  {QStringLiteral("--frames"), QStringLiteral("5")},
                  5,
+                 0,
                  0},
         ModeCase{"line", R"("frameRate": 0, "lineRate": 100)", {QStringLiteral("--frames"), QStringLiteral("5")}, 5, 0},
         ModeCase{"soft", R"("frameRate": 0, "lineRate": 0)", {QStringLiteral("--frames"), QStringLiteral("5")}, 5, 5},
@@ -318,17 +321,32 @@ TEST(GrabExposure, WritesTheExposureToTheCamera) {
     EXPECT_TRUE(lines.contains(QLatin1String("Node::SetDouble\tX1/ExposureTime\t2500"))) << lines.toStdString();
 }
 
-// A refused write fails the run before any frame is taken, in text and in JSON alike.
-TEST(GrabExposure, AnExposureTheCameraRefusesFailsTheRun) {
+// A write the module answers false to fails the run before any frame is taken, in text and in JSON alike, with
+// the module's reason where it gives one: a value outside "ExposureTimeAbs"'s limits, a value the camera itself
+// refuses (an SDK error), and a camera without any exposure feature.
+struct RefusedExposureCase {
+    const char* name;
+    const char* device; // JSON members of the camera
+    const char* reason; // in the error message
+};
+
+std::ostream& operator<<(std::ostream& out, const RefusedExposureCase& c) {
+    return out << c.name;
+}
+
+class GrabRefusedExposure : public ::testing::TestWithParam<RefusedExposureCase> {};
+
+TEST_P(GrabRefusedExposure, FailsTheRunWithTheReason) {
+    const RefusedExposureCase& c = GetParam();
     ToolSandbox sandbox;
-    sandbox.useCameras(simConfig({simDevice(QStringLiteral("X2"), QStringLiteral(R"("width": 64, "height": 32,
-        "frameRate": 100, "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })"))}));
+    sandbox.useCameras(simConfig({simDevice(QStringLiteral("X2"), QLatin1String(c.device))}));
     const QStringList arguments{QStringLiteral("grab"),       QStringLiteral("--camera"), QStringLiteral("X2"),
                                 QStringLiteral("--exposure"), QStringLiteral("2500"),     QStringLiteral("--frames"),
                                 QStringLiteral("1")};
     const ToolResult text = sandbox.run(arguments);
     EXPECT_EQ(text.exitCode, kSettingRefused) << text.describe().toStdString();
     EXPECT_TRUE(text.err.contains(QLatin1String("refused the exposure 2500 us"))) << text.err.toStdString();
+    EXPECT_TRUE(text.err.contains(QLatin1String(c.reason))) << text.err.toStdString();
     EXPECT_FALSE(text.out.contains(QLatin1String("result         ok"))) << text.out.toStdString();
 
     const ToolResult json = sandbox.run(QStringList(arguments) << QStringLiteral("--json"));
@@ -337,6 +355,21 @@ TEST(GrabExposure, AnExposureTheCameraRefusesFailsTheRun) {
     EXPECT_TRUE(json.json().value(QStringLiteral("result")).toString().contains(QLatin1String("refused")))
         << json.out.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, GrabRefusedExposure,
+    ::testing::Values(RefusedExposureCase{"OutsideTheLimits",
+                                          R"("width": 64, "height": 32, "frameRate": 100,
+                               "exposure": { "feature": "ExposureTimeAbs", "min": 10, "max": 500 })",
+                                          "Invalid exposure time value:2500."},
+                      RefusedExposureCase{"RefusedByTheCamera",
+                                          R"("width": 64, "height": 32, "frameRate": 100,
+                               "exposure": { "feature": "ExposureTime", "min": 10, "max": 500 })",
+                                          "refused the exposure 2500 us: "},
+                      RefusedExposureCase{"NoExposureFeature",
+                                          R"("width": 64, "height": 32, "frameRate": 100, "absent": ["ExposureTime"])",
+                                          "no exposure feature"}),
+    [](const ::testing::TestParamInfo<RefusedExposureCase>& param) { return std::string(param.param.name); });
 
 // ---- contact sheet ---------------------------------------------------------------------------------------
 

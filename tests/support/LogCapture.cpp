@@ -1,11 +1,24 @@
 #include "tests/support/LogCapture.h"
 
+#include <condition_variable>
+
 namespace vxcam::test {
 namespace {
 // Guards g_lines and g_active: the SDK's delivery threads log too.
 std::mutex g_mutex;
+std::condition_variable g_logged; // a line was added
 std::vector<LogLine> g_lines;
 LogCapture* g_active = nullptr;
+
+QStringList textsAt(QtMsgType type) {
+    QStringList result;
+    for (const LogLine& line : g_lines) {
+        if (line.type == type) {
+            result << line.text;
+        }
+    }
+    return result;
+}
 } // namespace
 
 LogCapture::LogCapture() {
@@ -26,6 +39,7 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
     if (g_active != nullptr) {
         const bool hasContext = context.file != nullptr || context.line != 0 || context.function != nullptr;
         g_lines.push_back({type, QString::fromLatin1(context.category), text, hasContext});
+        g_logged.notify_all();
     }
 }
 
@@ -35,13 +49,14 @@ std::vector<LogLine> LogCapture::lines() const {
 }
 
 QStringList LogCapture::texts(QtMsgType type) const {
-    QStringList result;
-    for (const LogLine& line : lines()) {
-        if (line.type == type) {
-            result << line.text;
-        }
-    }
-    return result;
+    const std::lock_guard lock(g_mutex);
+    return textsAt(type);
+}
+
+bool LogCapture::waitFor(QtMsgType type, const std::function<bool(const QStringList&)>& done,
+                         std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(g_mutex);
+    return g_logged.wait_for(lock, timeout, [&] { return done(textsAt(type)); });
 }
 
 void LogCapture::clear() {

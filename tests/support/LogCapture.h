@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -28,6 +30,9 @@ public:
     // The texts of the lines at `type`, in order.
     [[nodiscard]] QStringList texts(QtMsgType type) const;
     void clear();
+    // Waits until `done` holds for the texts at `type` (checked at every new line); false on timeout.
+    [[nodiscard]] bool waitFor(QtMsgType type, const std::function<bool(const QStringList&)>& done,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
