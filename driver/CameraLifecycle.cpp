@@ -219,7 +219,8 @@ void CameraLifecycle::markDeleted(bool freeWhenLastLeaves) {
 
 // ---- deliveries --------------------------------------------------------------------------------------------
 
-bool CameraLifecycle::enter() {
+// The capability is the compiler's view only; the mutex and the gate do the work.
+bool CameraLifecycle::enter() VXCAM_NO_THREAD_SAFETY_ANALYSIS {
     MutexLock lock(m_mutex);
     if (m_state == State::Deleted) {
         return false;
@@ -248,7 +249,7 @@ bool CameraLifecycle::enter() {
     return true;
 }
 
-CameraLifecycle::Exit CameraLifecycle::leave() {
+CameraLifecycle::Exit CameraLifecycle::leave() VXCAM_NO_THREAD_SAFETY_ANALYSIS {
     Exit exit;
     const MutexLock lock(m_mutex);
     exit.objectDeleted = m_state == State::Deleted;
@@ -264,11 +265,12 @@ bool CameraLifecycle::isDeliveringThread() const {
     return onDeliveringThread();
 }
 
-
 // ---- Call ----------------------------------------------------------------------------------------------------
 
-Call::Call(CameraLifecycle& lifecycle, const char* method)
-    : m_pLifecycle(lifecycle.shared_from_this()), m_pMethod(method), m_bAdmitted(lifecycle.beginCall()) {
+Call::Call(CameraLifecycle& lifecycle, const char* method) VXCAM_NO_THREAD_SAFETY_ANALYSIS
+    : m_pLifecycle(lifecycle.shared_from_this()),
+      m_pMethod(method),
+      m_bAdmitted(lifecycle.beginCall()) {
     if (!m_bAdmitted) {
         const std::string qualified = std::string("CCameraVeyra::") + method;
         qCWarning(lcDriver()) << "the camera object was deleted; the call is refused"
@@ -276,7 +278,7 @@ Call::Call(CameraLifecycle& lifecycle, const char* method)
     }
 }
 
-Call::~Call() {
+Call::~Call() VXCAM_NO_THREAD_SAFETY_ANALYSIS {
     const CameraLifecycle::CallEnd end = m_pLifecycle->endCall();
     reportTurnedAway(end.turnedAwayIdle, "BufferReady", false);
     reportTurnedAway(end.turnedAway, m_pMethod, end.acquiring);

@@ -67,9 +67,24 @@ class Buffer;
 
 namespace vxcam {
 
+// The object's turn and its delivery, as capabilities for Clang's thread-safety analysis: what only a call that
+// holds the turn may touch is guarded by `turn` (a Call holds it for its scope), what only the delivery past the
+// gate may touch by `delivery` (held from a successful enter() to leave()). Neither has state of its own: the
+// lifecycle's mutex and gate order the threads; these let the compiler check who may touch what.
+class VXCAM_CAPABILITY("turn") TurnCapability {};
+class VXCAM_CAPABILITY("delivery") DeliveryCapability {};
+
 class CameraLifecycle : public std::enable_shared_from_this<CameraLifecycle> {
 public:
     enum class State : uint8_t { Closed, Opened, Acquiring, Deleted };
+
+    TurnCapability turn;
+    DeliveryCapability delivery;
+    // For the analysis only: code that runs inside a call's scope but apart from it (a lambda the call runs)
+    // holds the call's turn.
+    void insideTheCall() const VXCAM_ASSERT_CAPABILITY(turn) {}
+    // For the analysis only: code that checked isDeliveringThread() runs inside the delivery.
+    void insideTheDelivery() const VXCAM_ASSERT_CAPABILITY(delivery) {}
 
     // `freeObject` frees the driver object; it runs when a deleted object's last call leaves.
     explicit CameraLifecycle(std::function<void()> freeObject);
@@ -111,13 +126,13 @@ public:
     // Waits for the frame's turn at the gate. False when the frame is not to be delivered (the gate is
     // closed, the object deleted, or the call is nested in a delivery of this thread). After true, the delivery
     // counts as inside the object until finishDelivery().
-    [[nodiscard]] bool enter();
+    [[nodiscard]] bool enter() VXCAM_TRY_ACQUIRE(true, delivery);
 
     struct Exit {
         bool objectDeleted = false; // the host deleted the object during the delivery
     };
     // Passes the gate on to the next frame, once the host's callback has returned.
-    [[nodiscard]] Exit leave();
+    [[nodiscard]] Exit leave() VXCAM_RELEASE(delivery);
     // The delivery is over: when its object was deleted and it was the last one inside, the object is freed
     // here, on the delivering thread.
     void finishDelivery();
@@ -187,11 +202,11 @@ private:
 // One operation's call into the object, for the scope of the operation: counted inside, holding the turn.
 // Declare it first in the operation, so that it ends last: when the object was deleted meanwhile and this was
 // the last call inside, its end frees the object, and the operation must not touch it afterwards.
-class Call {
+class VXCAM_SCOPED_CAPABILITY Call {
 public:
     // `method` names the operation in the line that logs a refusal.
-    Call(CameraLifecycle& lifecycle, const char* method);
-    ~Call();
+    Call(CameraLifecycle& lifecycle, const char* method) VXCAM_ACQUIRE(lifecycle.turn);
+    ~Call() VXCAM_RELEASE();
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 

@@ -85,33 +85,33 @@ protected:
     static sdk::DeviceList* getDevices(sdk::Interface* iface);
 
     // Opening and closing.
-    sdk::Device* openDeviceBySerialNumber(sdk::DeviceList* devices, const QString& serial);
+    sdk::Device* openDeviceBySerialNumber(sdk::DeviceList* devices, const QString& serial) VXCAM_REQUIRES(m_life.turn);
     static bool openDevice(sdk::Device* device);
     static bool closeDevice(sdk::Device* device);
     bool setDeviceProperty(sdk::Device* device);
-    void releasePreparedDevice(sdk::Device* device);
+    void releasePreparedDevice(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
 
     // Data streams and buffer pools.
-    uint32_t setDeviceDataStream(sdk::Device* device);
-    uint32_t clearDeviceDataStream(sdk::Device* device);
+    uint32_t setDeviceDataStream(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
+    uint32_t clearDeviceDataStream(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
     static bool openDataStream(sdk::DataStream* stream);
     static bool closeDataStream(sdk::DataStream* stream);
-    bool createStreamBuffers(sdk::DataStream* stream, int32_t count);
-    bool deleteStreamBuffers(sdk::DataStream* stream);
+    bool createStreamBuffers(sdk::DataStream* stream, int32_t count) VXCAM_REQUIRES(m_life.turn);
+    bool deleteStreamBuffers(sdk::DataStream* stream) VXCAM_REQUIRES(m_life.turn);
     // Lets frames in (they wait for the calling operation's end) before the streams start, so that none that
     // the streams hand over is lost.
-    bool startDeviceDataStream(sdk::Device* device);
+    bool startDeviceDataStream(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
     static bool stopDeviceDataStream(sdk::Device* device);
 
     // Trigger programming: each aborts and stops acquisition, writes "TriggerMode" and "TriggerSource", starts
     // the streams and starts acquisition.
-    bool setDeviceOutTrigger(sdk::Device* device);
-    bool setDeviceAutoTrigger(sdk::Device* device);
-    bool setDeviceSoftTrigger(sdk::Device* device);
+    bool setDeviceOutTrigger(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
+    bool setDeviceAutoTrigger(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
+    bool setDeviceSoftTrigger(sdk::Device* device) VXCAM_REQUIRES(m_life.turn);
     // The same, saying in `halted` whether the camera's acquisition was aborted or stopped (also on failure).
-    bool setDeviceOutTrigger(sdk::Device* device, bool& halted);
-    bool setDeviceAutoTrigger(sdk::Device* device, bool& halted);
-    bool setDeviceSoftTrigger(sdk::Device* device, bool& halted);
+    bool setDeviceOutTrigger(sdk::Device* device, bool& halted) VXCAM_REQUIRES(m_life.turn);
+    bool setDeviceAutoTrigger(sdk::Device* device, bool& halted) VXCAM_REQUIRES(m_life.turn);
+    bool setDeviceSoftTrigger(sdk::Device* device, bool& halted) VXCAM_REQUIRES(m_life.turn);
 
     // Frame delivery; called on a stream's delivery thread. The owner is the stream's binding, which keeps the
     // object (and the buffers) alive for the call.
@@ -130,7 +130,7 @@ protected:
     // passes the lifecycle's mutex). Never released here.
     sdk::ImageProcessor* m_pImageProcessor = nullptr;
     // The opened camera; belongs to the SDK. Deliveries never read it.
-    sdk::Device* m_pDevice = nullptr;
+    sdk::Device* m_pDevice VXCAM_GUARDED_BY(m_life.turn) = nullptr;
 
 private:
     // Calls `visit` with each device list that the walk over systems and interfaces reaches, in walk order,
@@ -140,31 +140,31 @@ private:
     // s_pSystemList, taken from the SDK without counting when no object has joined (discovery only).
     static sdk::SystemList* systemListForDiscovery();
     static sdk::SystemList* currentSystemList();
-    bool unbindStream(sdk::DataStream* stream);
+    bool unbindStream(sdk::DataStream* stream) VXCAM_REQUIRES(m_life.turn);
 
     // The record of `stream` on `device`, made when there is none yet.
-    vxcam::StreamBinding& bindingFor(sdk::Device* device, sdk::DataStream* stream);
-    [[nodiscard]] vxcam::StreamBinding* findBinding(sdk::DataStream* stream) const;
+    vxcam::StreamBinding& bindingFor(sdk::Device* device, sdk::DataStream* stream) VXCAM_REQUIRES(m_life.turn);
+    [[nodiscard]] vxcam::StreamBinding* findBinding(sdk::DataStream* stream) const VXCAM_REQUIRES(m_life.turn);
     // The device's streams ended with its close (or the open gave it up): every record of them goes.
-    void forgetStreamsOf(const sdk::Device* device) noexcept;
-    [[nodiscard]] bool hasStreamsOf(const sdk::Device* device) const noexcept;
+    void forgetStreamsOf(const sdk::Device* device) noexcept VXCAM_REQUIRES(m_life.turn);
+    [[nodiscard]] bool hasStreamsOf(const sdk::Device* device) const noexcept VXCAM_REQUIRES(m_life.turn);
 
     // Bodies of the operations, for callers inside a call.
-    [[nodiscard]] bool openCamera(const QString& serial);
-    void stopCamera();
-    void closeCamera();
-    void tearDown();
-    [[nodiscard]] bool needsApplying(int32_t requested) const;
+    [[nodiscard]] bool openCamera(const QString& serial) VXCAM_REQUIRES(m_life.turn);
+    void stopCamera() VXCAM_REQUIRES(m_life.turn);
+    void closeCamera() VXCAM_REQUIRES(m_life.turn);
+    void tearDown() VXCAM_REQUIRES(m_life.turn);
+    [[nodiscard]] bool needsApplying(int32_t requested) const VXCAM_REQUIRES(m_life.turn);
     // Quiesces (see CameraLifecycle); false, with the refusal logged, when a call from inside OnImageReady
     // deleted the object meanwhile.
     [[nodiscard]] bool quiesceFor(const char* method);
-    bool applyTriggerMode(int32_t mode, bool& halted);
+    bool applyTriggerMode(int32_t mode, bool& halted) VXCAM_REQUIRES(m_life.turn);
     void restartFrameNumbering(bool fromZero) noexcept;
     enum class ExposureWrite : uint8_t { Written, Refused, NoFeature };
-    [[nodiscard]] ExposureWrite writeExposure(int32_t value, const char* method);
+    [[nodiscard]] ExposureWrite writeExposure(int32_t value, const char* method) VXCAM_REQUIRES(m_life.turn);
 
     // One frame, from the buffer to the host and back; the lifecycle's gate is passed already.
-    void deliverFrame(sdk::Buffer* buffer);
+    void deliverFrame(sdk::Buffer* buffer) VXCAM_REQUIRES(m_life.delivery);
     void publishFrame(const sdk::Buffer& buffer, unsigned char* pixels) noexcept;
     void notifyHost();
     // The buffer goes back to its stream, unless the stream's buffers were revoked meanwhile; one that cannot be
@@ -174,8 +174,8 @@ private:
 
     // A camera is held by one driver object of the process at a time: the serial numbers held, with their
     // holders. Guarded by s_systemListMutex.
-    [[nodiscard]] bool claimCamera(const QString& serial);
-    void releaseCamera() noexcept;
+    [[nodiscard]] bool claimCamera(const QString& serial) VXCAM_REQUIRES(m_life.turn);
+    void releaseCamera() noexcept VXCAM_REQUIRES(m_life.turn);
 
     // Joins s_pSystemList (taken and refreshed, counted); errors are reported under `method`.
     void joinSystemList(const char* method);
@@ -188,7 +188,7 @@ private:
     // This object counted itself in s_nInstanceCount: set by the constructor or, when joining failed there, by
     // IOpenCamera (inside a call); read by the destructor.
     bool m_bJoinedSystemList = false;
-    QString m_heldSerial; // the serial number this object claimed, while it holds it
+    QString m_heldSerial VXCAM_GUARDED_BY(m_life.turn); // the serial number this object claimed, while it holds it
 
     // The frame in delivery, for IGetFrameLayout: written and read on the delivering thread only, while the
     // delivery is past the gate.
@@ -197,17 +197,18 @@ private:
         std::string_view cameraFormat; // the buffer's pixel-format name, alive during the delivery
         bool converted = false;
     };
-    CurrentFrame m_currentFrame;
+    CurrentFrame m_currentFrame VXCAM_GUARDED_BY(m_life.delivery);
     // How m_nFrameId numbers the frames: the camera's own IDs, or (trigger mode 3) IDs counted from the first
-    // frame delivered after the start. Set by the calls that start acquisition, once they quiesced (no frame in
-    // delivery; the lifecycle's mutex orders the write before the next delivery), and read and updated by the
-    // delivery past the gate.
+    // frame delivered after the start. Set by the calls that start acquisition, once they quiesced, and read and
+    // updated by the delivery past the gate. A start made from inside another camera's callback does not wait for
+    // this object's delivery in progress, so the two meet under m_numberingMutex (uncontended otherwise).
     struct FrameNumbering {
         bool fromZero = false;      // m_nFrameId = the camera's ID - origin
         bool originPending = false; // the next frame delivered sets the origin
         uint64_t origin = 0;        // the camera's ID of the first frame delivered after the start
     };
-    FrameNumbering m_frameNumbering;
+    vxcam::Mutex m_numberingMutex;
+    FrameNumbering m_frameNumbering VXCAM_GUARDED_BY(m_numberingMutex);
     // SDK errors of the frame path, which may repeat on every frame: conversion, the images' release and the
     // buffers' return to their stream, of delivered frames and of frames turned away at the gate. Thread-safe:
     // deliveries report, calls flush (a stop, a close), and its own timer writes the counts.
@@ -216,5 +217,5 @@ private:
     // Records of the streams this object prepared: their bindings, which hold the buffers allocated for them.
     // A record goes when its buffers are revoked or its device closes; the binding itself goes once the SDK too
     // has let go of it. Inside a call only; deliveries reach their binding through the SDK.
-    std::map<sdk::DataStream*, std::shared_ptr<vxcam::StreamBinding>> m_streams;
+    std::map<sdk::DataStream*, std::shared_ptr<vxcam::StreamBinding>> m_streams VXCAM_GUARDED_BY(m_life.turn);
 };

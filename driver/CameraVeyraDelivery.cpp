@@ -65,15 +65,14 @@ void CCameraVeyra::BufferHandler(void* owner, sdk::Buffer* buffer) {
 // meanwhile. The object and the buffer stay alive for the whole call, even when the host deletes the object from
 // inside OnImageReady: the stream's binding, which the SDK holds for the call, counts as inside the object.
 void CCameraVeyra::BufferReady(vxcam::StreamBinding& binding, sdk::Buffer* buffer) {
-    vxcam::CameraLifecycle& lifecycle = binding.lifecycle();
-    if (!lifecycle.enter()) {
+    if (!m_life.enter()) {
         queueAgain(binding, buffer);
         return;
     }
     deliverFrame(buffer);
-    static_cast<void>(lifecycle.leave());
+    static_cast<void>(m_life.leave());
     queueAgain(binding, buffer);
-    lifecycle.finishDelivery();
+    m_life.finishDelivery();
 }
 
 void CCameraVeyra::deliverFrame(sdk::Buffer* buffer) {
@@ -117,6 +116,7 @@ void CCameraVeyra::publishFrame(const sdk::Buffer& buffer, unsigned char* pixels
     m_nWidth = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetWidth()));
     m_nHeight = static_cast<int32_t>(static_cast<uint32_t>(buffer.GetHeight()));
     uint64_t frameId = buffer.GetFrameID();
+    const vxcam::MutexLock lock(m_numberingMutex);
     if (m_frameNumbering.originPending) {
         m_frameNumbering.origin = frameId;
         m_frameNumbering.originPending = false;

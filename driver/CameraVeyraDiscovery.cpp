@@ -152,7 +152,9 @@ int32_t CCameraVeyra::IOpenCamera() {
 bool CCameraVeyra::openCamera(const QString& serial) {
     sdk::SystemList* systems = currentSystemList();
     return guardSdk("IOpenCamera", false, [&] {
+        m_life.insideTheCall();
         forEachDeviceList(systems, [&](sdk::DeviceList* devices) {
+            m_life.insideTheCall();
             m_pDevice = openDeviceBySerialNumber(devices, serial);
             if (m_pDevice == nullptr) {
                 return false;
@@ -171,6 +173,7 @@ bool CCameraVeyra::openCamera(const QString& serial) {
 // read and at least one data stream prepared.
 sdk::Device* CCameraVeyra::openDeviceBySerialNumber(sdk::DeviceList* devices, const QString& serial) {
     return guardSdk("openDeviceBySerialNumber", static_cast<sdk::Device*>(nullptr), [&]() -> sdk::Device* {
+        m_life.insideTheCall();
         for (auto entry = devices->begin(); entry != devices->end(); ++entry) {
             sdk::Device* device = entry->second;
             if (textOf(device->GetSerialNumber()) != serial || !openDevice(device)) {

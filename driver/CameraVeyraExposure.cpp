@@ -77,6 +77,7 @@ bool CCameraVeyra::ISetProperty(CameraProperty* property) {
     }
     const int32_t value = property->value;
     const ExposureWrite outcome = guardSdk("ISetProperty", ExposureWrite::Refused, [this, value] {
+        m_life.insideTheCall();
         return writeExposure(value, "CCameraVeyra::ISetProperty");
     });
     if (outcome == ExposureWrite::NoFeature) {
@@ -94,5 +95,8 @@ void CCameraVeyra::InitProperty() {
         return;
     }
     const int32_t value = m_pConfig->exposureTime;
-    guardSdk("InitProperty", [this, value] { static_cast<void>(writeExposure(value, "CCameraVeyra::InitProperty")); });
+    guardSdk("InitProperty", [this, value] {
+        m_life.insideTheCall();
+        static_cast<void>(writeExposure(value, "CCameraVeyra::InitProperty"));
+    });
 }

@@ -27,6 +27,7 @@ int32_t CCameraVeyra::IGetFrameLayout(VeyraFrameLayout* layout) {
     if (layout == nullptr || layout->recordSize < sizeof(VeyraFrameLayout) || !m_life.isDeliveringThread()) {
         return 0;
     }
+    m_life.insideTheDelivery();
     const sdk::Buffer& buffer = *m_currentFrame.buffer;
     const std::string_view cameraFormat = m_currentFrame.cameraFormat;
     copyName(layout->cameraPixelFormat, cameraFormat);

@@ -27,6 +27,7 @@ sdk::DataStreamList* refreshedStreams(sdk::Device* device) {
 uint32_t CCameraVeyra::setDeviceDataStream(sdk::Device* device) {
     uint32_t ready = 0;
     guardSdk("setDeviceDataStream", [&] {
+        m_life.insideTheCall();
         sdk::DataStreamList* streams = refreshedStreams(device);
         if (streams == nullptr) {
             return;
@@ -56,6 +57,7 @@ uint32_t CCameraVeyra::setDeviceDataStream(sdk::Device* device) {
 uint32_t CCameraVeyra::clearDeviceDataStream(sdk::Device* device) {
     uint32_t closed = 0;
     guardSdk("clearDeviceDataStream", [&] {
+        m_life.insideTheCall();
         sdk::DataStreamList* streams = refreshedStreams(device);
         if (streams == nullptr) {
             return;
@@ -129,6 +131,7 @@ bool CCameraVeyra::closeDataStream(sdk::DataStream* stream) {
 // stream and in the pool, so that deleteStreamBuffers still frees them.
 bool CCameraVeyra::createStreamBuffers(sdk::DataStream* stream, int32_t count) {
     return guardSdk("createStreamBuffers", false, [&] {
+        m_life.insideTheCall();
         sdk::BufferList* buffers = stream->GetBufferList();
         if (buffers == nullptr) {
             return count <= 0;
@@ -153,6 +156,7 @@ bool CCameraVeyra::createStreamBuffers(sdk::DataStream* stream, int32_t count) {
 // go of it before the binding frees it.
 bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
     return guardSdk("deleteStreamBuffers", false, [&] {
+        m_life.insideTheCall();
         sdk::BufferList* buffers = stream->GetBufferList();
         if (buffers == nullptr) {
             return false;
@@ -176,6 +180,7 @@ bool CCameraVeyra::deleteStreamBuffers(sdk::DataStream* stream) {
 // fail: the camera would be started with a stream that never delivers.
 bool CCameraVeyra::startDeviceDataStream(sdk::Device* device) {
     return guardSdk("startDeviceDataStream", false, [this, device] {
+        m_life.insideTheCall();
         sdk::DataStreamList* streams = refreshedStreams(device);
         if (streams == nullptr) {
             return true;

@@ -90,15 +90,24 @@ bool CCameraVeyra::setDeviceSoftTrigger(sdk::Device* device) {
 }
 
 bool CCameraVeyra::setDeviceOutTrigger(sdk::Device* device, bool& halted) {
-    return programTrigger(device, kOutTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    return programTrigger(device, kOutTrigger, halted, [this](sdk::Device* d) {
+        m_life.insideTheCall();
+        return startDeviceDataStream(d);
+    });
 }
 
 bool CCameraVeyra::setDeviceAutoTrigger(sdk::Device* device, bool& halted) {
-    return programTrigger(device, kAutoTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    return programTrigger(device, kAutoTrigger, halted, [this](sdk::Device* d) {
+        m_life.insideTheCall();
+        return startDeviceDataStream(d);
+    });
 }
 
 bool CCameraVeyra::setDeviceSoftTrigger(sdk::Device* device, bool& halted) {
-    return programTrigger(device, kSoftTrigger, halted, [this](sdk::Device* d) { return startDeviceDataStream(d); });
+    return programTrigger(device, kSoftTrigger, halted, [this](sdk::Device* d) {
+        m_life.insideTheCall();
+        return startDeviceDataStream(d);
+    });
 }
 
 // Idle's routine stops the streams: the camera delivers nothing afterwards, whatever the stop answered.
@@ -127,8 +136,9 @@ bool CCameraVeyra::needsApplying(int32_t requested) const {
 }
 
 // The frames of a mode-3 start are numbered from 0, counted from the first one delivered after it; any other
-// mode gives the camera's own numbers. Called once the call has quiesced: no frame is in delivery.
+// mode gives the camera's own numbers. Called once the call has quiesced: no frame passes the gate until it ends.
 void CCameraVeyra::restartFrameNumbering(bool fromZero) noexcept {
+    const vxcam::MutexLock lock(m_numberingMutex);
     m_frameNumbering = {fromZero, true, 0};
 }
 
@@ -233,6 +243,7 @@ int32_t CCameraVeyra::ISendSoftTrigger() {
         return 0;
     }
     return guardSdk("ISendSoftTrigger", 0, [this] {
+        m_life.insideTheCall();
         execute(m_pDevice, "TriggerSoftware");
         return 1;
     });

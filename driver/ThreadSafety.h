@@ -20,6 +20,8 @@
 #define VXCAM_EXCLUDES(...) VXCAM_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define VXCAM_ACQUIRE(...) VXCAM_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define VXCAM_RELEASE(...) VXCAM_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define VXCAM_TRY_ACQUIRE(...) VXCAM_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define VXCAM_ASSERT_CAPABILITY(x) VXCAM_THREAD_ANNOTATION(assert_capability(x))
 #define VXCAM_RETURN_CAPABILITY(x) VXCAM_THREAD_ANNOTATION(lock_returned(x))
 #define VXCAM_NO_THREAD_SAFETY_ANALYSIS VXCAM_THREAD_ANNOTATION(no_thread_safety_analysis)
 
