@@ -18,6 +18,7 @@ public:
     using CCameraVeyra::createStreamBuffers;
     using CCameraVeyra::openDataStream;
     using CCameraVeyra::openDevice;
+    using CCameraVeyra::releasePreparedDevice;
     using CCameraVeyra::setDeviceDataStream;
     using CCameraVeyra::startDeviceDataStream;
     using CCameraVeyra::stopDeviceDataStream;
@@ -174,6 +175,25 @@ TEST_F(StreamRoutineTest, FailureInsideTheStartWalkEndsIt) {
               sdkErrorLines(QStringLiteral("RuntimeException"), QStringLiteral("injected fault"),
                             QStringLiteral("DataStream::GetIsGrabbing"), QStringLiteral("startDeviceDataStream")));
     EXPECT_EQ(count(QStringLiteral("DataStream::StartAcquisitionContinuous\tD/1")), 0);
+}
+
+// An open that gives a device up releases what it prepared on that device only: streams another device's
+// preparation left behind neither send it calls nor lose their own buffers.
+TEST_F(StreamRoutineTest, GivingADeviceUpReleasesOnlyWhatWasPreparedOnIt) {
+    m_sim =
+        std::make_unique<SimEnvironment>(simConfig({simDevice(QStringLiteral("D")), simDevice(QStringLiteral("E"))}));
+    m_probe = std::make_unique<Probe>(&m_config, &m_callback);
+    sdk::Device* prepared = devicesWithSerial("D").front();
+    sdk::Device* givenUp = devicesWithSerial("E").front();
+    ASSERT_TRUE(Probe::openDevice(prepared));
+    ASSERT_TRUE(Probe::openDevice(givenUp));
+    ASSERT_EQ(m_probe->setDeviceDataStream(prepared), 1u);
+    m_sim->clearTrace();
+    m_probe->releasePreparedDevice(givenUp);
+    EXPECT_EQ(count(QStringLiteral("Device::GetDataStreams\tE")), 0) << "nothing was prepared on E";
+    EXPECT_EQ(count(QStringLiteral("Device::Close\tE")), 1);
+    EXPECT_EQ(count(QStringLiteral("DataStream::Close\tD/0")), 0);
+    EXPECT_EQ(bufferListSizes(prepared), std::vector<uint64_t>{8});
 }
 
 } // namespace
