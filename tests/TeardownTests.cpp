@@ -164,26 +164,22 @@ TEST_P(TeardownTest, TwoCallbacksThatStopTheWholeRigNeverHang) {
         const SharedSignal bStopped = makeSignal();
         ICameraObject* a = m_a.get();
         ICameraObject* b = m_b.get();
-        m_callbackA.setAction([aInside, bInside, aStopped, b](ICameraObject& self) {
-            if (aInside->given.load()) {
-                return;
-            }
-            aInside->give();
-            static_cast<void>(bInside->awaited(2s));
-            b->IStopCamera();
-            self.IStopCamera();
-            aStopped->give();
-        });
-        m_callbackB.setAction([aInside, bInside, bStopped, a](ICameraObject& self) {
-            if (bInside->given.load()) {
-                return;
-            }
-            bInside->give();
-            static_cast<void>(aInside->awaited(2s));
-            a->IStopCamera();
-            self.IStopCamera();
-            bStopped->give();
-        });
+        // Each callback says it is inside, waits for the other to be inside too, then stops the other camera
+        // and its own.
+        const auto stopTheRig = [](SharedSignal mine, SharedSignal theirs, SharedSignal stopped, ICameraObject* other) {
+            return [mine, theirs, stopped, other](ICameraObject& self) {
+                if (mine->given.load()) {
+                    return;
+                }
+                mine->give();
+                static_cast<void>(theirs->awaited(2s));
+                other->IStopCamera();
+                self.IStopCamera();
+                stopped->give();
+            };
+        };
+        m_callbackA.setAction(stopTheRig(aInside, bInside, aStopped, b));
+        m_callbackB.setAction(stopTheRig(bInside, aInside, bStopped, a));
         const std::string where = "round " + std::to_string(round) + ": the callbacks that stop each other hang";
         requireWithin(*aStopped, 20s, where);
         requireWithin(*bStopped, 20s, where);

@@ -67,13 +67,8 @@ void AravisDataStream::doOpen() {
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
     // The connection holds the wake-up state, so that a signal in emission never rings freed memory.
-    m_nNewBufferHandler = g_signal_connect_data(
-        stream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer),
-        wakeup.release(), // freed by the notify below
-        [](gpointer data, GClosure*) {
-            delete static_cast<std::shared_ptr<Wakeup>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
-        },
-        GConnectFlags{});
+    m_nNewBufferHandler =
+        connectHolding(stream.get(), "new-buffer", G_CALLBACK(&AravisDataStream::onNewBuffer), std::move(wakeup));
     setEmitSignals(stream.get(), TRUE);
     const std::lock_guard lock(m_mutex);
     m_pStream = std::move(stream);

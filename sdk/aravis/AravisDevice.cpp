@@ -51,13 +51,8 @@ void AravisDevice::doOpen() {
     m_pLink = std::move(link);
     // The connection holds the link, so that a signal in emission while it is disconnected never reaches freed
     // memory.
-    m_nLostHandler = g_signal_connect_data(
-        device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost),
-        held.release(), // freed by the notify below
-        [](gpointer data, GClosure*) {
-            delete static_cast<std::shared_ptr<DeviceLink>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
-        },
-        GConnectFlags{});
+    m_nLostHandler =
+        connectHolding(device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost), std::move(held));
     m_pDevice = std::move(device);
     m_pFeatures = std::make_unique<AravisNodeMap>(site(), *m_pLink, arv_device_get_genicam(m_pDevice.get()));
 }

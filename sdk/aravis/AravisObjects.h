@@ -25,6 +25,21 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
+// Connects `handler` to `signal` of `instance` with its own reference to `shared` as the handler's data; GLib
+// drops it when the connection ends and no emission holds it any more, so a signal in emission never reaches
+// freed memory. `held` is made by the caller before the thread that emits exists, so that thread finds it
+// written. Returns the connection's id.
+template <typename Shared>
+gulong connectHolding(gpointer instance, const char* signal, GCallback handler,
+                      std::unique_ptr<std::shared_ptr<Shared>> held) {
+    return g_signal_connect_data(
+        instance, signal, handler, held.release(),
+        [](gpointer data, GClosure*) {
+            delete static_cast<std::shared_ptr<Shared>*>(data); // NOLINT(cppcoreguidelines-owning-memory)
+        },
+        GConnectFlags{});
+}
+
 // Drops one reference of `object` on a thread of its own: when a camera is lost, Aravis's last release of
 // its stream and device still talks to it and waits out every timeout (seconds), which no stop or close of
 // the host may wait for. Releases run in the order given; the thread ends when the process unloads the SDK.
