@@ -25,7 +25,8 @@ constexpr const char* kTopology = R"({ "systems": [
       { "serial": "SN2002", "pixelFormat": "BayerRG8", "width": 16, "height": 8, "frameRate": 0 },
       { "serial": "SN3003", "streams": 0, "width": 16, "height": 8, "frameRate": 0 } ] },
     { "id": "if1", "devices": [
-      { "serial": "SN1001", "pixelFormat": "RGB8Packed", "width": 16, "height": 8, "frameRate": 0 } ] } ] },
+      { "serial": "SN1001", "repeatedSerial": true, "pixelFormat": "RGB8Packed", "width": 16, "height": 8,
+        "frameRate": 0 } ] } ] },
   { "id": "simB", "interfaces": [
     { "id": "if0", "devices": [
       { "serial": "Kämera-7", "pixelFormat": "YUV422Packed", "width": 16, "height": 8, "frameRate": 0 } ] } ] } ] })";
