@@ -4,6 +4,7 @@
 
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
+#include "sdk/core/CallGate.h"
 #include "sdk/core/DeliveryThreads.h"
 
 #include <algorithm>
@@ -148,7 +149,8 @@ const Buffer* Events::DataStreamEventControl::bufferInCallOnThisThread() const {
 // ---- stream --------------------------------------------------------------------------------------------
 
 DataStream::DataStream(core::CallGate& gate, std::string objectName)
-    : DataStreamEventControl(m_site), m_site(gate, std::move(objectName)), m_bufferList(*this) {
+    : DataStreamEventControl(m_site), m_pGate(gate.weak_from_this().lock()), m_site(gate, std::move(objectName)),
+      m_bufferList(*this) {
     core::streamMade();
 }
 

@@ -159,6 +159,9 @@ private:
     void queueBuffer(Buffer& buffer) override;
     void forgetBuffer(Buffer& buffer) noexcept override;
 
+    // A stream may outlive its session (a hand-over in progress holds it): it keeps the session's gate alive,
+    // which its site and its buffers' calls pass. Empty for a gate no session shares (a test's own).
+    std::shared_ptr<core::CallGate> m_pGate;
     CallSite m_site;
     std::atomic<bool> m_bOpen{false};
     std::atomic<uint64_t> m_nIncomplete{0};

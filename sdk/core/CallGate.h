@@ -24,7 +24,7 @@ struct FaultRule {
     uint64_t seen = 0; // matching calls so far
 };
 
-class CallGate {
+class CallGate : public std::enable_shared_from_this<CallGate> {
 public:
     CallGate() = default;
     CallGate(const CallGate&) = delete;
