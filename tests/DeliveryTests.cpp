@@ -17,6 +17,17 @@ namespace {
 
 using DeliveryTest = OnTransport;
 
+// Starts in software trigger, takes three frames one trigger each, and stops.
+void grabThreeBySoftTrigger(ICameraObject& cam, FrameRecorder& frames) {
+    cam.m_nTriggerMode = SoftTrigger;
+    ASSERT_EQ(cam.IStartCamera(), 1);
+    for (std::size_t n = 1; n <= 3; ++n) {
+        ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
+        ASSERT_TRUE(frames.waitForFrames(n));
+    }
+    cam.IStopCamera();
+}
+
 constexpr const char* kNeedsChosenFormat =
     "the pixel format is chosen in the simulated camera file; the virtual camera sends Mono8";
 constexpr const char* kNeedsFrameIdControl =
@@ -117,13 +128,7 @@ TEST_P(DeliveryTest, PerFrameLineIsOffUnlessALoggingRuleTurnsItOn) {
         ICameraObject& cam = openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4)")),
                                         cameraId(QStringLiteral("D1")));
         m_frames.clear();
-        cam.m_nTriggerMode = SoftTrigger;
-        ASSERT_EQ(cam.IStartCamera(), 1);
-        for (std::size_t n = 1; n <= 3; ++n) {
-            ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
-            ASSERT_TRUE(m_frames.waitForFrames(n));
-        }
-        cam.IStopCamera();
+        ASSERT_NO_FATAL_FAILURE(grabThreeBySoftTrigger(cam, m_frames));
         const QStringList debug = m_log.texts(QtDebugMsg);
         EXPECT_EQ(debug.count(QStringLiteral("CCameraVeyra::BufferReady")), turnedOn ? 3 : 0);
         EXPECT_TRUE(debug.contains(QStringLiteral("CCameraVeyra::IStartCamera")));
@@ -218,13 +223,7 @@ TEST_P(DeliveryTest, FieldsAreWrittenBeforeTheCallAndTheBufferQueuedAfterIt) {
     std::vector<uint64_t> queuedDuringCall;
     m_frames.setAction(
         [&](ICameraObject&, const RecordedFrame&) { queuedDuringCall.push_back(buffers->GetQueuedCount()); });
-    cam.m_nTriggerMode = SoftTrigger;
-    ASSERT_EQ(cam.IStartCamera(), 1);
-    for (std::size_t n = 1; n <= 3; ++n) {
-        ASSERT_EQ(asVeyraCamera(&cam)->ISendSoftTrigger(), 1);
-        ASSERT_TRUE(m_frames.waitForFrames(n));
-    }
-    cam.IStopCamera();
+    ASSERT_NO_FATAL_FAILURE(grabThreeBySoftTrigger(cam, m_frames));
     EXPECT_EQ(queuedDuringCall, (std::vector<uint64_t>{7, 7, 7}));
     EXPECT_EQ(buffers->GetQueuedCount(), 8u);
     const std::vector<RecordedFrame> frames = m_frames.frames();
