@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <array>
 #include <cmath>
@@ -85,6 +86,8 @@ QString grabHelp() {
                "                       soft fires one software trigger per frame\n"
                "  --exposure US        exposure time in microseconds; a value the camera refuses, or a\n"
                "                       camera without an exposure feature, ends the run with exit code 8\n"
+               "  --pixel-format NAME  the camera's pixel format (as 'vxcam info' lists them, such as\n"
+               "                       BayerRG8); one the camera does not offer ends the run with exit code 8\n"
                "  --frames N           stop after N frames (default 10, when --duration is not given)\n"
                "  --duration S         stop after S seconds (default for idle: 1); with --frames,\n"
                "                       N frames must arrive within S seconds\n"
@@ -101,7 +104,8 @@ QString grabHelp() {
            QStringLiteral("\nCtrl-C or SIGTERM stops the camera and prints the summary so far.\n"
                           "\nExit codes: 0 success, 2 bad usage, 3 module not loadable, 4 camera not found or not\n"
                           "opened, 5 start failed, 6 too few frames in time, 7 output not writable or frames\n"
-                          "asked for not saved, 8 the camera refused the exposure, 130 interrupted.\n");
+                          "asked for not saved, 8 the camera refused the exposure or the pixel format, 130\n"
+                          "interrupted.\n");
 }
 
 QString demoHelp() {
@@ -141,6 +145,7 @@ QString viewHelp() {
                           "  --camera ID          the camera (default: the first one listed)\n"
                           "  --trigger MODE       the trigger mode to start in (default freerun)\n"
                           "  --exposure US        the exposure to start with, in microseconds\n"
+                          "  --pixel-format NAME  the camera's pixel format (as 'vxcam info' lists them)\n"
                           "  --snapshot-dir DIR   where Snapshot writes (default: the current folder)\n"
                           "  --quit-after N       for scripts: close after N frames were shown\n"
                           "  --window-shot FILE   with --quit-after: first write the window's picture to FILE\n") +
@@ -274,8 +279,15 @@ ParsedCommand parseList(OptionReader& reader) {
     return ListOptions{reader.common()};
 }
 
-// --trigger and --exposure, which grab and view share.
-void readCameraSettings(OptionReader& reader, AcqTriggerMode& trigger, std::optional<int32_t>& exposureUs) {
+// A GenICam name: letters, digits and underscores, a letter first.
+bool isFeatureEntryName(const QString& name) {
+    static const QRegularExpression kName(QStringLiteral("^[A-Za-z][A-Za-z0-9_]*$"));
+    return kName.match(name).hasMatch();
+}
+
+// --trigger, --exposure and --pixel-format, which grab and view share.
+void readCameraSettings(OptionReader& reader, AcqTriggerMode& trigger, std::optional<int32_t>& exposureUs,
+                        QString& pixelFormat) {
     if (reader.isSet(QStringLiteral("trigger"))) {
         const QString name = reader.value(QStringLiteral("trigger"));
         if (const std::optional<AcqTriggerMode> mode = triggerFrom(name)) {
@@ -290,6 +302,16 @@ void readCameraSettings(OptionReader& reader, AcqTriggerMode& trigger, std::opti
             exposureUs = static_cast<int32_t>(*us);
         }
     }
+    if (reader.isSet(QStringLiteral("pixel-format"))) {
+        const QString name = reader.text(QStringLiteral("pixel-format")).value_or(QString()).trimmed();
+        if (isFeatureEntryName(name)) {
+            pixelFormat = name;
+        } else if (!name.isEmpty()) {
+            reader.fail(QStringLiteral("--pixel-format '%1' is not a pixel format name ('vxcam info' lists the "
+                                       "camera's, such as Mono8 or BayerRG8)")
+                            .arg(name));
+        }
+    }
 }
 
 void readGrabValues(OptionReader& reader, GrabOptions& options) {
@@ -298,7 +320,7 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
     } else if (const std::optional<QString> camera = reader.text(QStringLiteral("camera"))) {
         options.camera = camera->trimmed();
     }
-    readCameraSettings(reader, options.trigger, options.exposureUs);
+    readCameraSettings(reader, options.trigger, options.exposureUs, options.pixelFormat);
     if (reader.isSet(QStringLiteral("frames"))) {
         options.frames = reader.integer(QStringLiteral("frames"), 1, kMaxFrames);
     }
@@ -320,7 +342,8 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
 }
 
 ParsedCommand parseGrab(OptionReader& reader) {
-    for (const char* name : {"camera", "trigger", "exposure", "frames", "duration", "timeout", "save", "every"}) {
+    for (const char* name :
+         {"camera", "trigger", "exposure", "pixel-format", "frames", "duration", "timeout", "save", "every"}) {
         reader.add(QLatin1String(name), true);
     }
     if (!reader.parse()) {
@@ -376,7 +399,8 @@ ParsedCommand parseInfo(OptionReader& reader) {
 }
 
 ParsedCommand parseView(OptionReader& reader) {
-    for (const char* name : {"camera", "trigger", "exposure", "snapshot-dir", "quit-after", "window-shot"}) {
+    for (const char* name :
+         {"camera", "trigger", "exposure", "pixel-format", "snapshot-dir", "quit-after", "window-shot"}) {
         reader.add(QLatin1String(name), true);
     }
     if (!reader.parse()) {
@@ -394,7 +418,7 @@ ParsedCommand parseView(OptionReader& reader) {
     if (reader.isSet(QStringLiteral("camera"))) {
         options.camera = reader.text(QStringLiteral("camera")).value_or(QString()).trimmed();
     }
-    readCameraSettings(reader, options.trigger, options.exposureUs);
+    readCameraSettings(reader, options.trigger, options.exposureUs, options.pixelFormat);
     if (reader.isSet(QStringLiteral("snapshot-dir"))) {
         options.snapshotDir = reader.text(QStringLiteral("snapshot-dir")).value_or(options.snapshotDir);
     }

@@ -28,6 +28,7 @@ struct GrabOptions {
     QString camera; // as `list` shows it, or the serial number alone
     AcqTriggerMode trigger = FreeRun;
     std::optional<int32_t> exposureUs; // written through ISetProperty when given
+    QString pixelFormat;               // empty: the camera's own; else chosen through the SDK layer before the open
     std::optional<int64_t> frames;     // stop after this many frames
     std::optional<double> durationS;   // stop after this long
     std::optional<double> timeoutS;    // longest wait for the next frame; with only --frames, 5 s by default
@@ -50,6 +51,7 @@ struct ViewOptions {
     QString camera; // empty: the first camera listed
     AcqTriggerMode trigger = FreeRun;
     std::optional<int32_t> exposureUs;
+    QString pixelFormat;                       // empty: the camera's own
     QString snapshotDir = QStringLiteral("."); // where the Snapshot button writes
     // For scripts and tests: after this many frames shown, write the window's picture to `windowShot` (when
     // set) and close. 0: run until the window is closed.

@@ -396,6 +396,25 @@ std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds
     return why;
 }
 
+PixelFormatChoice choosePixelFormat(const QString& cameraId, const QString& pixelFormat) {
+    PixelFormatChoice choice;
+    SdkPixelFormatHold::Refusal refusal;
+    choice.hold = SdkPixelFormatHold::choose(serialOf(cameraId), pixelFormat, refusal);
+    if (choice.hold) {
+        return choice;
+    }
+    if (refusal.cameraUnavailable) {
+        choice.failureCode = ExitCode::CameraUnavailable;
+        choice.failure = QStringLiteral("camera '%1' could not be opened to choose the pixel format %2: %3")
+                             .arg(cameraId, pixelFormat, refusal.reason);
+    } else {
+        choice.failureCode = ExitCode::SettingRefused;
+        choice.failure =
+            QStringLiteral("camera '%1' refused the pixel format %2: %3").arg(cameraId, pixelFormat, refusal.reason);
+    }
+    return choice;
+}
+
 std::optional<QString> unwritableFolder(const QString& folder) {
     const QFileInfo existing(folder);
     if (existing.exists() && !existing.isDir()) {
@@ -430,6 +449,14 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     // Read before the module's camera object exists: the SDK layer's system list is the tool's for the read.
     const std::optional<ExposureLimits> limits =
         options.exposureUs ? readExposureLimits(cameraId) : std::optional<ExposureLimits>();
+    // Made before the module's camera object and destroyed after it (declared first).
+    PixelFormatChoice pixelFormat;
+    if (!options.pixelFormat.isEmpty()) {
+        pixelFormat = choosePixelFormat(cameraId, options.pixelFormat);
+        if (!pixelFormat.hold) {
+            return failure(pixelFormat.failureCode, pixelFormat.failure);
+        }
+    }
 
     FrameCollector::Plan plan;
     plan.frameLimit = options.frames.value_or(0);

@@ -6,10 +6,12 @@
 #include "host/CommandLine.h"
 #include "host/ExitCode.h"
 #include "host/GrabReport.h"
+#include "host/SdkCameraDetails.h"
 
 #include <QImage>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -45,6 +47,17 @@ struct ExposureLimits {
 // names the camera's range when `limits` are known. Host thread.
 [[nodiscard]] std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds,
                                                    const std::optional<ExposureLimits>& limits = std::nullopt);
+
+// The pixel format chosen for the camera `cameraId` (as the module lists it) through the SDK layer, held until
+// the module's camera object is gone; or why it could not be chosen, with the exit code that says so.
+struct PixelFormatChoice {
+    std::unique_ptr<SdkPixelFormatHold> hold; // null when the choice failed
+    ExitCode failureCode = ExitCode::Success;
+    QString failure;
+};
+
+// Host thread, before the module's camera object for `cameraId` is made.
+[[nodiscard]] PixelFormatChoice choosePixelFormat(const QString& cameraId, const QString& pixelFormat);
 
 // "5000" or "12.5": a number of microseconds as the tool prints it.
 [[nodiscard]] QString microsecondsText(double value);

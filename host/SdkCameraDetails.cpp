@@ -183,4 +183,54 @@ std::optional<SdkCameraDetails> readSdkCameraDetails(const QString& serial, QStr
     }
 }
 
+std::unique_ptr<SdkPixelFormatHold> SdkPixelFormatHold::choose(const QString& serial, const QString& pixelFormat,
+                                                               Refusal& refusal) {
+    // The hold's own share of the system list; given back by the destructor, or here on every failure.
+    std::unique_ptr<SdkPixelFormatHold> hold(new SdkPixelFormatHold());
+    try {
+        sdk::SystemList* systems = sdk::SystemList::GetInstance();
+        if (systems == nullptr) {
+            refusal = {true, QStringLiteral("the SDK layer offers no system")};
+            return nullptr;
+        }
+        sdk::Device* device = findDevice(*systems, serial.toStdString());
+        if (device == nullptr) {
+            refusal = {true, QStringLiteral("the SDK layer reaches no camera with the serial number '%1'").arg(serial)};
+            return nullptr;
+        }
+        try {
+            device->Open();
+        } catch (const sdk::Exceptions::IException& error) {
+            refusal = {true, QStringLiteral("it did not open: %1").arg(reasonOf(error))};
+            return nullptr;
+        }
+        sdk::Node* node = device->GetRemoteNode("PixelFormat");
+        const QByteArray name = pixelFormat.toUtf8();
+        sdk::NodeMap* entries = node->GetEnumNodeList();
+        if (entries != nullptr && !entries->GetNodePresent(name.constData())) {
+            uint64_t count = 0;
+            const QStringList offered = presentEntries(*node, kPixelFormatNames, count);
+            refusal = {false, QStringLiteral("it offers no pixel format '%1'; it offers %2")
+                                  .arg(pixelFormat, offered.isEmpty() ? QStringLiteral("none the tool can name")
+                                                                      : offered.join(QStringLiteral(", ")))};
+            return nullptr;
+        }
+        node->SetString(sdk::String(name.constData()));
+        return hold;
+    } catch (const sdk::Exceptions::IException& error) {
+        refusal = {false, QStringLiteral("the SDK layer failed: %1").arg(reasonOf(error))};
+        return nullptr;
+    }
+}
+
+// The module's close closed the device and the deletion of its last camera object ended the SDK's session;
+// what is left is the hold's share, which a release after that end finds already given back.
+SdkPixelFormatHold::~SdkPixelFormatHold() {
+    try {
+        sdk::SystemList::ReleaseInstance();
+    } catch (const sdk::Exceptions::IException&) {
+        // Nothing is left to give back; the tool ends soon after.
+    }
+}
+
 } // namespace vxcam::host

@@ -1,13 +1,15 @@
-// What the SDK layer reports of one camera, read directly from the SDK layer (libvxsdk) rather than through the
-// module: the host contract has no way to ask for a camera's model, the pixel formats it offers, its trigger
-// sources or its exposure limits. This file is the tool's only use of the SDK layer; everything else goes
-// through the module, as in any host.
+// What the SDK layer reports of one camera, and the one setting the tool writes through it, read and written
+// directly in the SDK layer (libvxsdk) rather than through the module: the host contract has no way to ask for a
+// camera's model, the pixel formats it offers, its trigger sources or its exposure limits, nor to choose its
+// pixel format. This file is the tool's only use of the SDK layer; everything else goes through the module, as
+// in any host.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace vxcam::host {
@@ -31,5 +33,30 @@ struct SdkCameraDetails {
 // `error` set, when no system reaches it or it does not open. Host thread; no camera object of the module may
 // be alive meanwhile, since the SDK's system list is shared with the module and given back here.
 [[nodiscard]] std::optional<SdkCameraDetails> readSdkCameraDetails(const QString& serial, QString& error);
+
+// A camera opened through the SDK layer with the pixel format the user chose, held open for the module's camera
+// object: the module takes a device that is already open as it is, so its open keeps the format. Held rather
+// than closed again because a pixel format does not outlive a close on every transport (Aravis's virtual camera
+// starts afresh with each open). Host thread. Make it before the module's camera object and destroy it after
+// that object is deleted; it touches the device no more once made, since the module's close closes it.
+class SdkPixelFormatHold {
+public:
+    // Why the hold could not be made: the camera is not reached or does not open, or it refused the format.
+    struct Refusal {
+        bool cameraUnavailable = false; // else the camera refused the format
+        QString reason;
+    };
+
+    // Opens the camera with `serial` and writes `pixelFormat` to it; nothing, with `refusal` set, when the
+    // camera cannot be reached or opened, does not offer the format, or refuses the write.
+    [[nodiscard]] static std::unique_ptr<SdkPixelFormatHold> choose(const QString& serial, const QString& pixelFormat,
+                                                                    Refusal& refusal);
+    ~SdkPixelFormatHold();
+    SdkPixelFormatHold(const SdkPixelFormatHold&) = delete;
+    SdkPixelFormatHold& operator=(const SdkPixelFormatHold&) = delete;
+
+private:
+    SdkPixelFormatHold() = default;
+};
 
 } // namespace vxcam::host

@@ -184,6 +184,13 @@ void ViewerWindow::buildControls() {
 bool ViewerWindow::startCamera() {
     // Read before the module's camera object exists: the SDK layer's system list is the tool's for the read.
     m_exposureLimits = readExposureLimits(m_cameraId);
+    if (!m_options.pixelFormat.isEmpty()) {
+        m_pixelFormat = choosePixelFormat(m_cameraId, m_options.pixelFormat);
+        if (!m_pixelFormat.hold) {
+            fail(m_pixelFormat.failureCode, m_pixelFormat.failure);
+            return false;
+        }
+    }
     m_camera = m_module.makeCamera(&m_config, &m_frames);
     if (!m_camera) {
         fail(ExitCode::ModuleUnusable, QStringLiteral("the module made no camera object"));

@@ -107,6 +107,20 @@ TEST_F(ViewerWidgets, ExposureBoxHoldsTheCamerasValueWithinItsLimits) {
     EXPECT_EQ(exposure->value(), 1234);
 }
 
+// The virtual camera starts every open in Mono8: the format the status bar names came from the tool's choice.
+TEST_F(ViewerWidgets, TheChosenPixelFormatReachesTheShownFrames) {
+    qputenv("VXCAM_TRANSPORTS", "virtual");
+    ASSERT_TRUE(m_module.load()) << m_module.errorString().toStdString();
+    host::ViewOptions chosen = options();
+    chosen.pixelFormat = QStringLiteral("BayerRG8");
+    chosen.quitAfterFrames = 1;
+    ViewerWindow window(m_module, QStringLiteral("veyra 1"), chosen);
+    showFirstFrame(window);
+    const auto* status = window.findChild<QLabel*>(QStringLiteral("status"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->text().contains(QLatin1String("BayerRG8 (received as BGR8)"))) << status->text().toStdString();
+}
+
 TEST_F(ViewerWidgets, ARefusedExposureIsShownWithTheCamerasRange) {
     useCameras(cameraFile(QStringLiteral(
         R"({ "call": "Node::SetDouble", "match": "ExposureTime", "times": 0, "description": "busy" })")));

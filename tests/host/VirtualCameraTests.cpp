@@ -6,6 +6,9 @@
 #include <QJsonArray>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ostream>
+
 namespace vxcam::test {
 namespace {
 
@@ -91,6 +94,91 @@ TEST_P(VirtualCameraGrab, SavesPicturesWithTheCamerasRampInThem) {
 
 INSTANTIATE_TEST_SUITE_P(Triggers, VirtualCameraGrab, ::testing::Values("freerun", "soft"),
                          [](const auto& param) { return std::string(param.param); });
+
+// The pixels that break the virtual camera's colour pattern, which, like its grey ramp, is constant along each
+// anti-diagonal (it depends on x + y alone); and whether the picture holds colour at all.
+struct ColourPattern {
+    int offDiagonal = 0;
+    bool coloured = false;
+};
+
+ColourPattern colourPatternOf(const QImage& picture) {
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    ColourPattern pattern;
+    for (int y = 0; y + 1 < rgb.height(); ++y) {
+        const unsigned char* line = rgb.constScanLine(y);
+        const unsigned char* below = rgb.constScanLine(y + 1);
+        for (int x = 0; x + 1 < rgb.width(); ++x) {
+            // (x + 1, y) and (x, y + 1) lie on one anti-diagonal.
+            pattern.offDiagonal += std::equal(line + 3 * (x + 1), line + 3 * (x + 2), below + 3 * x) ? 0 : 1;
+            pattern.coloured = pattern.coloured || line[3 * x] != line[3 * x + 1] || line[3 * x] != line[3 * x + 2];
+        }
+    }
+    return pattern;
+}
+
+// --pixel-format: the virtual camera offers several formats and starts each open in Mono8, so a format that
+// reaches the frames shows that the camera the module opened is the one the tool set up.
+struct ChosenFormat {
+    const char* pixelFormat;
+    const char* receivedLayout; // as the module hands the frames over
+};
+
+std::ostream& operator<<(std::ostream& out, const ChosenFormat& c) {
+    return out << c.pixelFormat;
+}
+
+class VirtualCameraPixelFormat : public ::testing::TestWithParam<ChosenFormat> {};
+
+TEST_P(VirtualCameraPixelFormat, TheChosenFormatReachesTheFrames) {
+    const ChosenFormat& c = GetParam();
+    ToolSandbox sandbox;
+    offerTheVirtualCamera(sandbox);
+    const ToolResult result =
+        sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("1"),
+                     QStringLiteral("--pixel-format"), QLatin1String(c.pixelFormat), QStringLiteral("--frames"),
+                     QStringLiteral("2"), QStringLiteral("--save"), QStringLiteral("out"), QStringLiteral("--json")});
+    ASSERT_EQ(result.exitCode, kSuccess) << result.describe().toStdString();
+    const QJsonObject summary = result.json();
+    EXPECT_EQ(summary.value(QStringLiteral("framesReceived")).toInt(), 2);
+    EXPECT_EQ(summary.value(QStringLiteral("cameraPixelFormat")).toString(), QLatin1String(c.pixelFormat));
+    EXPECT_EQ(summary.value(QStringLiteral("received")).toObject().value(QStringLiteral("layout")).toString(),
+              QLatin1String(c.receivedLayout))
+        << result.out.toStdString();
+    const QJsonArray files = summary.value(QStringLiteral("saved")).toObject().value(QStringLiteral("files")).toArray();
+    ASSERT_EQ(files.size(), 2) << result.out.toStdString();
+    if (QLatin1String(c.pixelFormat) == QLatin1String("RGB8")) {
+        const QImage picture(sandbox.path(files.at(0).toObject().value(QStringLiteral("file")).toString()));
+        ASSERT_FALSE(picture.isNull());
+        EXPECT_EQ(picture.size(), QSize(512, 512));
+        const ColourPattern pattern = colourPatternOf(picture);
+        EXPECT_EQ(pattern.offDiagonal, 0);
+        EXPECT_TRUE(pattern.coloured);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, VirtualCameraPixelFormat,
+                         ::testing::Values(ChosenFormat{"RGB8", "RGB8"}, ChosenFormat{"BayerRG8", "BGR8"},
+                                           ChosenFormat{"Mono16", "Mono16"}, ChosenFormat{"Mono8", "Mono8"}),
+                         [](const auto& param) { return std::string(param.param.pixelFormat); });
+
+TEST(VirtualCameraPixelFormatChoice, AFormatTheCameraDoesNotOfferEndsTheRunNamingTheOffered) {
+    ToolSandbox sandbox;
+    offerTheVirtualCamera(sandbox);
+    const ToolResult result =
+        sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("1"),
+                     QStringLiteral("--pixel-format"), QStringLiteral("Mono9"), QStringLiteral("--json")});
+    EXPECT_EQ(result.exitCode, kSettingRefused) << result.describe().toStdString();
+    const QString why = result.json().value(QStringLiteral("result")).toString();
+    EXPECT_TRUE(why.contains(QLatin1String("offers no pixel format 'Mono9'"))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QLatin1String("BayerRG8"))) << why.toStdString();
+
+    // The refused choice left nothing open: the camera grabs in its own format right after.
+    const ToolResult after = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("1"),
+                                          QStringLiteral("--frames"), QStringLiteral("1"), QStringLiteral("--json")});
+    ASSERT_EQ(after.exitCode, kSuccess) << after.describe().toStdString();
+    EXPECT_EQ(after.json().value(QStringLiteral("cameraPixelFormat")).toString(), QStringLiteral("Mono8"));
+}
 
 } // namespace
 } // namespace vxcam::test
