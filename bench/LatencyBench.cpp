@@ -132,18 +132,18 @@ Arrival::Times arrivalNow() noexcept {
     return {callback, g_lastSignal.load(std::memory_order_relaxed), static_cast<pid_t>(syscall(SYS_gettid))};
 }
 
-// What the scheduler counted for a thread of this process: its time waiting for a processor, and its switches
-// (each wake-up is one).
+// What the scheduler counted for a thread of this process: its time on a processor, its time waiting for one,
+// and its switches (each wake-up is one).
 struct ThreadSchedule {
+    uint64_t runNs = 0;
     uint64_t waitNs = 0;
     uint64_t switches = 0;
 };
 
 ThreadSchedule scheduleOf(pid_t thread) {
     std::ifstream file("/proc/self/task/" + std::to_string(thread) + "/schedstat");
-    uint64_t running = 0;
     ThreadSchedule s;
-    if (!(file >> running >> s.waitNs >> s.switches)) {
+    if (!(file >> s.runNs >> s.waitNs >> s.switches)) {
         return {};
     }
     return s;
@@ -154,8 +154,11 @@ struct Samples {
     std::vector<int64_t> triggerToCallback;
     std::vector<int64_t> handOver;
     std::vector<int64_t> triggerCall;
-    uint64_t switches = 0; // of the thread that runs the callback, while the turns' frames were counted
-    uint64_t waitNs = 0;   // that thread's time waiting for a processor, likewise
+    // The thread that runs the callback, while the turns' frames were counted: its switches, its time on a
+    // processor and its time waiting for one.
+    uint64_t switches = 0;
+    uint64_t runNs = 0;
+    uint64_t waitNs = 0;
     int lost = 0;
 };
 
@@ -415,6 +418,7 @@ bool runTurn(Side& side, int triggers, std::mt19937& random, Samples& samples) {
     const ThreadSchedule after = scheduleOf(first->thread);
     samples.switches += after.switches - before.switches;
     samples.waitNs += after.waitNs - before.waitNs;
+    samples.runNs += after.runNs - before.runNs;
     side.end();
     return true;
 }
@@ -479,15 +483,18 @@ bool printFigure(const char* title, std::vector<int64_t> Samples::*figure, const
 
 // What the scheduler did with the thread that runs each side's callback: the module's delivery thread, Aravis's
 // receiving thread, the bare hand-over's thread. The virtual camera fills a buffer on every tick, frame or not,
-// and each buffer wakes the module's delivery thread too.
+// and each buffer wakes the module's delivery thread too; CPU per wake-up compares the module's delivery thread
+// with the bare hand-over's (Aravis's receiving thread fills the buffers, so its figure is the camera's).
 void printThreads(const Results& r) {
-    const auto perFrame = [](const Samples& s, uint64_t value) {
-        const std::size_t frames = s.triggerToCallback.size();
-        return frames == 0 ? 0.0 : static_cast<double>(value) / static_cast<double>(frames);
+    const auto per = [](uint64_t value, std::size_t count) {
+        return count == 0 ? 0.0 : static_cast<double>(value) / static_cast<double>(count);
     };
-    std::printf("the callback's thread, per frame:   wake-ups  waiting for a processor (us)\n");
+    std::printf("the callback's thread:              wake-ups   waiting for a     CPU per\n");
+    std::printf("                                   per frame  processor (us)  wake-up (us)\n");
     const auto row = [&](const char* name, const Samples& s) {
-        std::printf("  %-30s %9.1f %9.1f\n", name, perFrame(s, s.switches), perFrame(s, s.waitNs) / 1000.0);
+        const std::size_t frames = s.triggerToCallback.size();
+        std::printf("  %-30s %9.1f %15.1f %13.1f\n", name, per(s.switches, frames), per(s.waitNs, frames) / 1000.0,
+                    per(s.runNs, s.switches) / 1000.0);
     };
     row("module (vxCam_160)", r.module);
     row("Aravis new-buffer signal", r.aravis);

@@ -3,11 +3,14 @@
 # in the same run, taking turns. Runs in the private test network of tests/gev/run-in-netns.sh (root needed):
 # GigE Vision discovery never runs in the machine's own namespace.
 #
-#   bench/gev-bench.sh [--rounds N] [--seconds S] [--size WxH] [--load N] [BUILD_DIR]
-#       (defaults: 12 rounds of 4 s, the camera's 512 x 512, no load, ./build)
+#   bench/gev-bench.sh [--rounds N] [--seconds S] [--warm-up S] [--size WxH] [--load N] [BUILD_DIR]
+#       (defaults: 12 rounds of 4 s, no warm-up, the camera's 512 x 512, no load, ./build)
 #
 # --size sets the camera's image size (Mono8) before the rounds; both sides stream it. --load N runs N busy
-# loops (processes that spin at normal priority) during the rounds, as on a busy machine.
+# loops (processes that spin at normal priority) during the rounds, as on a busy machine. --warm-up S opens
+# the window S seconds later: each side touches its buffers' memory for the first time in its first frames
+# (arv-camera-test has 50 buffers, the module 8), which costs a page fault per page; with large frames at a low
+# rate that takes seconds and would decide the figure.
 #
 # Each round streams free-running through the module (a counting host whose debug output is off, as a
 # production host runs), then through arv-camera-test. Both sides are measured the same way, from outside:
@@ -29,12 +32,14 @@ fi
 shift
 rounds=12
 seconds=4
+warmup=0
 size=512x512
 load=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
+    --warm-up) warmup=$2; shift 2 ;;
     --size) size=$2; shift 2 ;;
     --load) load=$2; shift 2 ;;
     *) break ;;
@@ -81,8 +86,8 @@ measure() {
   log=$(mktemp)
   "$@" >"$log" 2>/dev/null &
   pid=$!
-  for _ in $(seq 50); do
-    grep -q 'frames/s' "$log" && break
+  for _ in $(seq $((50 + 5 * warmup))); do
+    [ "$(grep -c 'frames/s' "$log" || true)" -gt "$warmup" ] && break
     sleep 0.2
   done
   read -r c0 r0 < <(cpu_ns "$pid")
@@ -115,11 +120,11 @@ for _ in $(seq "$load"); do
   bash -c 'while :; do :; done' &
   busy+=("$!")
 done
-echo "camera $size Mono8, $load busy loops"
+echo "camera $size Mono8, $load busy loops, windows of $seconds s after $warmup s of warm-up"
 printf '%-6s %-22s %8s %8s %8s %12s\n' round side frames seconds cpu_s receiving_s
 for round in $(seq "$rounds"); do
   read -r frames wall cpu receiving < <(measure module env QT_LOGGING_RULES='*.debug=false' \
-    "$bench" "$build/bin" GV01 "$((seconds + 3))")
+    "$bench" "$build/bin" GV01 "$((seconds + warmup + 3))")
   printf '%-6s %-22s %8s %8s %8s %12s\n' "$round" "module (vxCam_160)" "$frames" "$wall" "$cpu" "$receiving"
   echo "module $round $frames $wall $cpu $receiving" >>"$results"
   read -r frames wall cpu receiving < <(measure arv stdbuf -oL arv-camera-test-0.8 -n "$camera" -f 1000 \
