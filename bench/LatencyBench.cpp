@@ -204,10 +204,16 @@ public:
     ModuleSide& operator=(const ModuleSide&) = delete;
 
     bool begin() override {
+        g_lastVirtualCamera.store(nullptr);
         if (m_camera == nullptr || m_camera->IOpenCamera() != 1) {
             return false;
         }
         m_pVirtual = g_lastVirtualCamera.load(); // the open made it
+        if (m_pVirtual == nullptr) {
+            std::fprintf(stderr, "the module's virtual camera did not pass through this program's stand-in for "
+                                 "arv_fake_device_get_fake_camera: its tick would not be the one measured\n");
+            return false;
+        }
         m_camera->m_nTriggerMode = SoftTrigger;
         return m_camera->IStartCamera() == 1;
     }
@@ -524,9 +530,10 @@ int main(int argc, char** argv) {
     }
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 10;
     const int triggers = argc > 3 ? std::atoi(argv[3]) : 200;
-    // The virtual camera only, and a production host's logging: the module's debug lines off.
+    // The virtual camera only, and a production host's logging: the module's debug lines off, and the
+    // warnings that every open writes.
     qputenv("VXCAM_TRANSPORTS", "virtual");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    qputenv("QT_LOGGING_RULES", "*.debug=false;vxcam.driver.warning=false");
     arv_enable_interface("Fake");
     hookNewBufferSignal();
 

@@ -113,7 +113,7 @@ TEST_P(CallbackScheduling, CallbackAndTheThreadsItStartsRunUnderNormalScheduling
     const Scheduling host = schedulingOfThisThread();
     ASSERT_EQ(host.policy, SCHED_OTHER) << "the test runs on a thread of normal scheduling";
     const Seen seen = deliverTwoFrames();
-    ASSERT_EQ(seen.callbacks.size(), 2U);
+    ASSERT_GE(seen.callbacks.size(), 2U); // a free run may deliver one more before the stop
     for (const Scheduling& callback : seen.callbacks) {
         EXPECT_EQ(callback, host) << "the thread that runs OnImageReady";
     }
