@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # How soon a software-triggered frame reaches the host's OnImageReady through the module, next to Aravis's own
-# stream signal on the same virtual camera, on an idle machine and beside two busy loops; then, with --cpu, the
+# stream signal on the same virtual camera and to that signal with a bare hand-over to another thread, on an idle
+# machine and beside two busy loops; then, with --cpu, the
 # CPU per frame against arv-camera-test on the fake GigE Vision camera (bench/gev-bench.sh, in network
 # namespaces, root needed) at 2048 x 2048 and 512 x 512, beside the same two busy loops.
 #
