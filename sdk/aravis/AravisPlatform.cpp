@@ -3,8 +3,6 @@
 #if defined(__linux__)
 #include <climits>
 #include <linux/futex.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -22,12 +20,6 @@ static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<u
 
 #if defined(__linux__)
 
-bool deferWakeUpsToRunningThreads() noexcept {
-    // The batch policy is the normal one without wake-up preemption; it needs no privilege.
-    const sched_param normal{};
-    return pthread_setschedparam(pthread_self(), SCHED_BATCH, &normal) == 0;
-}
-
 void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
     // EAGAIN (the word changed before the sleep) and EINTR are the spurious returns the callers allow for.
     syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
@@ -38,10 +30,6 @@ void wakeWaiters(std::atomic<uint32_t>& word) noexcept {
 }
 
 #else
-
-bool deferWakeUpsToRunningThreads() noexcept {
-    return true;
-}
 
 void waitWhileEqual(const std::atomic<uint32_t>& word, uint32_t value) noexcept {
     portableWaitWhileEqual(word, value);

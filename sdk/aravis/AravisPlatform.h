@@ -1,18 +1,15 @@
 // The Aravis producer's only contact with the operating system beyond Aravis and the standard library.
+//
+// No thread of the producer changes its scheduling policy or priority: the thread that runs the host's callback
+// keeps the scheduling of the host's thread that started it (normal, unless the host chose otherwise), so that a
+// frame reaches the host as soon as a processor is free (hosts drive reject gates and strobes from the callback),
+// and threads that the host starts from there inherit nothing it did not choose.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 namespace sdk::aravis::platform {
-
-// Lets the calling thread, once woken, wait for the thread running on its processor to sleep or to use up its
-// time slice, instead of interrupting it at once. The delivery thread calls it, so that its wake-up for a
-// filled buffer never breaks into Aravis's receiving thread in the middle of a burst of packets: that
-// interruption and the switch back cost more per frame than the hand-over itself, and reception goes first.
-// The thread's share of the processor stays the same. Returns false where the system refused; does nothing
-// (and returns true) where the system has no such setting.
-bool deferWakeUpsToRunningThreads() noexcept;
 
 // Sleeps while `word` holds `value`; may also return without a change, so callers check again. One system call
 // on Linux (a futex); elsewhere the portable words below.
