@@ -96,7 +96,7 @@ protected:
     }
 
     std::unique_ptr<SimEnvironment> m_env;
-    std::unique_ptr<GentlLibrary> m_lib;
+    std::shared_ptr<GentlLibrary> m_lib;
     TL_HANDLE m_system = nullptr;
     IF_HANDLE m_iface = nullptr;
     DEV_HANDLE m_device = nullptr;

@@ -6,7 +6,7 @@ namespace sdk::gentl {
 
 GentlLibrary::GentlLibrary(const QString& path) : m_path(path), m_library(path) {}
 
-std::unique_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::string& error) {
+std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::string& error) {
     std::unique_ptr<GentlLibrary> library(new GentlLibrary(path)); // NOLINT: private constructor
     // Symbols of a producer stay its own: two producers may carry the same helper libraries.
     library->m_library.setLoadHints(QLibrary::DeepBindHint);

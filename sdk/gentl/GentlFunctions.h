@@ -77,7 +77,7 @@ class GentlLibrary {
 public:
     // Loads the file at `path` and resolves every function; null, with `error` saying why, when the file cannot
     // be loaded, lacks a function or refuses GCInitLib.
-    static std::unique_ptr<GentlLibrary> load(const QString& path, std::string& error);
+    static std::shared_ptr<GentlLibrary> load(const QString& path, std::string& error);
     ~GentlLibrary();
     GentlLibrary(const GentlLibrary&) = delete;
     GentlLibrary& operator=(const GentlLibrary&) = delete;
