@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 
 namespace sdk::gentl {
 namespace {
@@ -21,17 +22,22 @@ namespace {
 // once with a producer that honours it.
 constexpr uint64_t kEventWaitMs = 500;
 
-// A text answer of a producer's information call; empty when it gives none.
+// A text answer of a producer's information call; nothing when it gives none.
 template <typename Call>
-std::string infoText(Call call) {
+std::optional<std::string> infoAnswer(Call call) {
     std::array<char, 512> text{};
     size_t size = text.size();
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
     if (call(&type, text.data(), &size) != GC_ERR_SUCCESS) {
-        return {};
+        return std::nullopt;
     }
     text.back() = '\0'; // a producer that forgets the terminator
-    return text.data();
+    return std::string(text.data());
+}
+
+template <typename Call>
+std::string infoText(Call call) {
+    return infoAnswer(call).value_or(std::string());
 }
 
 // A list entry (an ID) of a producer; empty when it gives none.
@@ -70,21 +76,39 @@ DeviceModule::~DeviceModule() {
 
 // ---- data stream -------------------------------------------------------------------------------------------
 
-GentlDataStream::GentlDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<DeviceModule> device,
-                                 DS_HANDLE stream, EVENT_HANDLE event, ArvDevice* features)
-    : DataStream(gate, std::move(objectName)), m_pDevice(std::move(device)), m_hStream(stream),
+GentlDataStream::GentlDataStream(core::CallGate& gate, std::string objectName, Library library, DS_HANDLE stream,
+                                 EVENT_HANDLE event, ArvDevice* features)
+    : DataStream(gate, std::move(objectName)), m_pLibrary(std::move(library)), m_hStream(stream),
       m_pFeatures(static_cast<ArvDevice*>(g_object_ref(features))) {
-    m_pWakeup->library = m_pDevice->library;
+    m_pWakeup->library = m_pLibrary;
     m_pWakeup->event = event;
 }
 
-// No hand-over is in progress (it would hold the stream); the delivery thread waits for an event or ends.
-GentlDataStream::~GentlDataStream() {
+std::shared_lock<std::shared_mutex> GentlDataStream::holdModule(const char* function) const {
+    std::shared_lock hold(m_pWakeup->module);
+    if (!m_pWakeup->open) {
+        Exceptions::raise("NotAvailableException", function, "data stream " + site().objectName() + " is closed");
+    }
+    return hold;
+}
+
+// EventKill first, so that a wait for an event in progress ends (bounded by its timeout with a producer that
+// ignores the kill) and gives the shared hold back.
+void GentlDataStream::closeModule() noexcept {
     stopGrabbing();
     m_pWakeup->quit.store(true);
-    static_cast<void>(fn().EventKill(m_pWakeup->event));
-    core::joinOrReap(std::move(m_delivery));
-    // Reaped: this runs on the delivery thread itself, which is not inside EventGetData.
+    {
+        const std::shared_lock hold(m_pWakeup->module);
+        if (!m_pWakeup->open) {
+            return;
+        }
+        static_cast<void>(fn().EventKill(m_pWakeup->event));
+    }
+    const std::unique_lock lock(m_pWakeup->module);
+    if (!m_pWakeup->open) {
+        return;
+    }
+    m_pWakeup->open = false;
     static_cast<void>(fn().GCUnregisterEvent(m_hStream, EVENT_NEW_BUFFER));
     if (const GC_ERROR code = fn().DSClose(m_hStream)) {
         qCWarning(lcGentl()).noquote() << "closing data stream" << QString::fromStdString(site().objectName())
@@ -92,7 +116,14 @@ GentlDataStream::~GentlDataStream() {
     }
 }
 
+// No hand-over is in progress (it would hold the stream); the delivery thread waits for an event or ends.
+GentlDataStream::~GentlDataStream() {
+    closeModule();
+    core::joinOrReap(std::move(m_delivery));
+}
+
 uint64_t GentlDataStream::doGetBufferSize() {
+    const auto hold = holdModule("BufferList::Add");
     bool8_t defines = 0;
     size_t payload = 0;
     const bool known =
@@ -123,6 +154,7 @@ bool GentlDataStream::doGetIsGrabbing() {
 
 // The producer writes straight into the buffer's memory; the Buffer rides along as the private pointer.
 void GentlDataStream::doAnnounceBuffer(Buffer& buffer) {
+    const auto hold = holdModule("BufferList::Add");
     BUFFER_HANDLE handle = nullptr;
     check(library(),
           fn().DSAnnounceBuffer(m_hStream, core::BufferAccess::memory(buffer), buffer.GetMemSize(), &buffer, &handle),
@@ -132,6 +164,7 @@ void GentlDataStream::doAnnounceBuffer(Buffer& buffer) {
 }
 
 void GentlDataStream::doQueueBuffer(Buffer& buffer) {
+    const auto hold = holdModule("Buffer::QueueBuffer");
     const std::lock_guard lock(m_mutex);
     const auto found = m_slots.find(&buffer);
     if (found == m_slots.end()) {
@@ -165,6 +198,7 @@ void GentlDataStream::queueAllToProducer(const char* function) {
 }
 
 void GentlDataStream::doStartAcquisition() {
+    const auto hold = holdModule("DataStream::StartAcquisitionContinuous");
     aravis::ErrorSlot error;
     const char* name = arv_device_get_string_feature_value(m_pFeatures.get(), "PixelFormat", error.out());
     error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of data stream " + site().objectName());
@@ -186,24 +220,30 @@ void GentlDataStream::doStartAcquisition() {
 // sending, then the hand-over in progress is waited for (not from inside a handler call).
 void GentlDataStream::stopGrabbing() noexcept {
     {
-        const std::lock_guard lock(m_mutex);
-        if (!m_bGrabbing) {
-            return;
+        const std::shared_lock hold(m_pWakeup->module);
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_bGrabbing) {
+                return;
+            }
+            m_bGrabbing = false;
+            if (m_pWakeup->open) {
+                if (const GC_ERROR code = fn().DSStopAcquisition(m_hStream, ACQ_STOP_FLAGS_DEFAULT)) {
+                    qCWarning(lcGentl()).noquote()
+                        << "data stream" << QString::fromStdString(site().objectName())
+                        << "did not stop:" << QString::fromStdString(library().lastError(code));
+                }
+                static_cast<void>(fn().DSFlushQueue(m_hStream, ACQ_QUEUE_ALL_DISCARD));
+            }
         }
-        m_bGrabbing = false;
-        if (const GC_ERROR code = fn().DSStopAcquisition(m_hStream, ACQ_STOP_FLAGS_DEFAULT)) {
-            qCWarning(lcGentl()).noquote() << "data stream" << QString::fromStdString(site().objectName())
-                                           << "did not stop:" << QString::fromStdString(library().lastError(code));
-        }
-        static_cast<void>(fn().DSFlushQueue(m_hStream, ACQ_QUEUE_ALL_DISCARD));
-    }
-    // The link stays quiet after a stop, as with every transport: the camera is told to stop sending.
-    if (arv_device_get_feature(m_pFeatures.get(), "AcquisitionStop") != nullptr) {
-        aravis::ErrorSlot error;
-        arv_device_execute_command(m_pFeatures.get(), "AcquisitionStop", error.out());
-        if (error.failed()) {
-            qCWarning(lcGentl()) << "camera of data stream" << site().objectName().c_str()
-                                 << "did not stop sending frames";
+        // The link stays quiet after a stop, as with every transport: the camera is told to stop sending.
+        if (m_pWakeup->open && arv_device_get_feature(m_pFeatures.get(), "AcquisitionStop") != nullptr) {
+            aravis::ErrorSlot error;
+            arv_device_execute_command(m_pFeatures.get(), "AcquisitionStop", error.out());
+            if (error.failed()) {
+                qCWarning(lcGentl()) << "camera of data stream" << site().objectName().c_str()
+                                     << "did not stop sending frames";
+            }
         }
     }
     std::unique_lock lock(m_mutex);
@@ -221,7 +261,11 @@ void GentlDataStream::awaitNoDelivery(std::unique_lock<std::mutex>& lock) {
 }
 
 uint64_t GentlDataStream::doGetLostFrameCount() {
+    const std::shared_lock hold(m_pWakeup->module);
     uint64_t underrun = 0;
+    if (!m_pWakeup->open) {
+        return underrun;
+    }
     static_cast<void>(
         infoNumber([&](INFO_DATATYPE* t, void* b,
                        size_t* s) { return fn().DSGetInfo(m_hStream, STREAM_INFO_NUM_UNDERRUN, t, b, s); },
@@ -232,13 +276,15 @@ uint64_t GentlDataStream::doGetLostFrameCount() {
 // The buffer leaves the producer: while grabbing, acquisition pauses so that no filling of it is in progress
 // (a conforming producer's stop returns only then), its queues restart without it.
 void GentlDataStream::doWithdrawBuffer(Buffer& buffer) noexcept {
-    std::unique_lock lock(m_mutex);
     if (!core::insideHandlerCall()) {
+        std::unique_lock lock(m_mutex);
         m_delivered.wait(lock, [&] {
             const auto found = m_slots.find(&buffer);
             return found == m_slots.end() || found->second.place != Place::Delivering;
         });
     }
+    const std::shared_lock hold(m_pWakeup->module);
+    const std::lock_guard lock(m_mutex);
     const auto found = m_slots.find(&buffer);
     if (found == m_slots.end()) {
         return;
@@ -246,6 +292,9 @@ void GentlDataStream::doWithdrawBuffer(Buffer& buffer) noexcept {
     const BUFFER_HANDLE handle = found->second.handle;
     const bool withProducer = m_bGrabbing && found->second.place == Place::Queued;
     m_slots.erase(found);
+    if (!m_pWakeup->open) {
+        return; // the closed GenTL stream let go of every buffer
+    }
     if (withProducer) {
         static_cast<void>(fn().DSStopAcquisition(m_hStream, ACQ_STOP_FLAGS_DEFAULT));
         static_cast<void>(fn().DSFlushQueue(m_hStream, ACQ_QUEUE_ALL_DISCARD));
@@ -283,7 +332,14 @@ void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const st
     while (!wakeup->quit.load()) {
         EVENT_NEW_BUFFER_DATA event{};
         size_t size = sizeof event;
-        const GC_ERROR code = f.EventGetData(wakeup->event, &event, &size, kEventWaitMs);
+        GC_ERROR code = GC_ERR_ABORT;
+        {
+            const std::shared_lock hold(wakeup->module);
+            if (!wakeup->open) {
+                return;
+            }
+            code = f.EventGetData(wakeup->event, &event, &size, kEventWaitMs);
+        }
         if (code == GC_ERR_TIMEOUT || code == GC_ERR_ABORT) {
             continue;
         }
@@ -326,11 +382,15 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     size_t height = 0;
     size_t filled = 0;
     bool8_t incomplete = 0;
-    const bool described = info(BUFFER_INFO_FRAMEID, frame.frameId) && info(BUFFER_INFO_SIZE_FILLED, filled) &&
-                           info(BUFFER_INFO_IS_INCOMPLETE, incomplete) && info(BUFFER_INFO_WIDTH, width) &&
-                           info(BUFFER_INFO_HEIGHT, height);
-    if (!info(BUFFER_INFO_TIMESTAMP_NS, frame.timestamp)) {
-        static_cast<void>(info(BUFFER_INFO_TIMESTAMP, frame.timestamp));
+    bool described = false;
+    {
+        const std::shared_lock hold(m_pWakeup->module);
+        described = m_pWakeup->open && info(BUFFER_INFO_FRAMEID, frame.frameId) &&
+                    info(BUFFER_INFO_SIZE_FILLED, filled) && info(BUFFER_INFO_IS_INCOMPLETE, incomplete) &&
+                    info(BUFFER_INFO_WIDTH, width) && info(BUFFER_INFO_HEIGHT, height);
+        if (described && !info(BUFFER_INFO_TIMESTAMP_NS, frame.timestamp)) {
+            static_cast<void>(info(BUFFER_INFO_TIMESTAMP, frame.timestamp));
+        }
     }
     frame.width = width;
     frame.height = height;
@@ -474,17 +534,21 @@ void GentlDevice::makeStreams() {
             check(*m_pLibrary, code, "DataStreamList::Refresh", "the new-buffer event of camera " + m_pLink->serial);
         }
         m_streams.push_back(std::make_shared<GentlDataStream>(m_gate, m_pLink->serial + "/" + std::to_string(index),
-                                                              m_pModule, stream, event, m_pPortDevice.get()));
+                                                              m_pLibrary, stream, event, m_pPortDevice.get()));
     }
 }
 
-// Each stream ends once no hand-over of it is in progress; it holds the device module until then.
+// Each stream's GenTL module closes now; the object ends once no hand-over of it is in progress.
 void GentlDevice::doEndStreams() noexcept {
     m_streamList.forget();
+    for (const auto& stream : m_streams) {
+        stream->closeModule();
+    }
     m_streams.clear();
 }
 
-// Streams go first, then the features and the port's device, then (with the last stream) the device module.
+// Streams go first, then the features and the port's device, then the device module: the camera is closed
+// when the close returns, and can be opened again at once.
 void GentlDevice::release() noexcept {
     doEndStreams();
     m_pFeatures.reset();
@@ -515,13 +579,14 @@ void GentlDeviceList::doRefresh(uint64_t timeout) {
         auto& device = m_interface.m_known[id];
         if (device == nullptr) {
             const auto info = [&](DEVICE_INFO_CMD command) {
-                return infoText([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                return infoAnswer([&](INFO_DATATYPE* t, void* b, size_t* s) {
                     return f.IFGetDeviceInfo(iface, id.c_str(), command, t, b, s);
                 });
             };
-            std::string serial = info(DEVICE_INFO_SERIAL_NUMBER);
+            // The serial as the producer reports it, even empty; its device ID only when it reports none.
+            std::string serial = info(DEVICE_INFO_SERIAL_NUMBER).value_or(id);
             device = std::make_unique<GentlDevice>(m_interface.m_gate, m_interface.m_pLibrary, iface, id,
-                                                   serial.empty() ? id : serial, info(DEVICE_INFO_MODEL));
+                                                   std::move(serial), info(DEVICE_INFO_MODEL).value_or(std::string()));
         }
         m_entries.emplace_back(id, device.get());
     }

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,8 +32,7 @@ namespace sdk::gentl {
 
 using Library = std::shared_ptr<GentlLibrary>;
 
-// An open GenTL device module; DevClose when the last holder lets go (the device while open, each of its
-// streams while it lives, which may be after the device's close by a hand-over in progress).
+// An open GenTL device module, closed (DevClose) with the device's close, after its streams' modules.
 struct DeviceModule {
     DeviceModule(Library lib, DEV_HANDLE device) : library(std::move(lib)), handle(device) {}
     DeviceModule(const DeviceModule&) = delete;
@@ -45,12 +45,17 @@ struct DeviceModule {
 class GentlDataStream final : public DataStream, public std::enable_shared_from_this<GentlDataStream> {
 public:
     // `stream` is open, with its new-buffer event registered as `event`; `features` is the device's Aravis
-    // device (the stream keeps a reference of its own). The stream closes both when it ends.
-    GentlDataStream(core::CallGate& gate, std::string objectName, std::shared_ptr<DeviceModule> device,
-                    DS_HANDLE stream, EVENT_HANDLE event, ArvDevice* features);
-    // Stops, ends the delivery thread (joined, or handed to the reaper when this runs on it), then unregisters
-    // the event and closes the GenTL stream.
+    // device (the stream keeps a reference of its own).
+    GentlDataStream(core::CallGate& gate, std::string objectName, Library library, DS_HANDLE stream, EVENT_HANDLE event,
+                    ArvDevice* features);
+    // Closes the GenTL stream (closeModule) and ends the delivery thread (joined, or handed to the reaper when
+    // this runs on it).
     ~GentlDataStream() override;
+
+    // Ends the stream's use of the producer: stops, ends the wait for an event, unregisters it and closes the
+    // GenTL stream, so that its device can close at once; the object may live on while a hand-over holds it,
+    // and then makes no GenTL call. Any thread, also from inside a handler call; never waits for one.
+    void closeModule() noexcept;
 
 protected:
     void doClose() override { stopGrabbing(); }
@@ -71,11 +76,16 @@ private:
         BUFFER_HANDLE handle = nullptr;
         Place place = Place::Idle;
     };
-    // What the delivery thread needs without the stream: the library, the event, and whether to end.
+    // What the delivery thread needs without the stream: the library, the event, whether to end, and the hold
+    // on the stream's handles.
     struct Wakeup {
         Library library;
         EVENT_HANDLE event = nullptr;
         std::atomic<bool> quit{false};
+        // Held shared by every GenTL call on the stream's handles (the delivery thread's wait for an event
+        // included), exclusively by closeModule: no call reaches a closed handle. Taken before m_mutex.
+        std::shared_mutex module;
+        bool open = true; // guarded by module
     };
 
     static void run(const std::weak_ptr<GentlDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup);
@@ -84,10 +94,12 @@ private:
     void awaitNoDelivery(std::unique_lock<std::mutex>& lock);
     // Every queued slot to the producer's input queue, after emptying its queues. With m_mutex held.
     void queueAllToProducer(const char* function);
-    [[nodiscard]] const GentlFunctions& fn() const noexcept { return m_pDevice->library->fn(); }
-    [[nodiscard]] const GentlLibrary& library() const noexcept { return *m_pDevice->library; }
+    [[nodiscard]] const GentlFunctions& fn() const noexcept { return m_pLibrary->fn(); }
+    [[nodiscard]] const GentlLibrary& library() const noexcept { return *m_pLibrary; }
+    // Holds the stream's handles for a call that needs them; raises when the GenTL stream is closed already.
+    [[nodiscard]] std::shared_lock<std::shared_mutex> holdModule(const char* function) const;
 
-    const std::shared_ptr<DeviceModule> m_pDevice;
+    const Library m_pLibrary;
     const DS_HANDLE m_hStream;
     const aravis::GObjectPtr<ArvDevice> m_pFeatures; // for PixelFormat and AcquisitionStop; host's side only
     const std::shared_ptr<Wakeup> m_pWakeup = std::make_shared<Wakeup>();

@@ -1,7 +1,5 @@
 #include "tests/support/TransportFixture.h"
 
-#include <QFileInfo>
-
 namespace vxcam::test {
 
 const std::vector<Transport>& allTransports() {
@@ -16,8 +14,6 @@ std::string transportName(const ::testing::TestParamInfo<Transport>& info) {
 void TransportFixture::SetUp() {
     ModuleFixture::SetUp();
     m_transports = transport().name;
-    // The folder of vxcam-sim.cti, as a user names the folder of a maker's producer.
-    qputenv("GENICAM_GENTL64_PATH", QFileInfo(QStringLiteral(VXCAM_SIM_CTI)).absolutePath().toLocal8Bit());
 }
 
 QString TransportFixture::serial(const QString& simulatedSerial) const {

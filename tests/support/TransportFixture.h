@@ -20,6 +20,9 @@ namespace vxcam::test {
 struct Transport {
     const char* name; // as VXCAM_TRANSPORTS names it
     bool simulated;   // the simulated producer, which builds the camera the test describes
+    // The file's topology comes through whole: several systems, and lists that answer null. A GenTL producer
+    // has one system, and GenTL has no list that answers null.
+    bool wholeFile = simulated;
     friend std::ostream& operator<<(std::ostream& out, const Transport& t) { return out << t.name; }
 };
 
@@ -27,7 +30,7 @@ inline constexpr Transport kSimulatedTransport{"sim", true};
 inline constexpr Transport kVirtualTransport{"virtual", false};
 // Any GenTL producer; here our simulated cameras as one (vxcam-sim.cti, found through GENICAM_GENTL64_PATH), so
 // the camera is the test's own as on "sim".
-inline constexpr Transport kGentlTransport{"gentl", true};
+inline constexpr Transport kGentlTransport{"gentl", true, false};
 
 // The serial Aravis's virtual camera reports.
 inline constexpr const char* kVirtualSerial = "1";
@@ -59,6 +62,7 @@ protected:
     void SetUp() override;
 
     [[nodiscard]] bool simulated() const { return transport().simulated; }
+    [[nodiscard]] bool wholeFile() const { return transport().wholeFile; }
     // The camera's serial on this transport: `simulatedSerial` where the test describes the camera, the fake
     // camera's own on the virtual producer.
     [[nodiscard]] QString serial(const QString& simulatedSerial) const;

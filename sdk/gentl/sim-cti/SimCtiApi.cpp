@@ -40,6 +40,9 @@ struct Module {
 struct InterfaceEntry {
     std::string id;
     std::vector<std::shared_ptr<SimCtiCamera>> cameras;
+    // Each camera's device ID: its serial where that names it alone in the interface, else "device<index>"
+    // (an empty serial, or one camera on several paths, as the file may describe them).
+    std::vector<std::string> deviceIds;
 };
 
 struct SystemModule final : Module {
@@ -181,6 +184,10 @@ std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config) {
             InterfaceEntry entry;
             entry.id = uses[iface.id] > 1 ? system.id + "/" + iface.id : iface.id;
             for (const sim::SimDeviceConfig& device : iface.devices) {
+                const bool taken =
+                    std::find(entry.deviceIds.begin(), entry.deviceIds.end(), device.serial) != entry.deviceIds.end();
+                entry.deviceIds.push_back(
+                    device.serial.empty() || taken ? "device" + std::to_string(entry.cameras.size()) : device.serial);
                 entry.cameras.push_back(std::make_shared<SimCtiCamera>(device));
             }
             list.push_back(std::move(entry));
@@ -199,12 +206,21 @@ const InterfaceEntry* findInterface(const SystemModule& system, const char* id) 
 }
 
 std::shared_ptr<SimCtiCamera> findCamera(const InterfaceEntry& entry, const char* id) {
-    for (const auto& camera : entry.cameras) {
-        if (camera->config().serial == id) {
-            return camera;
+    for (size_t i = 0; i < entry.cameras.size(); ++i) {
+        if (entry.deviceIds[i] == id) {
+            return entry.cameras[i];
         }
     }
     return nullptr;
+}
+
+const std::string& deviceIdOf(const InterfaceEntry& entry, const SimCtiCamera& camera) {
+    for (size_t i = 0; i < entry.cameras.size(); ++i) {
+        if (entry.cameras[i].get() == &camera) {
+            return entry.deviceIds[i];
+        }
+    }
+    return camera.config().serial;
 }
 
 GC_ERROR systemInfo(TL_INFO_CMD command, INFO_DATATYPE* type, void* buffer, size_t* size) {
@@ -249,11 +265,12 @@ GC_ERROR interfaceInfo(const InterfaceEntry& entry, INTERFACE_INFO_CMD command, 
     }
 }
 
-GC_ERROR deviceInfo(const SimCtiCamera& camera, bool open, DEVICE_INFO_CMD command, INFO_DATATYPE* type, void* buffer,
-                    size_t* size) {
+GC_ERROR deviceInfo(const std::string& id, const SimCtiCamera& camera, bool open, DEVICE_INFO_CMD command,
+                    INFO_DATATYPE* type, void* buffer, size_t* size) {
     const sim::SimDeviceConfig& config = camera.config();
     switch (command) {
     case DEVICE_INFO_ID:
+        return putString(type, buffer, size, id);
     case DEVICE_INFO_SERIAL_NUMBER:
         return putString(type, buffer, size, config.serial);
     case DEVICE_INFO_VENDOR:
@@ -495,7 +512,7 @@ GC_API IFGetDeviceID(IF_HANDLE hIface, uint32_t iIndex, char* sIDeviceID, size_t
         return fail(GC_ERR_INVALID_INDEX,
                     "the interface has " + std::to_string(iface->entry.cameras.size()) + " devices");
     }
-    return putListEntry(iface->entry.cameras[iIndex]->config().serial, sIDeviceID, piSize);
+    return putListEntry(iface->entry.deviceIds[iIndex], sIDeviceID, piSize);
 }
 
 GC_API IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged, uint64_t /*iTimeout*/) {
@@ -519,7 +536,7 @@ GC_API IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD 
     if (camera == nullptr) {
         return fail(GC_ERR_INVALID_ID, "no device of that ID");
     }
-    return deviceInfo(*camera, deviceOpen(*iface, *camera), iInfoCmd, piType, pBuffer, piSize);
+    return deviceInfo(sDeviceID, *camera, deviceOpen(*iface, *camera), iInfoCmd, piType, pBuffer, piSize);
 }
 
 GC_API IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlags, DEV_HANDLE* phDevice) {
@@ -573,7 +590,9 @@ GC_API DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* p
     if (const GC_ERROR error = lookup(hDevice, Kind::Device, device)) {
         return error;
     }
-    return deviceInfo(*device->camera, true, iInfoCmd, piType, pBuffer, piSize);
+    const auto& iface = static_cast<const InterfaceModule&>(*device->parent);
+    return deviceInfo(deviceIdOf(iface.entry, *device->camera), *device->camera, true, iInfoCmd, piType, pBuffer,
+                      piSize);
 }
 
 GC_API DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface) {
