@@ -9,6 +9,10 @@
 #ifndef VXCAM_GENTL_H
 #define VXCAM_GENTL_H
 
+/* A C header, for C consumers as well: C's headers, typedefs and (void) stay. */
+/* NOLINTBEGIN(modernize-deprecated-headers, modernize-use-using, modernize-redundant-void-arg,
+               bugprone-macro-parentheses) */
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -491,5 +495,8 @@ GC_API_P(PDSGetBufferInfo)
 #ifdef __cplusplus
 }
 #endif
+
+/* NOLINTEND(modernize-deprecated-headers, modernize-use-using, modernize-redundant-void-arg,
+             bugprone-macro-parentheses) */
 
 #endif /* VXCAM_GENTL_H */

@@ -3,13 +3,29 @@
 #include <vector>
 
 namespace sdk::gentl {
+namespace {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+} // namespace
 
 GentlLibrary::GentlLibrary(const QString& path) : m_path(path), m_library(path) {}
 
 std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::string& error) {
     std::unique_ptr<GentlLibrary> library(new GentlLibrary(path)); // NOLINT: private constructor
-    // Symbols of a producer stay its own: two producers may carry the same helper libraries.
-    library->m_library.setLoadHints(QLibrary::DeepBindHint);
+    // Symbols of a producer stay its own: two producers may carry the same helper libraries. The sanitizers'
+    // runtimes cannot take a library bound so, and load it plainly.
+    if (!kSanitized) {
+        library->m_library.setLoadHints(QLibrary::DeepBindHint);
+    }
     if (!library->m_library.load()) {
         error = library->m_library.errorString().toStdString();
         return nullptr;

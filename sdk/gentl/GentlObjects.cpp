@@ -289,7 +289,7 @@ void GentlDataStream::doWithdrawBuffer(Buffer& buffer) noexcept {
     if (found == m_slots.end()) {
         return;
     }
-    const BUFFER_HANDLE handle = found->second.handle;
+    BUFFER_HANDLE handle = found->second.handle;
     const bool withProducer = m_bGrabbing && found->second.place == Place::Queued;
     m_slots.erase(found);
     if (!m_pWakeup->open) {
@@ -480,7 +480,7 @@ std::string GentlDevice::readDescription(PORT_HANDLE port) const {
         bool lengthOk = false;
         const uint64_t address = parts.size() == 3 ? parts[1].toULongLong(&addressOk, 16) : 0;
         const uint64_t length = parts.size() == 3 ? parts[2].toULongLong(&lengthOk, 16) : 0;
-        if (!addressOk || !lengthOk || length == 0 || length > 64U * 1024U * 1024U) {
+        if (!addressOk || !lengthOk || length == 0 || length > (uint64_t{64} << 20)) {
             refuse("is no valid local address");
         }
         if (parts[0].endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)) {
@@ -564,7 +564,7 @@ void GentlDeviceList::doRefresh(uint64_t timeout) {
     m_interface.openModule();
     const GentlLibrary& lib = *m_interface.m_pLibrary;
     const GentlFunctions& f = lib.fn();
-    const IF_HANDLE iface = m_interface.m_hInterface;
+    IF_HANDLE iface = m_interface.m_hInterface;
     bool8_t changed = 0;
     check(lib, f.IFUpdateDeviceList(iface, &changed, timeout), "DeviceList::Refresh",
           "interface " + m_interface.site().objectName());

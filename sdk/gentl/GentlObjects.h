@@ -39,7 +39,7 @@ struct DeviceModule {
     DeviceModule& operator=(const DeviceModule&) = delete;
     ~DeviceModule();
     const Library library;
-    const DEV_HANDLE handle;
+    DEV_HANDLE const handle; // NOLINT(misc-misplaced-const): the handle itself is fixed
 };
 
 class GentlDataStream final : public DataStream, public std::enable_shared_from_this<GentlDataStream> {
@@ -100,7 +100,7 @@ private:
     [[nodiscard]] std::shared_lock<std::shared_mutex> holdModule(const char* function) const;
 
     const Library m_pLibrary;
-    const DS_HANDLE m_hStream;
+    DS_HANDLE const m_hStream;                       // NOLINT(misc-misplaced-const): the handle itself is fixed
     const aravis::GObjectPtr<ArvDevice> m_pFeatures; // for PixelFormat and AcquisitionStop; host's side only
     const std::shared_ptr<Wakeup> m_pWakeup = std::make_shared<Wakeup>();
     std::thread m_delivery; // started by the first start, on the host's side; ended by the destructor
@@ -150,8 +150,8 @@ private:
 
     core::CallGate& m_gate;
     const Library m_pLibrary;
-    const IF_HANDLE m_hInterface;
-    const std::string m_id; // the producer's device ID
+    IF_HANDLE const m_hInterface; // NOLINT(misc-misplaced-const): the handle itself is fixed
+    const std::string m_id;       // the producer's device ID
     std::shared_ptr<aravis::DeviceLink> m_pLink = std::make_shared<aravis::DeviceLink>();
     std::shared_ptr<DeviceModule> m_pModule;     // while open
     aravis::GObjectPtr<ArvDevice> m_pPortDevice; // Aravis's device over the port, while open
@@ -189,7 +189,7 @@ private:
 
     core::CallGate& m_gate;
     const Library m_pLibrary;
-    const TL_HANDLE m_hSystem;
+    TL_HANDLE const m_hSystem;        // NOLINT(misc-misplaced-const): the handle itself is fixed
     IF_HANDLE m_hInterface = nullptr; // opened by the first open or device listing
     // Every device seen in this session, by the producer's ID: a refresh never destroys one the driver holds.
     std::map<std::string, std::unique_ptr<GentlDevice>> m_known;
@@ -223,7 +223,7 @@ private:
 
     core::CallGate& m_gate;
     const Library m_pLibrary;
-    const TL_HANDLE m_hSystem;
+    TL_HANDLE const m_hSystem; // NOLINT(misc-misplaced-const): the handle itself is fixed
     std::map<std::string, std::unique_ptr<GentlInterface>> m_known;
     GentlInterfaceList m_interfaceList;
 };

@@ -89,7 +89,7 @@ struct Library {
 };
 
 Library& library() {
-    static Library* const instance = new Library; // NOLINT(cppcoreguidelines-owning-memory): lives for the process
+    static auto* const instance = new Library; // NOLINT(cppcoreguidelines-owning-memory): lives for the process
     return *instance;
 }
 
@@ -236,7 +236,6 @@ GC_ERROR systemInfo(TL_INFO_CMD command, INFO_DATATYPE* type, void* buffer, size
     case TL_INFO_TLTYPE:
         return putString(type, buffer, size, kTlType);
     case TL_INFO_NAME:
-        return putString(type, buffer, size, "vxcam-sim.cti");
     case TL_INFO_PATHNAME:
         return putString(type, buffer, size, "vxcam-sim.cti");
     case TL_INFO_DISPLAYNAME:
@@ -356,7 +355,8 @@ GC_API GCGetLastError(GC_ERROR* piErrorCode, char* sErrText, size_t* piSize) {
         return GC_ERR_INVALID_PARAMETER; // the last error stays what it was
     }
     *piErrorCode = lastErrorCode();
-    const std::string text = lastErrorText(); // putString may record an error of its own
+    // A copy: putString may record an error of its own.
+    const std::string text = lastErrorText(); // NOLINT(performance-unnecessary-copy-initialization)
     return putString(nullptr, sErrText, piSize, text);
 }
 
@@ -740,10 +740,10 @@ GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInf
     switch (iInfoCmd) {
     case URL_INFO_URL:
         return putString(piType, pBuffer, piSize, camera.descriptionUrl());
-    case URL_INFO_SCHEMA_VER_MAJOR:
+    case URL_INFO_SCHEMA_VER_MAJOR: // schema 1.1, file 1.0.0
     case URL_INFO_SCHEMA_VER_MINOR:
     case URL_INFO_FILE_VER_MAJOR:
-        return putInt32(piType, pBuffer, piSize, iInfoCmd == URL_INFO_SCHEMA_VER_MINOR ? 1 : 1);
+        return putInt32(piType, pBuffer, piSize, 1);
     case URL_INFO_FILE_VER_MINOR:
     case URL_INFO_FILE_VER_SUBMINOR:
         return putInt32(piType, pBuffer, piSize, 0);

@@ -171,9 +171,10 @@ public:
 
     [[nodiscard]] std::string document() const {
         std::ostringstream out;
-        out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-            << "<RegisterDescription ModelName=\"" << escapeXml(m_config.model) << "\" VendorName=\"" << kVendor
-            << "\" ToolTip=\"Simulated Veyra camera\" StandardNameSpace=\"None\""
+        out << R"(<?xml version="1.0" encoding="utf-8"?>)"
+            << "\n"
+            << R"(<RegisterDescription ModelName=")" << escapeXml(m_config.model) << R"(" VendorName=")" << kVendor
+            << R"(" ToolTip="Simulated Veyra camera" StandardNameSpace="None")"
             << " SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" SchemaSubMinorVersion=\"0\""
             << " MajorVersion=\"1\" MinorVersion=\"0\" SubMinorVersion=\"0\""
             << " ProductGuid=\"6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e01\""
@@ -311,7 +312,10 @@ std::vector<unsigned char> SimCtiCamera::registerBlock() const {
 }
 
 GC_ERROR SimCtiCamera::readPort(uint64_t address, void* buffer, size_t size) {
-    if (buffer == nullptr && size != 0) {
+    if (size == 0) {
+        return GC_ERR_SUCCESS;
+    }
+    if (buffer == nullptr) {
         return fail(GC_ERR_INVALID_PARAMETER, "no buffer to read into");
     }
     const auto inside = [&](uint64_t begin, uint64_t end) {

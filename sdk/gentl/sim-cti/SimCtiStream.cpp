@@ -358,8 +358,7 @@ GC_ERROR SimCtiStream::info(STREAM_INFO_CMD command, INFO_DATATYPE* type, void* 
         return putString(type, buffer, size, "Custom");
     case STREAM_INFO_NUM_CHUNKS_MAX:
         return putSize(type, buffer, size, 0);
-    case STREAM_INFO_BUF_ANNOUNCE_MIN:
-        return putSize(type, buffer, size, 1);
+    case STREAM_INFO_BUF_ANNOUNCE_MIN: // one buffer will do, on any byte
     case STREAM_INFO_BUF_ALIGNMENT:
         return putSize(type, buffer, size, 1);
     default:

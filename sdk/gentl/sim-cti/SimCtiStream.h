@@ -48,7 +48,7 @@ public:
     // Returns once no buffer is being filled; the buffer of a frame cut short goes back to the input queue.
     GC_ERROR stop();
     GC_ERROR info(STREAM_INFO_CMD command, INFO_DATATYPE* type, void* buffer, size_t* size);
-    GC_ERROR bufferInfo(BUFFER_HANDLE handle, BUFFER_INFO_CMD command, INFO_DATATYPE* type, void* buffer, size_t* size);
+    GC_ERROR bufferInfo(BUFFER_HANDLE handle, BUFFER_INFO_CMD command, INFO_DATATYPE* type, void* out, size_t* size);
     GC_ERROR bufferId(uint32_t index, BUFFER_HANDLE* handle);
 
     // The new-buffer event: its registration, a wait for the next filled buffer (the buffer passes to the
