@@ -91,7 +91,7 @@ void softwareTriggeredFrame(benchmark::State& state) {
         device->GetRemoteNode("AcquisitionStart")->Execute();
         sdk::Node* trigger = device->GetRemoteNode("TriggerSoftware");
         uint64_t expected = 0;
-        for (auto _ : state) {
+        for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop
             trigger->Execute();
             if (!handler.waitFor(++expected)) {
                 state.SkipWithError("no frame within 5 s");

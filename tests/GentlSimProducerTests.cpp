@@ -382,7 +382,7 @@ TEST_P(GentlSimTriggerModes, FillsTheConsumersBuffersInPlaceWithNumberedPictures
     ASSERT_EQ(fn().GCWritePort(m_port, 0x0120, &c.triggerMode, &size), GC_ERR_SUCCESS) << lastError();
     startGrab();
 
-    std::vector<unsigned char> expected(kWidth * kHeight);
+    std::vector<unsigned char> expected(size_t{kWidth} * kHeight);
     ASSERT_TRUE(sdk::sim::renderColourBars("Mono8", kWidth, kHeight, expected.data(), expected.size()));
     uint64_t lastTimestamp = 0;
     for (uint64_t frame = 0; frame < 3; ++frame) {
@@ -475,7 +475,7 @@ TEST_F(GentlSimStream, QueuedBuffersCannotBeRevokedUntilDiscardedThenComeBackWit
     ASSERT_EQ(fn().DSFlushQueue(m_stream, ACQ_QUEUE_ALL_DISCARD), GC_ERR_SUCCESS);
     ASSERT_EQ(fn().DSRevokeBuffer(m_stream, first, &memory, &user), GC_ERR_SUCCESS);
     EXPECT_EQ(memory, m_memory[0].data());
-    EXPECT_EQ(user, &m_memory[0]);
+    EXPECT_EQ(user, m_memory.data()); // the private pointer: the vector that holds the memory
     EXPECT_EQ(fn().DSQueueBuffer(m_stream, first), GC_ERR_INVALID_HANDLE);
     EXPECT_EQ(infoValue<size_t>([&](INFO_DATATYPE* t, void* b, size_t* s) {
                   return fn().DSGetInfo(m_stream, STREAM_INFO_NUM_ANNOUNCED, t, b, s);
@@ -507,7 +507,7 @@ TEST_F(GentlSimStream, EveryStreamOfACameraDeliversItsOwnBuffers) {
     openStream(R"("frameRate": 500, "streams": 2)");
     DS_HANDLE second = nullptr;
     ASSERT_EQ(fn().DevOpenDataStream(m_device, "Stream1", &second), GC_ERR_SUCCESS) << lastError();
-    std::vector<unsigned char> memory(kWidth * kHeight);
+    std::vector<unsigned char> memory(size_t{kWidth} * kHeight);
     BUFFER_HANDLE buffer = nullptr;
     ASSERT_EQ(fn().DSAnnounceBuffer(second, memory.data(), memory.size(), nullptr, &buffer), GC_ERR_SUCCESS);
     ASSERT_EQ(fn().DSQueueBuffer(second, buffer), GC_ERR_SUCCESS);

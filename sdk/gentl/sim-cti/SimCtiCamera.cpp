@@ -175,15 +175,17 @@ public:
             << "\n"
             << R"(<RegisterDescription ModelName=")" << escapeXml(m_config.model) << R"(" VendorName=")" << kVendor
             << R"(" ToolTip="Simulated Veyra camera" StandardNameSpace="None")"
-            << " SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" SchemaSubMinorVersion=\"0\""
-            << " MajorVersion=\"1\" MinorVersion=\"0\" SubMinorVersion=\"0\""
-            << " ProductGuid=\"6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e01\""
-            << " VersionGuid=\"6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e02\""
-            << " xmlns=\"http://www.genicam.org/GenApi/Version_1_1\""
-            << " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-            << " xsi:schemaLocation=\"http://www.genicam.org/GenApi/Version_1_1"
-            << " http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd\">\n"
-            << "  <Category Name=\"Root\" NameSpace=\"Standard\">\n";
+            << R"( SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0")"
+            << R"( MajorVersion="1" MinorVersion="0" SubMinorVersion="0")"
+            << R"( ProductGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e01")"
+            << R"( VersionGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e02")"
+            << R"( xmlns="http://www.genicam.org/GenApi/Version_1_1")"
+            << R"( xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance")"
+            << R"( xsi:schemaLocation="http://www.genicam.org/GenApi/Version_1_1)"
+            << R"( http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd">)"
+            << "\n"
+            << R"(  <Category Name="Root" NameSpace="Standard">)"
+            << "\n";
         for (const std::string& name : m_features) {
             out << "    <pFeature>" << name << "</pFeature>\n";
         }
