@@ -2,6 +2,12 @@
 // systems, interfaces and devices listed and opened, features read and written through the device's port at the
 // addresses its own GenICam description gives (parsed by Aravis's GenICam tree), buffers announced, queued,
 // filled and handed over by new-buffer events, with the frame's information and pixels.
+#include "sdk/Device.h"
+#include "sdk/Interface.h"
+#include "sdk/Node.h"
+#include "sdk/SdkExceptions.h"
+#include "sdk/System.h"
+#include "sdk/SystemList.h"
 #include "sdk/gentl/GentlFunctions.h"
 #include "sdk/sim/SimPattern.h"
 #include "tests/support/SimEnvironment.h"
@@ -521,6 +527,60 @@ TEST_F(GentlSimStream, EveryStreamOfACameraDeliversItsOwnBuffers) {
     ASSERT_EQ(fn().EventGetData(secondEvent, &event, &size, kWaitMs), GC_ERR_SUCCESS) << lastError();
     EXPECT_EQ(event.BufferHandle, buffer);
     EXPECT_EQ(fn().DSClose(second), GC_ERR_SUCCESS);
+}
+
+// ---- the same camera through the SDK's "gentl" transport ----------------------------------------------------------
+
+// The features as the SDK's facade gives them on the gentl transport: the description evaluated by Aravis's
+// GenICam tree over the port, with the types, access modes and limits the file gives the camera.
+TEST(GentlTransportFeatures, TypesAccessModesAndLimitsComeFromTheDescription) {
+    SimEnvironment sim(simConfig({simDevice("SN7", R"("width": 64, "height": 48, "readOnly": ["TriggerMode"],
+        "unavailable": ["AcquisitionAbort"], "absent": ["TriggerSoftware"],
+        "exposure": { "feature": "ExposureTimeAbs", "min": 20, "max": 5000, "value": 100 })")}));
+    qputenv("VXCAM_TRANSPORTS", "gentl");
+    sdk::SystemList* systems = sdk::SystemList::GetInstance();
+    ASSERT_NE(systems, nullptr);
+    sdk::System* system = systems->begin()->second;
+    EXPECT_EQ(system->GetID().str(), "vxcam-sim");
+    system->Open();
+    system->GetInterfaces()->Refresh(100);
+    sdk::Interface* iface = system->GetInterfaces()->begin()->second;
+    iface->Open();
+    iface->GetDevices()->Refresh(100);
+    sdk::Device* device = iface->GetDevices()->begin()->second;
+    EXPECT_EQ(device->GetSerialNumber().str(), "SN7");
+    device->Open();
+    sdk::NodeMap* features = device->GetRemoteNodeList();
+
+    sdk::Node* width = device->GetRemoteNode("Width");
+    EXPECT_EQ(width->GetType(), sdk::NodeType::Integer);
+    EXPECT_EQ(width->GetAccessMode(), sdk::AccessMode::ReadOnly);
+    EXPECT_EQ(width->GetInt(), 64);
+    EXPECT_EQ(device->GetRemoteNode("TriggerMode")->GetAccessMode(), sdk::AccessMode::ReadOnly);
+    EXPECT_EQ(device->GetRemoteNode("AcquisitionAbort")->GetAccessMode(), sdk::AccessMode::NotAvailable);
+    EXPECT_FALSE(features->GetNodePresent("TriggerSoftware"));
+    EXPECT_EQ(device->GetRemoteNode("PixelFormat")->GetString().str(), "Mono8");
+    sdk::Node* source = device->GetRemoteNode("TriggerSource");
+    EXPECT_TRUE(source->GetEnumNodeList()->GetNodePresent("Software"));
+    EXPECT_FALSE(source->GetEnumNodeList()->GetNodePresent("Line1"));
+    source->SetString("Software");
+    EXPECT_EQ(source->GetString().str(), "Software");
+
+    sdk::Node* exposure = device->GetRemoteNode("ExposureTimeAbs");
+    EXPECT_EQ(exposure->GetType(), sdk::NodeType::Float);
+    EXPECT_DOUBLE_EQ(exposure->GetDoubleMin(), 20.0);
+    EXPECT_DOUBLE_EQ(exposure->GetDoubleMax(), 5000.0);
+    exposure->SetDouble(250.0);
+    EXPECT_DOUBLE_EQ(exposure->GetDouble(), 250.0);
+    std::string refused;
+    try {
+        exposure->SetDouble(10.0);
+    } catch (const sdk::Exceptions::IException& error) {
+        refused = error.GetType().str();
+    }
+    EXPECT_EQ(refused, "OutOfRangeException");
+    EXPECT_DOUBLE_EQ(exposure->GetDouble(), 250.0);
+    device->Close();
 }
 
 } // namespace
