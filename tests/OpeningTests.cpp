@@ -188,6 +188,9 @@ TEST_P(OpeningTest, DeviceWithoutUsableStreamIsClosedAndOpeningFails) {
     };
     for (const Case& c : {Case{"no stream", R"("streams": 0)"}, Case{"null stream list", R"("nullStreamList": true)"},
                           Case{"null buffer list", R"("nullBufferList": true)"}}) {
+        if (!wholeFile() && std::string(c.name) != "no stream") {
+            continue; // GenTL has no list that answers null
+        }
         ICameraObject& cam =
             camera(simConfig({simDevice(QStringLiteral("N"), QLatin1String(c.device))}), QStringLiteral("veyra N"));
         EXPECT_EQ(cam.IOpenCamera(), 0) << c.name;

@@ -73,9 +73,12 @@ private:
 struct Pair {
     const char* name;
     bool virtualA;
+    const char* transports; // VXCAM_TRANSPORTS
 };
-constexpr Pair kBothSimulated{"sim_sim", false};
-constexpr Pair kVirtualAndSimulated{"virtual_sim", true};
+constexpr Pair kBothSimulated{"sim_sim", false, "sim"};
+constexpr Pair kVirtualAndSimulated{"virtual_sim", true, "sim,virtual"};
+// Both simulated cameras through the GenTL transport over vxcam-sim.cti.
+constexpr Pair kBothGentl{"gentl_gentl", false, "gentl"};
 
 std::string pairName(const ::testing::TestParamInfo<Pair>& info) {
     return info.param.name;
@@ -119,7 +122,7 @@ protected:
                                             simDevice(QStringLiteral("B1"), QStringLiteral(R"("frameRate": 200)"))}
                                     .join(QStringLiteral(", "));
         m_sim = std::make_unique<SimEnvironment>(simConfig({cameras}, m_faults));
-        qputenv("VXCAM_TRANSPORTS", GetParam().virtualA ? "sim,virtual" : "sim");
+        qputenv("VXCAM_TRANSPORTS", GetParam().transports);
         m_configA.cameraId = GetParam().virtualA ? QStringLiteral("veyra 1") : QStringLiteral("veyra A1");
         m_configB.cameraId = QStringLiteral("veyra B1");
         m_a = m_module.makeCamera(&m_configA, &m_callbackA);
@@ -294,7 +297,8 @@ TEST_P(TeardownTest, NoThreadOfTheModuleRunsOnceTheLastObjectIsGone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, TeardownTest, ::testing::Values(kBothSimulated, kVirtualAndSimulated), pairName);
+INSTANTIATE_TEST_SUITE_P(Pairs, TeardownTest, ::testing::Values(kBothSimulated, kVirtualAndSimulated, kBothGentl),
+                         pairName);
 
 // A stream whose close fails: the device's close ends it all the same, and the driver forgets it then, so that
 // deleting the object afterwards touches nothing of the stream.
@@ -324,8 +328,8 @@ TEST_P(FailedStreamCloseTest, DeletingAfterAFailedStreamCloseTouchesNoFreedStrea
     again->IStopCamera();
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, FailedStreamCloseTest, ::testing::Values(kBothSimulated, kVirtualAndSimulated),
-                         pairName);
+INSTANTIATE_TEST_SUITE_P(Pairs, FailedStreamCloseTest,
+                         ::testing::Values(kBothSimulated, kVirtualAndSimulated, kBothGentl), pairName);
 
 } // namespace
 } // namespace vxcam::test

@@ -3,6 +3,7 @@
 #include "sdk/SystemList.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace vxcam::test {
 
@@ -16,6 +17,9 @@ SimEnvironment::SimEnvironment(const QString& json) {
     qputenv("VXCAM_SIM_TRACE", tracePath().toLocal8Bit());
     // Only the simulated cameras: the default transports would add the machine's USB3 Vision cameras.
     qputenv("VXCAM_TRANSPORTS", "sim");
+    // The "gentl" transport finds our simulated cameras as a GenTL producer: the folder of vxcam-sim.cti, as a
+    // user names the folder of a maker's producer.
+    qputenv("GENICAM_GENTL64_PATH", QFileInfo(QStringLiteral(VXCAM_SIM_CTI)).absolutePath().toLocal8Bit());
 }
 
 SimEnvironment::~SimEnvironment() {
@@ -23,6 +27,7 @@ SimEnvironment::~SimEnvironment() {
     qunsetenv("VXCAM_SIM_CONFIG");
     qunsetenv("VXCAM_SIM_TRACE");
     qunsetenv("VXCAM_TRANSPORTS");
+    qunsetenv("GENICAM_GENTL64_PATH");
 }
 
 QString SimEnvironment::configPath() const {

@@ -12,7 +12,8 @@ namespace vxcam::test {
 
 class SimEnvironment {
 public:
-    // Writes `json` as the configuration and points VXCAM_SIM_CONFIG and VXCAM_SIM_TRACE at the folder.
+    // Writes `json` as the configuration and points VXCAM_SIM_CONFIG and VXCAM_SIM_TRACE at the folder, and
+    // GENICAM_GENTL64_PATH at the folder of vxcam-sim.cti.
     explicit SimEnvironment(const QString& json);
     ~SimEnvironment();
     SimEnvironment(const SimEnvironment&) = delete;

@@ -3,7 +3,7 @@
 namespace vxcam::test {
 
 const std::vector<Transport>& allTransports() {
-    static const std::vector<Transport> transports{kSimulatedTransport, kVirtualTransport};
+    static const std::vector<Transport> transports{kSimulatedTransport, kVirtualTransport, kGentlTransport};
     return transports;
 }
 

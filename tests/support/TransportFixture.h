@@ -1,8 +1,8 @@
-// The module's suites once per producer that stands in for a camera without hardware: the simulated producer
-// and Aravis's in-process virtual camera. The transport is the test's parameter, alone or paired with the test's
-// own case. The session's trace and injected faults work on every producer, so a test reads the same trace
-// lines on both; only the camera differs: the simulated one is the test's own (its serial, its shape), the
-// virtual one is Aravis's fake camera, always the same.
+// The module's suites once per producer that stands in for a camera without hardware: the simulated producer,
+// Aravis's in-process virtual camera, and the simulated cameras through the GenTL transport. The transport is the
+// test's parameter, alone or paired with the test's own case. The session's trace and injected faults work on every
+// producer, so a test reads the same trace lines on both; only the camera differs: the simulated one is the test's own
+// (its serial, its shape), the virtual one is Aravis's fake camera, always the same.
 #pragma once
 
 #include "tests/support/ModuleFixture.h"
@@ -20,11 +20,17 @@ namespace vxcam::test {
 struct Transport {
     const char* name; // as VXCAM_TRANSPORTS names it
     bool simulated;   // the simulated producer, which builds the camera the test describes
+    // The file's topology comes through whole: several systems, and lists that answer null. A GenTL producer
+    // has one system, and GenTL has no list that answers null.
+    bool wholeFile = simulated;
     friend std::ostream& operator<<(std::ostream& out, const Transport& t) { return out << t.name; }
 };
 
 inline constexpr Transport kSimulatedTransport{"sim", true};
 inline constexpr Transport kVirtualTransport{"virtual", false};
+// Any GenTL producer; here our simulated cameras as one (vxcam-sim.cti, found through GENICAM_GENTL64_PATH), so
+// the camera is the test's own as on "sim".
+inline constexpr Transport kGentlTransport{"gentl", true, false};
 
 // The serial Aravis's virtual camera reports.
 inline constexpr const char* kVirtualSerial = "1";
@@ -56,6 +62,7 @@ protected:
     void SetUp() override;
 
     [[nodiscard]] bool simulated() const { return transport().simulated; }
+    [[nodiscard]] bool wholeFile() const { return transport().wholeFile; }
     // The camera's serial on this transport: `simulatedSerial` where the test describes the camera, the fake
     // camera's own on the virtual producer.
     [[nodiscard]] QString serial(const QString& simulatedSerial) const;
