@@ -3,6 +3,7 @@
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
+#include "sdk/aravis/AravisGevLink.h"
 #include "sdk/aravis/AravisPlatform.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
@@ -58,11 +59,20 @@ void AravisDataStream::doOpen() {
     // What the signal connection will hold is made before Aravis's receiving thread exists, so that the thread
     // that rings finds it written (GLib's own locks order the rest, unseen by the thread checker).
     auto wakeup = std::make_unique<std::shared_ptr<Wakeup>>(m_pWakeup);
+    if (ARV_IS_GV_DEVICE(m_pDevice.get())) {
+        gev::receiveThroughUdpSocket(ARV_GV_DEVICE(m_pDevice.get()));
+        static_cast<void>(gev::negotiatePacketSize(ARV_GV_DEVICE(m_pDevice.get()), m_pLink->serial));
+    }
     ErrorSlot error;
     GObjectPtr<ArvStream> stream(arv_device_create_stream(m_pDevice.get(), nullptr, nullptr, error.out()));
     error.check("DataStream::Open", "a stream of camera " + m_pLink->serial);
     if (stream == nullptr) {
         Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_pLink->serial + " gave no stream");
+    }
+    if (ARV_IS_GV_STREAM(stream.get())) {
+        static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
+                                                               ARV_GV_STREAM(stream.get()), m_pLink->serial));
+        gev::configureResend(stream.get());
     }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.

@@ -75,12 +75,14 @@ link_loss() {
   ns=$(camera_ns "$state" "$i")
   ip netns exec "$ns" nft delete table inet "vxloss$i" 2>/dev/null || true
   [ "$permille" -gt 0 ] || return 0
+  local share="numgen random mod 1000 < $permille"
+  [ "$permille" -lt 1000 ] || share=""
   # Stream packets only: answers from the control port 3956 keep the camera under control.
   ip netns exec "$ns" nft -f - <<RULES
 table inet vxloss$i {
   chain out {
     type filter hook output priority 0; policy accept;
-    oifname "vxc$i" udp sport != 3956 numgen random mod 1000 < $permille counter drop
+    oifname "vxc$i" udp sport != 3956 $share counter drop
   }
 }
 RULES

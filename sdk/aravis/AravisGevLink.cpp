@@ -1,0 +1,223 @@
+#include "sdk/aravis/AravisGevLink.h"
+
+#include "sdk/aravis/AravisError.h"
+#include "sdk/aravis/AravisObjects.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__linux__)
+#include <dirent.h>
+#include <ifaddrs.h>
+#include <linux/filter.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace sdk::aravis::gev {
+namespace {
+
+// An IPv4 address as it travels (network order), from Aravis's socket address; nothing for other families.
+std::optional<std::array<uint8_t, 4>> ipv4Of(GSocketAddress* address) {
+    if (address == nullptr || !G_IS_INET_SOCKET_ADDRESS(address)) {
+        return std::nullopt;
+    }
+    GInetAddress* inet = g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(address));
+    if (inet == nullptr || g_inet_address_get_family(inet) != G_SOCKET_FAMILY_IPV4) {
+        return std::nullopt;
+    }
+    std::array<uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), g_inet_address_to_bytes(inet), bytes.size());
+    return bytes;
+}
+
+// How long a frame may wait for its resent packets before it is given up, and how many of its packets may be
+// asked for again: bounded, so that a link that loses much does not turn into a link that only carries resends.
+constexpr guint kFrameRetentionUs = 200000;
+constexpr double kPacketRequestRatio = 0.25;
+
+#if defined(__linux__)
+// The stream's UDP socket of this process: bound to `port`. Aravis does not show it.
+int streamSocket(uint16_t port) {
+    DIR* descriptors = opendir("/proc/self/fd");
+    if (descriptors == nullptr) {
+        return -1;
+    }
+    int found = -1;
+    while (const dirent* entry = readdir(descriptors)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd == dirfd(descriptors)) {
+            continue;
+        }
+        int type = 0;
+        socklen_t typeSize = sizeof type;
+        sockaddr_in bound{};
+        socklen_t boundSize = sizeof bound;
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
+        if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_DGRAM &&
+            getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0 &&
+            bound.sin_family == AF_INET && ntohs(bound.sin_port) == port) {
+            found = static_cast<int>(fd);
+            break;
+        }
+    }
+    closedir(descriptors);
+    return found;
+}
+
+// Offsets in a datagram as a UDP socket's filter sees it: from the UDP header on.
+constexpr uint32_t kUdpHeader = 8;
+constexpr uint32_t kGvspHeader = 8;          // status, 16-bit block ID, format and 24-bit packet ID
+constexpr uint32_t kGvspExtendedHeader = 20; // with a 64-bit block ID and a 32-bit packet ID
+constexpr uint32_t kImageLeader = 36;        // payload type, timestamp, pixel format, size, offsets, padding
+constexpr uint32_t kTrailer = 8;             // payload type and the image's lines
+constexpr uint32_t kFormatByte = kUdpHeader + 4;
+constexpr uint32_t kIpSource = 12; // in the IP header, reached through SKF_NET_OFF
+
+// The filter program for stream packets from `cameraAddress` (the number BPF loads: network order read as
+// big-endian). Jump offsets count the instructions skipped after the jump; the targets are in the comments.
+std::array<sock_filter, 18> streamFilter(uint32_t cameraAddress) {
+    constexpr uint32_t kAccept = 0xffffffffU;
+    constexpr uint32_t kDrop = 0;
+    constexpr uint32_t kExtendedIdFlag = 0x80;
+    constexpr uint32_t kFormatMask = 0x0f;
+    constexpr uint32_t kLeaderFormat = 1;
+    constexpr uint32_t kTrailerFormat = 2;
+    return {{
+        /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_NET_OFF) + kIpSource),
+        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, cameraAddress, 0, 15), // another sender: 17
+        /* 2 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader, 0, 13), // no whole header: 17
+        /* 4 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
+        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kExtendedIdFlag, 8, 0), // extended IDs: 14
+        /* 6 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
+        /* 7 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 2, 0),  // 10
+        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 3, 0), // 12
+        /* 9 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
+        /* 10 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kImageLeader, 4, 5), // 16, 17
+        /* 12 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 13 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kTrailer, 2, 3), // 16, 17
+        /* 14 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 15 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader, 0, 1), // 16, 17
+        /* 16 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
+        /* 17 */ BPF_STMT(BPF_RET | BPF_K, kDrop),
+    }};
+}
+#endif
+
+} // namespace
+
+void receiveThroughUdpSocket(ArvGvDevice* device) noexcept {
+    const auto options = static_cast<unsigned>(arv_gv_device_get_stream_options(device));
+    arv_gv_device_set_stream_options(
+        device, static_cast<ArvGvStreamOption>(options | ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED));
+}
+
+bool admitOnlyTheCamerasStreamPackets(ArvGvDevice* device, ArvGvStream* stream, const std::string& serial) {
+#if defined(__linux__)
+    const std::optional<std::array<uint8_t, 4>> camera = ipv4Of(arv_gv_device_get_device_address(device));
+    const int fd = streamSocket(arv_gv_stream_get_port(stream));
+    if (camera && fd >= 0) {
+        const uint32_t address = (static_cast<uint32_t>((*camera)[0]) << 24) |
+                                 (static_cast<uint32_t>((*camera)[1]) << 16) |
+                                 (static_cast<uint32_t>((*camera)[2]) << 8) | (*camera)[3];
+        std::array<sock_filter, 18> program = streamFilter(address);
+        sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+        if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0) {
+            return true;
+        }
+    }
+#else
+    static_cast<void>(device);
+    static_cast<void>(stream);
+#endif
+    qCWarning(lcAravis()) << "camera" << serial.c_str()
+                          << "streams into a socket without a filter: a malformed datagram at its stream port may "
+                             "harm the process";
+    return false;
+}
+
+std::optional<uint32_t> interfaceMtu(ArvGvDevice* device) {
+#if defined(__linux__)
+    const std::optional<std::array<uint8_t, 4>> local = ipv4Of(arv_gv_device_get_interface_address(device));
+    if (!local) {
+        return std::nullopt;
+    }
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) {
+        return std::nullopt;
+    }
+    std::optional<uint32_t> mtu;
+    for (const ifaddrs* entry = interfaces; entry != nullptr && !mtu; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        sockaddr_in address{};
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
+        if (std::memcmp(&address.sin_addr, local->data(), local->size()) != 0) {
+            continue;
+        }
+        ifreq request{};
+        std::strncpy(request.ifr_name, entry->ifa_name, IFNAMSIZ - 1);
+        const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+        if (probe >= 0) {
+            if (ioctl(probe, SIOCGIFMTU, &request) == 0 && request.ifr_mtu > 0) {
+                mtu = static_cast<uint32_t>(request.ifr_mtu);
+            }
+            close(probe);
+        }
+    }
+    freeifaddrs(interfaces);
+    return mtu;
+#else
+    static_cast<void>(device);
+    return std::nullopt;
+#endif
+}
+
+PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& serial) {
+    PacketSizeChoice choice;
+    {
+        ErrorSlot error;
+        choice.before = arv_gv_device_get_packet_size(device, error.out());
+    }
+    choice.mtu = interfaceMtu(device);
+    // Test packets go out with "do not fragment"; a camera that fragments them all the same (or a path that
+    // reassembles them) passes sizes above the MTU, which the MTU then caps: a stream of IP fragments loses a
+    // whole packet for each fragment lost.
+    ErrorSlot error;
+    choice.chosen = arv_gv_device_auto_packet_size(device, error.out());
+    if (error.failed() || choice.chosen == 0) {
+        choice.testPacketsPass = false;
+        choice.chosen = choice.before;
+    }
+    if (choice.mtu && choice.chosen > *choice.mtu) {
+        ErrorSlot capError;
+        arv_gv_device_set_packet_size(device, static_cast<gint>(*choice.mtu), capError.out());
+        ErrorSlot readError;
+        choice.chosen = arv_gv_device_get_packet_size(device, readError.out());
+    }
+    if (!choice.testPacketsPass) {
+        qCWarning(lcAravis()) << "camera" << serial.c_str()
+                              << "could not have its packet size tested; it sends packets of" << choice.chosen
+                              << "bytes";
+    } else if (choice.chosen != choice.before) {
+        qCInfo(lcAravis()) << "camera" << serial.c_str() << "sends packets of" << choice.chosen << "bytes instead of"
+                           << choice.before << "(what passes the path to this host, interface MTU"
+                           << (choice.mtu ? *choice.mtu : 0U) << ")";
+    }
+    return choice;
+}
+
+void configureResend(ArvStream* stream) noexcept {
+    g_object_set(stream, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_ALWAYS, "packet-request-ratio",
+                 kPacketRequestRatio, "frame-retention", kFrameRetentionUs, nullptr);
+}
+
+} // namespace sdk::aravis::gev
