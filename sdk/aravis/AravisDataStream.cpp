@@ -216,6 +216,26 @@ uint64_t AravisDataStream::doGetLostFrameCount() {
     return lost;
 }
 
+void AravisDataStream::doGetTransportStatistics(StreamStatistics& statistics) {
+    const std::lock_guard lock(m_mutex);
+    if (m_pStream == nullptr) {
+        return;
+    }
+    guint64 completed = 0;
+    guint64 failures = 0;
+    guint64 underruns = 0;
+    arv_stream_get_statistics(m_pStream.get(), &completed, &failures, &underruns);
+    statistics.packetsNoBuffer = underruns; // Aravis counts each packet it had no buffer for
+    if (ARV_IS_GV_STREAM(m_pStream.get())) {
+        statistics.framesMissing = arv_stream_get_info_uint64_by_name(m_pStream.get(), "n_missing_frames");
+        guint64 resent = 0;
+        guint64 missing = 0;
+        arv_gv_stream_get_statistics(ARV_GV_STREAM(m_pStream.get()), &resent, &missing);
+        statistics.packetsResent = resent;
+        statistics.packetsMissing = missing;
+    }
+}
+
 // Aravis writes straight into the buffer's memory; the Buffer rides along as the user data.
 void AravisDataStream::doAnnounceBuffer(Buffer& buffer) {
     Slot slot;

@@ -37,7 +37,9 @@ std::optional<std::array<uint8_t, 4>> ipv4Of(GSocketAddress* address) {
 
 // How long a frame may wait for its resent packets before it is given up, and how many of its packets may be
 // asked for again: bounded, so that a link that loses much does not turn into a link that only carries resends.
-constexpr guint kFrameRetentionUs = 200000;
+// A frame waiting holds a buffer: at 100 frames a second, 100 ms keeps ten frames' buffers at most, beyond
+// which the camera's next frames find none.
+constexpr guint kFrameRetentionUs = 100000;
 constexpr double kPacketRequestRatio = 0.25;
 
 #if defined(__linux__)
