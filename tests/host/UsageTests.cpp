@@ -2,8 +2,6 @@
 // error that names what was wrong, and never a crash.
 #include "tests/host/ToolSandbox.h"
 
-#include <QJsonArray>
-
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
