@@ -1,5 +1,4 @@
 #include "host/Commands.h"
-#include "host/NetworkCheck.h"
 
 #include "host/CameraChoice.h"
 #include "host/CameraModule.h"
@@ -7,6 +6,7 @@
 #include "host/ContactSheet.h"
 #include "host/FrameWriter.h"
 #include "host/GrabSession.h"
+#include "host/NetworkCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -171,16 +171,18 @@ QString checkText(const std::vector<CheckItem>& items) {
     QString text;
     int changes = 0;
     for (const CheckItem& item : items) {
-        const QString what = item.interface.isEmpty() ? item.name : QStringLiteral("%1 %2").arg(item.name, item.interface);
+        const QString what =
+            item.interface.isEmpty() ? item.name : QStringLiteral("%1 %2").arg(item.name, item.interface);
         text += QStringLiteral("%1  %2: %3\n").arg(statusName(item.status), -7).arg(what, item.value);
         if (!item.advice.isEmpty()) {
             text += QStringLiteral("         %1\n").arg(item.advice);
         }
         changes += item.status == CheckStatus::Change ? 1 : 0;
     }
-    text += changes == 0 ? QStringLiteral("nothing to change\n")
-                         : QStringLiteral("%1 to change (see above)\n")
-                               .arg(changes == 1 ? QStringLiteral("1 setting") : QStringLiteral("%1 settings").arg(changes));
+    text += changes == 0
+                ? QStringLiteral("nothing to change\n")
+                : QStringLiteral("%1 to change (see above)\n")
+                      .arg(changes == 1 ? QStringLiteral("1 setting") : QStringLiteral("%1 settings").arg(changes));
     return text;
 }
 
@@ -190,7 +192,8 @@ QJsonObject checkJson(const std::vector<CheckItem>& items) {
     for (const CheckItem& item : items) {
         checks.append(QJsonObject{
             {QStringLiteral("name"), item.name},
-            {QStringLiteral("interface"), item.interface.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(item.interface)},
+            {QStringLiteral("interface"),
+             item.interface.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(item.interface)},
             {QStringLiteral("status"), statusName(item.status)},
             {QStringLiteral("value"), item.value},
             {QStringLiteral("advice"), item.advice.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(item.advice)},

@@ -71,7 +71,7 @@ void AravisDataStream::doOpen() {
     }
     if (ARV_IS_GV_STREAM(stream.get())) {
         static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
-                                                               ARV_GV_STREAM(stream.get()), m_pLink->serial));
+                                                                ARV_GV_STREAM(stream.get()), m_pLink->serial));
         gev::configureResend(stream.get());
     }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery

@@ -109,8 +109,9 @@ TEST_F(GevLinkTest, UnderPacketLossFrameIdsStepOnlyOverFramesReallyLost) {
         ASSERT_GT(frames[i].frameId, frames[i - 1].frameId) << "frame " << i;
     }
     // Each frame lost for want of a buffer lost at least one packet for it.
-    EXPECT_LE(framesMissingByTheirIds(frames),
-              static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
+    EXPECT_LE(
+        framesMissingByTheirIds(frames),
+        static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
     EXPECT_GE(statistics.framesCompleted, frames.size());
     EXPECT_GT(statistics.framesIncomplete, 0U) << "a 3 % loss that tore no frame: the test proves nothing";
     EXPECT_GT(statistics.packetsMissing, 0U);
@@ -133,8 +134,9 @@ TEST_F(GevLinkTest, ASlowHostSeesGapsOnlyForFramesReallyLost) {
     }
     EXPECT_GT(framesMissingByTheirIds(frames), 0) << "a slow host that lost nothing: the test proves nothing";
     EXPECT_GT(statistics.packetsNoBuffer, 0U);
-    EXPECT_LE(framesMissingByTheirIds(frames),
-              static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
+    EXPECT_LE(
+        framesMissingByTheirIds(frames),
+        static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
 }
 
 // UDP ports bound on the host's end of camera 5's link: the camera's control and stream sockets (the test network's
@@ -155,8 +157,8 @@ std::vector<uint16_t> udpPortsOnTheHostsEnd() {
     return ports;
 }
 
-// Stray datagrams of each kind reach the control and stream ports while the module grabs: the process lives on and frames
-// keep coming.
+// Stray datagrams of each kind reach the control and stream ports while the module grabs: the process lives on and
+// frames keep coming.
 class StrayDatagramTest : public GevLinkTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(StrayDatagramTest, NeitherEndsTheHostNorStopsTheFrames) {

@@ -6,17 +6,16 @@
 // KIND is one of the names in kKinds below. Every kind sends a burst of datagrams over the whole range of block
 // IDs, so that whichever block the receiver expects next meets one.
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <netinet/in.h>
 #include <random>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {

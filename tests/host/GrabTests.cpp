@@ -222,9 +222,9 @@ TEST(GrabStreamStatistics, CountsTornFramesAndNamesTheLikelyCause) {
                           Case{"torn", R"("frameRate": 200, "incompleteRatio": 0.5)", true}}) {
         ToolSandbox sandbox;
         sandbox.useCameras(simConfig({simDevice(QStringLiteral("S1"), QLatin1String(c.device))}));
-        const ToolResult result = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"),
-                                               QStringLiteral("S1"), QStringLiteral("--frames"),
-                                               QStringLiteral("20"), QStringLiteral("--json")});
+        const ToolResult result =
+            sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("S1"),
+                         QStringLiteral("--frames"), QStringLiteral("20"), QStringLiteral("--json")});
         ASSERT_EQ(result.exitCode, kSuccess) << c.name << result.describe().toStdString();
         const QJsonObject stream = result.json().value(QStringLiteral("stream")).toObject();
         EXPECT_GE(number(stream, "framesCompleted"), 20) << c.name;

@@ -70,14 +70,21 @@ INSTANTIATE_TEST_SUITE_P(
              CheckStatus::Unknown, nullptr},
         Case{"strict filter on the interface", [](NetworkFacts& f) { f.interfaces[0].rpFilter = 1; },
              "reverse-path filter", CheckStatus::Change, "net.ipv4.conf.cam0.rp_filter=2"},
-        Case{"strict filter for all interfaces", [](NetworkFacts& f) { f.interfaces[0].rpFilter = 0; f.allRpFilter = 1; },
+        Case{"strict filter for all interfaces",
+             [](NetworkFacts& f) {
+                 f.interfaces[0].rpFilter = 0;
+                 f.allRpFilter = 1;
+             },
              "reverse-path filter", CheckStatus::Change, "net.ipv4.conf.all.rp_filter=2"},
-        Case{"loose for all wins over strict", [](NetworkFacts& f) { f.interfaces[0].rpFilter = 1; f.allRpFilter = 2; },
+        Case{"loose for all wins over strict",
+             [](NetworkFacts& f) {
+                 f.interfaces[0].rpFilter = 1;
+                 f.allRpFilter = 2;
+             },
              "reverse-path filter", CheckStatus::Ok, nullptr},
         Case{"MTU below the cameras' packets", [](NetworkFacts& f) { f.interfaces[0].mtu = 1000; }, "MTU",
              CheckStatus::Change, "ip link set cam0 mtu 1500"},
-        Case{"standard MTU", [](NetworkFacts& f) { f.interfaces[0].mtu = 1500; }, "MTU", CheckStatus::Ok,
-             "mtu 9000"},
+        Case{"standard MTU", [](NetworkFacts& f) { f.interfaces[0].mtu = 1500; }, "MTU", CheckStatus::Ok, "mtu 9000"},
         Case{"packet sockets allowed", [](NetworkFacts& f) { f.packetSocketsAllowed = true; }, "packet sockets",
              CheckStatus::Ok, "needs none"}),
     [](const ::testing::TestParamInfo<Case>& setting) {
