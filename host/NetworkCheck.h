@@ -36,7 +36,7 @@ struct CheckItem {
 
 // The socket receive buffer limit a camera stream needs: a few frames of a fast camera while the receiving
 // thread is held up.
-inline constexpr int64_t kWantedReceiveBufferMax = 16 * 1024 * 1024;
+inline constexpr int64_t kWantedReceiveBufferMax = int64_t{16} * 1024 * 1024;
 // The stream packet size GigE Vision cameras use unless told otherwise; jumbo frames need 9000.
 inline constexpr int64_t kStandardMtu = 1500;
 inline constexpr int64_t kJumboMtu = 9000;

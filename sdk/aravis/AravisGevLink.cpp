@@ -6,9 +6,10 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #if defined(__linux__)
-#include <dirent.h>
 #include <ifaddrs.h>
 #include <linux/filter.h>
 #include <net/if.h>
@@ -45,15 +46,12 @@ constexpr double kPacketRequestRatio = 0.25;
 #if defined(__linux__)
 // The stream's UDP socket of this process: bound to `port`. Aravis does not show it.
 int streamSocket(uint16_t port) {
-    DIR* descriptors = opendir("/proc/self/fd");
-    if (descriptors == nullptr) {
-        return -1;
-    }
-    int found = -1;
-    while (const dirent* entry = readdir(descriptors)) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
         char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || fd == dirfd(descriptors)) {
+        const std::string name = entry.path().filename().string();
+        const long fd = std::strtol(name.c_str(), &end, 10);
+        if (end == name.c_str() || *end != '\0') {
             continue;
         }
         int type = 0;
@@ -64,12 +62,10 @@ int streamSocket(uint16_t port) {
         if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_DGRAM &&
             getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0 &&
             bound.sin_family == AF_INET && ntohs(bound.sin_port) == port) {
-            found = static_cast<int>(fd);
-            break;
+            return static_cast<int>(fd);
         }
     }
-    closedir(descriptors);
-    return found;
+    return -1;
 }
 
 // Offsets in a datagram as a UDP socket's filter sees it: from the UDP header on.
@@ -219,7 +215,8 @@ PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& ser
 
 void configureResend(ArvStream* stream) noexcept {
     g_object_set(stream, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_ALWAYS, "packet-request-ratio",
-                 kPacketRequestRatio, "frame-retention", kFrameRetentionUs, nullptr);
+                 kPacketRequestRatio, "frame-retention", kFrameRetentionUs, "socket-buffer",
+                 ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
 }
 
 } // namespace sdk::aravis::gev

@@ -119,6 +119,22 @@ TEST_F(GevLinkTest, UnderPacketLossFrameIdsStepOnlyOverFramesReallyLost) {
     EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
 }
 
+// A clean link and frames of a few hundred packets each: the stream's socket holds a whole frame's burst, so no
+// frame is torn and every one is whole.
+TEST_F(GevLinkTest, ACleanLinkTearsNoFrameOfManyPackets) {
+    PixelCheck pixels;
+    m_frames.setAction(pixels.action());
+    startFreeRun(512, 512, 25.0);
+    EXPECT_TRUE(m_frames.waitForFrames(20)) << "only " << m_frames.count() << " frames";
+    m_camera->IStopCamera();
+    VeyraStreamStatistics statistics;
+    ASSERT_EQ(asVeyraCamera(m_camera.get())->IGetStreamStatistics(&statistics), 1);
+    EXPECT_EQ(statistics.framesIncomplete, 0U);
+    EXPECT_EQ(statistics.packetsMissing, 0U);
+    const std::lock_guard lock(pixels.mutex);
+    EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
+}
+
 // A host whose callback takes 50 ms a frame, with the camera at 100 frames a second: half the frames find no
 // buffer; the IDs say so and no more.
 TEST_F(GevLinkTest, ASlowHostSeesGapsOnlyForFramesReallyLost) {
