@@ -1,10 +1,10 @@
 // Sends stray datagrams to a host's GigE Vision stream port, as a faulty device, a misdirected sender or an
 // attacker on the camera's network would: run in the cameras' namespace by the GigE Vision tests.
 //
-//   vxcam_stray_datagrams ADDRESS PORT KIND
+//   vxcam_stray_datagrams ADDRESS PORT KIND [FIRST COUNT]
 //
-// KIND is one of the names in kKinds below. Every kind sends a burst of datagrams over the whole range of block
-// IDs, so that whichever block the receiver expects next meets one.
+// KIND is one of the names in kinds() below. Every kind sends a burst of datagrams for COUNT block IDs from
+// FIRST on (default: the whole range, 1 to 65535), so that the block the receiver expects next meets one.
 #include <arpa/inet.h>
 #include <array>
 #include <cstdint>
@@ -170,10 +170,12 @@ std::vector<Kind> kinds() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s ADDRESS PORT KIND\n", argv[0]);
+    if (argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: %s ADDRESS PORT KIND [FIRST COUNT]\n", argv[0]);
         return 2;
     }
+    const uint32_t first = argc == 6 ? static_cast<uint32_t>(std::stoul(argv[4])) : 1U;
+    const uint32_t count = argc == 6 ? static_cast<uint32_t>(std::stoul(argv[5])) : 65535U;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(std::stoi(argv[2])));
@@ -193,7 +195,8 @@ int main(int argc, char** argv) {
         }
         std::mt19937 random(20261211U);
         long sent = 0;
-        for (uint32_t block = 1; block <= 65535U; ++block) {
+        for (uint32_t step = 0; step < count; ++step) {
+            const uint32_t block = (first - 1 + step) % 65535U + 1; // 1 to 65535, then 1 again
             for (const Datagram& datagram : kind.make(static_cast<uint16_t>(block), random)) {
                 // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
                 if (sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
@@ -201,7 +204,7 @@ int main(int argc, char** argv) {
                     ++sent;
                 }
             }
-            if (block % 256 == 0) {
+            if (step % 256 == 255) {
                 usleep(1000); // leaves the receiver's socket buffer room for the camera's own packets
             }
         }
