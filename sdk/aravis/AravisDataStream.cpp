@@ -72,7 +72,7 @@ void AravisDataStream::doOpen() {
     if (ARV_IS_GV_STREAM(stream.get())) {
         static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
                                                                 ARV_GV_STREAM(stream.get()), m_pLink->serial));
-        gev::configureResend(stream.get());
+        gev::configureReception(m_pDevice.get(), stream.get());
     }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.

@@ -3,6 +3,7 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/aravis/AravisObjects.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,13 @@ std::optional<std::array<uint8_t, 4>> ipv4Of(GSocketAddress* address) {
 // which the camera's next frames find none.
 constexpr guint kFrameRetentionUs = 100000;
 constexpr double kPacketRequestRatio = 0.25;
+
+// The stream socket's receive buffer: several frames' bursts while Aravis's receiving thread is held up. The
+// kernel counts a datagram's bookkeeping too, so a buffer of one frame's payload (Aravis's "auto") drops packets
+// of small frames. The kernel caps it at net.core.rmem_max (vxcam check).
+constexpr gint64 kFramesInSocketBuffer = 4;
+constexpr gint64 kSmallestSocketBuffer = gint64{8} * 1024 * 1024;
+constexpr gint64 kLargestSocketBuffer = gint64{256} * 1024 * 1024;
 
 #if defined(__linux__)
 // The stream's UDP socket of this process: bound to `port`. Aravis does not show it.
@@ -213,10 +221,14 @@ PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& ser
     return choice;
 }
 
-void configureResend(ArvStream* stream) noexcept {
+void configureReception(ArvDevice* device, ArvStream* stream) noexcept {
+    ErrorSlot error;
+    const gint64 payload = arv_device_get_integer_feature_value(device, "PayloadSize", error.out());
+    const gint64 wanted = payload > 0 ? payload * kFramesInSocketBuffer : 0;
+    const gint bufferSize = static_cast<gint>(std::clamp<gint64>(wanted, kSmallestSocketBuffer, kLargestSocketBuffer));
     g_object_set(stream, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_ALWAYS, "packet-request-ratio",
                  kPacketRequestRatio, "frame-retention", kFrameRetentionUs, "socket-buffer",
-                 ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
+                 ARV_GV_STREAM_SOCKET_BUFFER_FIXED, "socket-buffer-size", bufferSize, nullptr);
 }
 
 } // namespace sdk::aravis::gev

@@ -42,7 +42,8 @@ struct PacketSizeChoice {
 PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& serial);
 
 // Lost packets are asked for again: resends on, the number of requests bounded by a share of the frame's
-// packets, and a frame given up (counted incomplete) once it waited the retention time.
-void configureResend(ArvStream* stream) noexcept;
+// packets, and a frame given up (counted incomplete) once it waited the retention time. The socket's receive
+// buffer holds several frames of the camera's current payload.
+void configureReception(ArvDevice* device, ArvStream* stream) noexcept;
 
 } // namespace sdk::aravis::gev
