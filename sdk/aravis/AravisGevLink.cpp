@@ -84,35 +84,67 @@ constexpr uint32_t kImageLeader = 36;        // payload type, timestamp, pixel f
 constexpr uint32_t kTrailer = 8;             // payload type and the image's lines
 constexpr uint32_t kFormatByte = kUdpHeader + 4;
 constexpr uint32_t kIpSource = 12; // in the IP header, reached through SKF_NET_OFF
+constexpr uint32_t kExtendedPacketId = kUdpHeader + 16; // after status, flags, format and the 64-bit block ID
+// Packets of one frame: 2^20 packets of the smallest size GigE Vision allows still hold more than the largest
+// frame the SDK layer takes (1 GiB).
+constexpr uint32_t kPacketIdLimit = 1U << 20U;
 
 // The filter program for stream packets from `cameraAddress` (the number BPF loads: network order read as
-// big-endian). Jump offsets count the instructions skipped after the jump; the targets are in the comments.
-std::array<sock_filter, 18> streamFilter(uint32_t cameraAddress) {
+// big-endian). It admits the three packet formats of an image stream (leader, payload, trailer), with 16-bit or
+// extended IDs, each long enough for its header, with a packet ID below kPacketIdLimit, and leaders only of
+// image payloads. Aravis sizes a frame's packet table by the largest packet ID it meets and other payloads by
+// what their leader claims: a stray packet ID near 2^32 made it ask for tens of gigabytes and abort. Jump
+// offsets count the instructions skipped after the jump; the targets are in the comments.
+std::array<sock_filter, 37> streamFilter(uint32_t cameraAddress) {
     constexpr uint32_t kAccept = 0xffffffffU;
     constexpr uint32_t kDrop = 0;
     constexpr uint32_t kExtendedIdFlag = 0x80;
-    constexpr uint32_t kFormatMask = 0x0f;
+    constexpr uint32_t kFormatMask = 0x7f; // without the flag; the reserved bits stay: a packet that sets them is not ours
+    constexpr uint32_t kShortPacketIdMask = 0xffffff;
     constexpr uint32_t kLeaderFormat = 1;
     constexpr uint32_t kTrailerFormat = 2;
+    constexpr uint32_t kPayloadFormat = 3;
+    constexpr uint32_t kImagePayload = 0x0001;
+    constexpr uint32_t kImageWithChunks = 0x4001;
+    constexpr uint32_t kPayloadType = 2; // in a leader, after its reserved field
     return {{
         /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_NET_OFF) + kIpSource),
-        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, cameraAddress, 0, 15), // another sender: 17
+        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, cameraAddress, 0, 34), // another sender: 36
         /* 2 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader, 0, 13), // no whole header: 17
+        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader, 0, 32), // no whole header: 36
         /* 4 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
-        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kExtendedIdFlag, 8, 0), // extended IDs: 14
-        /* 6 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
-        /* 7 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 2, 0),  // 10
-        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 3, 0), // 12
-        /* 9 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
-        /* 10 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kImageLeader, 4, 5), // 16, 17
-        /* 12 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 13 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kTrailer, 2, 3), // 16, 17
+        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kExtendedIdFlag, 15, 0), // extended IDs: 21
+        /* 6 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFormatByte),
+        /* 7 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kShortPacketIdMask),
+        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kPacketIdLimit, 27, 0), // 36
+        /* 9 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
+        /* 10 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
+        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kPayloadFormat, 23, 0), // 35
+        /* 12 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 6, 0),  // 19
+        /* 13 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 0, 22),  // 14, else 36
         /* 14 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 15 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader, 0, 1), // 16, 17
-        /* 16 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
-        /* 17 */ BPF_STMT(BPF_RET | BPF_K, kDrop),
+        /* 15 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kImageLeader, 0, 20), // 36
+        /* 16 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdpHeader + kGvspHeader + kPayloadType),
+        /* 17 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 17, 0),     // 35
+        /* 18 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImageWithChunks, 16, 17), // 35, 36
+        /* 19 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 20 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kTrailer, 14, 15), // 35, 36
+        /* 21 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 22 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader, 0, 13), // 36
+        /* 23 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExtendedPacketId),
+        /* 24 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kPacketIdLimit, 11, 0), // 36
+        /* 25 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
+        /* 26 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
+        /* 27 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kPayloadFormat, 7, 0), // 35
+        /* 28 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 6, 0), // 35
+        /* 29 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 0, 6),  // 30, else 36
+        /* 30 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        /* 31 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader + kImageLeader, 0, 4), // 36
+        /* 32 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdpHeader + kGvspExtendedHeader + kPayloadType),
+        /* 33 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 1, 0),     // 35
+        /* 34 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImageWithChunks, 0, 1), // 35, 36
+        /* 35 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
+        /* 36 */ BPF_STMT(BPF_RET | BPF_K, kDrop),
     }};
 }
 #endif
@@ -133,7 +165,7 @@ bool admitOnlyTheCamerasStreamPackets(ArvGvDevice* device, ArvGvStream* stream, 
         const uint32_t address = (static_cast<uint32_t>((*camera)[0]) << 24) |
                                  (static_cast<uint32_t>((*camera)[1]) << 16) |
                                  (static_cast<uint32_t>((*camera)[2]) << 8) | (*camera)[3];
-        std::array<sock_filter, 18> program = streamFilter(address);
+        std::array<sock_filter, 37> program = streamFilter(address);
         sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
         if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0) {
             return true;
