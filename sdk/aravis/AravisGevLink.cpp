@@ -226,9 +226,9 @@ PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& ser
         choice.before = arv_gv_device_get_packet_size(device, error.out());
     }
     choice.mtu = interfaceMtu(device);
-    // Test packets go out with "do not fragment"; a camera that fragments them all the same (or a path that
-    // reassembles them) passes sizes above the MTU, which the MTU then caps: a stream of IP fragments loses a
-    // whole packet for each fragment lost.
+    // Test packets can pass at sizes above the MTU (the test network's fake camera sends them as IP fragments,
+    // which the kernel reassembles); the MTU caps the size, since a stream of fragments loses a whole packet
+    // for each fragment lost.
     ErrorSlot error;
     choice.chosen = arv_gv_device_auto_packet_size(device, error.out());
     if (error.failed() || choice.chosen == 0) {
