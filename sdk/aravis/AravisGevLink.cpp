@@ -83,11 +83,11 @@ constexpr uint32_t kGvspExtendedHeader = 20; // with a 64-bit block ID and a 32-
 constexpr uint32_t kImageLeader = 36;        // payload type, timestamp, pixel format, size, offsets, padding
 constexpr uint32_t kTrailer = 8;             // payload type and the image's lines
 constexpr uint32_t kFormatByte = kUdpHeader + 4;
-constexpr uint32_t kIpSource = 12; // in the IP header, reached through SKF_NET_OFF
+constexpr uint32_t kIpSource = 12;                      // in the IP header, reached through SKF_NET_OFF
 constexpr uint32_t kExtendedPacketId = kUdpHeader + 16; // after status, flags, format and the 64-bit block ID
-// Packets of one frame: 2^20 packets of the smallest size GigE Vision allows still hold more than the largest
-// frame the SDK layer takes (1 GiB).
-constexpr uint32_t kPacketIdLimit = 1U << 20U;
+// Packets of one frame: 2^21 packets of 576 bytes (the smallest IP packet every link carries) hold more than
+// the largest frame the SDK layer takes (1 GiB), and Aravis's table for them stays below 64 MiB.
+constexpr uint32_t kPacketIdLimit = 1U << 21U;
 
 // The filter program for stream packets from `cameraAddress` (the number BPF loads: network order read as
 // big-endian). It admits the three packet formats of an image stream (leader, payload, trailer), with 16-bit or
@@ -99,7 +99,8 @@ std::array<sock_filter, 37> streamFilter(uint32_t cameraAddress) {
     constexpr uint32_t kAccept = 0xffffffffU;
     constexpr uint32_t kDrop = 0;
     constexpr uint32_t kExtendedIdFlag = 0x80;
-    constexpr uint32_t kFormatMask = 0x7f; // without the flag; the reserved bits stay: a packet that sets them is not ours
+    // Without the flag; the reserved bits stay: a packet that sets them is not ours.
+    constexpr uint32_t kFormatMask = 0x7f;
     constexpr uint32_t kShortPacketIdMask = 0xffffff;
     constexpr uint32_t kLeaderFormat = 1;
     constexpr uint32_t kTrailerFormat = 2;
@@ -141,7 +142,7 @@ std::array<sock_filter, 37> streamFilter(uint32_t cameraAddress) {
         /* 30 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
         /* 31 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader + kImageLeader, 0, 4), // 36
         /* 32 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdpHeader + kGvspExtendedHeader + kPayloadType),
-        /* 33 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 1, 0),     // 35
+        /* 33 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 1, 0),    // 35
         /* 34 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImageWithChunks, 0, 1), // 35, 36
         /* 35 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
         /* 36 */ BPF_STMT(BPF_RET | BPF_K, kDrop),
