@@ -136,12 +136,24 @@ TEST_F(GevLinkTest, ACleanLinkTearsNoFrameOfManyPackets) {
 }
 
 // A host whose callback takes 50 ms a frame, with the camera at 100 frames a second: half the frames find no
-// buffer; the IDs say so and no more.
-TEST_F(GevLinkTest, ASlowHostSeesGapsOnlyForFramesReallyLost) {
-    m_frames.setAction([](ICameraObject&, const RecordedFrame&) { std::this_thread::sleep_for(50ms); });
+// buffer. The IDs say so and no more, the frames delivered are whole, and the process's memory does not grow
+// with the frames the host cannot take.
+TEST_F(GevLinkTest, ASlowHostSeesGapsOnlyForFramesReallyLostAndNoGrowingMemory) {
+    PixelCheck pixels;
+    const FrameRecorder::Action check = pixels.action();
+    m_frames.setAction([&check](ICameraObject& camera, const RecordedFrame& frame) {
+        check(camera, frame);
+        std::this_thread::sleep_for(50ms);
+    });
     startFreeRun(128, 64, 100.0);
-    EXPECT_TRUE(m_frames.waitForFrames(40, 20s)) << "only " << m_frames.count() << " frames";
+    ASSERT_TRUE(m_frames.waitForFrames(10)) << "only " << m_frames.count() << " frames";
+    const uint64_t heapEarly = heapBytesInUse();
+    EXPECT_TRUE(m_frames.waitForFrames(50, 20s)) << "only " << m_frames.count() << " frames";
+    const uint64_t heapLate = heapBytesInUse();
     m_camera->IStopCamera();
+    // 40 frames recorded and their bookkeeping: a few kilobytes; a queue of the frames the host could not take
+    // would be megabytes.
+    EXPECT_LT(heapLate, heapEarly + (uint64_t{1} << 20U)) << heapEarly << " then " << heapLate;
     VeyraStreamStatistics statistics;
     ASSERT_EQ(asVeyraCamera(m_camera.get())->IGetStreamStatistics(&statistics), 1);
     const std::vector<RecordedFrame> frames = m_frames.frames();
@@ -153,6 +165,8 @@ TEST_F(GevLinkTest, ASlowHostSeesGapsOnlyForFramesReallyLost) {
     EXPECT_LE(
         framesMissingByTheirIds(frames),
         static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
+    const std::lock_guard lock(pixels.mutex);
+    EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
 }
 
 // UDP ports bound on the host's end of camera 5's link: the camera's control and stream sockets (the test network's
