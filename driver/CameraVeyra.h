@@ -56,6 +56,8 @@ public:
     int32_t ISendSoftTrigger() override;
     // Describes the frame in delivery; only on the delivering thread, during OnImageReady.
     int32_t IGetFrameLayout(VeyraFrameLayout* layout) override;
+    // Sums the statistics of the open camera's data streams.
+    int32_t IGetStreamStatistics(VeyraStreamStatistics* statistics) override;
 
     // Guards s_pSystemList, s_nInstanceCount and the held cameras. Hosts create, delete and enumerate from one
     // thread at a time; the lock keeps the count right when one does not.

@@ -220,3 +220,30 @@ bool CCameraVeyra::stopDeviceDataStream(sdk::Device* device) {
         return true;
     });
 }
+
+int32_t CCameraVeyra::IGetStreamStatistics(VeyraStreamStatistics* statistics) {
+    const vxcam::Call call(m_life, "IGetStreamStatistics");
+    if (!call.admitted() || m_pDevice == nullptr || statistics == nullptr ||
+        statistics->recordSize < sizeof(VeyraStreamStatistics)) {
+        return 0;
+    }
+    return guardSdk("IGetStreamStatistics", 0, [this, statistics] {
+        m_life.insideTheCall();
+        VeyraStreamStatistics sum;
+        if (sdk::DataStreamList* streams = refreshedStreams(m_pDevice)) {
+            for (auto entry = streams->begin(); entry != streams->end(); ++entry) {
+                const sdk::StreamStatistics counts = entry->second->GetStatistics();
+                sum.framesCompleted += counts.framesCompleted;
+                sum.framesIncomplete += counts.framesIncomplete;
+                sum.framesLostNoBuffer += counts.framesLostNoBuffer;
+                sum.packetsNoBuffer += counts.packetsNoBuffer;
+                sum.framesMissing += counts.framesMissing;
+                sum.packetsMissing += counts.packetsMissing;
+                sum.packetsResent += counts.packetsResent;
+            }
+        }
+        sum.recordSize = statistics->recordSize;
+        *statistics = sum;
+        return 1;
+    });
+}

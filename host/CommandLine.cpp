@@ -46,12 +46,14 @@ QString toolHelp() {
         "  grab    opens one camera, acquires frames, saves pictures and prints a summary\n"
         "  view    a window showing one camera live, with its controls\n"
         "  demo    grabs from the built-in simulated cameras into ./vxcam-demo/ (no set-up needed)\n"
+        "  check   this host's network settings that GigE Vision cameras need, and what to change\n"
         "\n"
         "'vxcam COMMAND --help' describes a command's options.\n"
         "\n"
         "Exit codes: 0 success, 1 internal error, 2 bad usage, 3 module not loadable, 4 camera not found or\n"
         "not opened (also: list found none), 5 start failed, 6 too few frames in time, 7 output not\n"
-        "writable, 8 the camera refused a setting, 130 interrupted (Ctrl-C or SIGTERM).\n");
+        "writable, 8 the camera refused a setting, 9 host settings to change (check), 130 interrupted (Ctrl-C or\n"
+        "SIGTERM).\n");
 }
 
 QString commonHelp() {
@@ -130,6 +132,20 @@ QString infoHelp() {
                           "limits. CAMERA as 'vxcam list' shows it, or its serial number alone.\n"
                           "\n"
                           "Options:\n"
+                          "  --json               a JSON object instead\n") +
+           commonHelp();
+}
+
+QString checkHelp() {
+    return QStringLiteral("Usage: vxcam check [--interface IF] [--json]\n"
+                          "\n"
+                          "Inspects this host's settings that GigE Vision cameras need and prints what to change:\n"
+                          "the socket receive buffer limit (net.core.rmem_max), reverse-path filtering and the MTU\n"
+                          "of each network interface, and whether this process may open packet sockets. Exits with\n"
+                          "9 when a setting should change. Loads no module and sends nothing.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --interface IF       check only the interface IF (the one the cameras are on)\n"
                           "  --json               a JSON object instead\n") +
            commonHelp();
 }
@@ -437,6 +453,25 @@ ParsedCommand parseView(OptionReader& reader) {
     return options;
 }
 
+ParsedCommand parseCheck(OptionReader& reader) {
+    reader.add(QStringLiteral("interface"), true);
+    if (!reader.parse()) {
+        return reader.error();
+    }
+    if (reader.isSet(QStringLiteral("help"))) {
+        return HelpRequest{checkHelp()};
+    }
+    CheckOptions options;
+    options.common = reader.common();
+    if (reader.isSet(QStringLiteral("interface"))) {
+        options.interface = reader.text(QStringLiteral("interface")).value_or(QString()).trimmed();
+    }
+    if (reader.failed()) {
+        return reader.error();
+    }
+    return options;
+}
+
 ParsedCommand parseDemo(OptionReader& reader) {
     reader.add(QStringLiteral("out"), true);
     if (!reader.parse()) {
@@ -510,12 +545,15 @@ ParsedCommand parseCommandLine(const QStringList& arguments) {
     if (command == QLatin1String("view")) {
         return parseView(reader);
     }
+    if (command == QLatin1String("check")) {
+        return parseCheck(reader);
+    }
     const bool json = arguments.contains(QStringLiteral("--json"));
     if (command.startsWith(QLatin1Char('-'))) {
         return UsageError{QStringLiteral("the command comes first, before option '%1'").arg(command), {}, json};
     }
     return UsageError{
-        QStringLiteral("unknown command '%1'; the commands are list, info, grab, view and demo").arg(command),
+        QStringLiteral("unknown command '%1'; the commands are list, info, grab, view, demo and check").arg(command),
         {},
         json};
 }

@@ -46,6 +46,11 @@ struct InfoOptions {
     QString camera; // as `list` shows it, or the serial number alone
 };
 
+struct CheckOptions {
+    CommonOptions common;
+    QString interface; // empty: every interface but the loopback
+};
+
 struct ViewOptions {
     CommonOptions common;
     QString camera; // empty: the first camera listed
@@ -77,7 +82,7 @@ struct UsageError {
 };
 
 using ParsedCommand = std::variant<HelpRequest, VersionRequest, UsageError, ListOptions, GrabOptions, DemoOptions,
-                                   InfoOptions, ViewOptions>;
+                                   InfoOptions, ViewOptions, CheckOptions>;
 
 // `arguments` as the process got them, the program name first.
 [[nodiscard]] ParsedCommand parseCommandLine(const QStringList& arguments);

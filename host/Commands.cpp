@@ -6,6 +6,7 @@
 #include "host/ContactSheet.h"
 #include "host/FrameWriter.h"
 #include "host/GrabSession.h"
+#include "host/NetworkCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -183,7 +184,31 @@ ExitCode runCommand(const QStringList& arguments) {
     if (const auto* version = std::get_if<VersionRequest>(&parsed)) {
         return runVersion(*version);
     }
+    if (const auto* check = std::get_if<CheckOptions>(&parsed)) {
+        return runCheck(*check);
+    }
     return runDemo(std::get<DemoOptions>(parsed));
+}
+
+ExitCode runCheck(const CheckOptions& options) {
+    NetworkFacts facts = readNetworkFacts(QStringLiteral("/"), options.interface);
+    if (!options.interface.isEmpty() && facts.interfaces.empty()) {
+        return failCommand(QStringLiteral("this host has no network interface '%1'").arg(options.interface),
+                           ExitCode::Usage, options.common.json);
+    }
+    facts.packetSocketsAllowed = mayOpenPacketSockets();
+    const std::vector<CheckItem> items = checkNetwork(facts);
+    const bool changes = std::any_of(items.begin(), items.end(),
+                                     [](const CheckItem& item) { return item.status == CheckStatus::Change; });
+    const ExitCode code = changes ? ExitCode::SettingsToChange : ExitCode::Success;
+    if (options.common.json) {
+        QJsonObject object = checkJson(items);
+        object.insert(QStringLiteral("exitCode"), toInt(code));
+        Console::instance().result(jsonText(object));
+    } else {
+        Console::instance().result(checkText(items));
+    }
+    return code;
 }
 
 ExitCode runList(const ListOptions& options) {

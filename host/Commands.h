@@ -17,6 +17,7 @@ namespace vxcam::host {
 [[nodiscard]] ExitCode runDemo(const DemoOptions& options);
 [[nodiscard]] ExitCode runInfo(const InfoOptions& options);
 [[nodiscard]] ExitCode runVersion(const VersionRequest& request);
+[[nodiscard]] ExitCode runCheck(const CheckOptions& options);
 // The live viewer (ViewerWindow.cpp); makes the widget application itself.
 [[nodiscard]] ExitCode runView(const ViewOptions& options);
 

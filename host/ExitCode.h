@@ -13,6 +13,7 @@ enum class ExitCode : int {
     TooFewFrames = 6,      // fewer frames than asked for arrived in time
     OutputFailed = 7,      // a folder or a picture could not be written
     SettingRefused = 8,    // the camera refused a setting the command line asked for (ISetProperty failed)
+    SettingsToChange = 9,  // `check` found host settings that GigE Vision cameras need changed
     Interrupted = 130,     // stopped by Ctrl-C or a termination request; the summary says how far it got
 };
 

@@ -141,11 +141,62 @@ QJsonObject receivedJson(const GrabReport& report) {
         {QStringLiteral("note"), report.pixelsNote}};
 }
 
+QString streamText(const VeyraStreamStatistics& stream) {
+    QString text = QStringLiteral("%1 whole, %2 torn, %3 missing, %4 lost for want of a buffer; packets: %5 missing, "
+                                  "%6 resent, %7 dropped for want of a buffer")
+                       .arg(stream.framesCompleted)
+                       .arg(stream.framesIncomplete)
+                       .arg(stream.framesMissing)
+                       .arg(stream.framesLostNoBuffer)
+                       .arg(stream.packetsMissing)
+                       .arg(stream.packetsResent)
+                       .arg(stream.packetsNoBuffer);
+    const QString cause = likelyStreamCause(stream);
+    if (!cause.isEmpty()) {
+        text += QStringLiteral(" (%1)").arg(cause);
+    }
+    return text;
+}
+
+QJsonValue streamJson(const std::optional<VeyraStreamStatistics>& stream) {
+    if (!stream) {
+        return QJsonValue(QJsonValue::Null);
+    }
+    const QString cause = likelyStreamCause(*stream);
+    return QJsonObject{
+        {QStringLiteral("framesCompleted"), static_cast<double>(stream->framesCompleted)},
+        {QStringLiteral("framesIncomplete"), static_cast<double>(stream->framesIncomplete)},
+        {QStringLiteral("framesMissing"), static_cast<double>(stream->framesMissing)},
+        {QStringLiteral("framesLostNoBuffer"), static_cast<double>(stream->framesLostNoBuffer)},
+        {QStringLiteral("packetsMissing"), static_cast<double>(stream->packetsMissing)},
+        {QStringLiteral("packetsResent"), static_cast<double>(stream->packetsResent)},
+        {QStringLiteral("packetsNoBuffer"), static_cast<double>(stream->packetsNoBuffer)},
+        {QStringLiteral("likelyCause"), cause.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(cause)},
+    };
+}
+
 QJsonValue frameIdJson(const std::optional<uint32_t>& id) {
     return id ? QJsonValue(static_cast<double>(*id)) : QJsonValue(QJsonValue::Null);
 }
 
 } // namespace
+
+QString likelyStreamCause(const VeyraStreamStatistics& stream) {
+    const uint64_t torn = stream.framesIncomplete + stream.framesMissing;
+    const uint64_t sent = stream.framesCompleted + torn;
+    const bool linkLoses = torn > 0 && torn * 100 > sent;
+    const bool hostSlow = stream.framesLostNoBuffer > 0 || stream.packetsNoBuffer > 0;
+    QStringList causes;
+    if (linkLoses) {
+        causes << QStringLiteral("the link loses packets: check the cable and switch, the interface's MTU and "
+                                 "receive buffers (vxcam check), and other cameras sharing the link");
+    }
+    if (hostSlow) {
+        causes << QStringLiteral("every buffer was in use: the host took frames slower than the camera sent them; "
+                                 "pace the camera (--trigger soft) or lower its frame rate");
+    }
+    return causes.join(QStringLiteral("; "));
+}
 
 QString plural(int64_t count, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
@@ -171,6 +222,9 @@ QString GrabReport::text() const {
                  QStringLiteral("%1 sent").arg(plural(softwareTriggers, "software trigger", "software triggers")));
     }
     summary += line("frame IDs", frameIdText(tally));
+    if (stream) {
+        summary += line("stream", streamText(*stream));
+    }
     summary += line("pixel format", cameraPixelFormat.isEmpty()
                                         ? QStringLiteral("unknown (%1)").arg(pixelFormatSource)
                                         : QStringLiteral("%1 (%2)").arg(cameraPixelFormat, pixelFormatSource));
@@ -208,6 +262,7 @@ QJsonObject GrabReport::json() const {
         {QStringLiteral("framesLost"), static_cast<double>(tally.lost)},
         {QStringLiteral("framesOutOfOrder"), static_cast<double>(tally.outOfOrder)},
         {QStringLiteral("softwareTriggers"), static_cast<double>(softwareTriggers)},
+        {QStringLiteral("stream"), streamJson(stream)},
         {QStringLiteral("cameraPixelFormat"),
          cameraPixelFormat.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(cameraPixelFormat)},
         {QStringLiteral("pixelFormatSource"), pixelFormatSource},

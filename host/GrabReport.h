@@ -1,6 +1,7 @@
 // The summary of one grab, as text for people and as JSON for scripts.
 #pragma once
 
+#include "contract/IVeyraCameraObject.h"
 #include "host/ExitCode.h"
 #include "host/FrameCollector.h"
 #include "host/FrameWriter.h"
@@ -26,6 +27,10 @@ struct GrabReport {
     double elapsedS = 0.0; // from the start to the end of collecting
     int64_t softwareTriggers = 0;
     bool interrupted = false;
+
+    // What the camera's streams counted (IGetStreamStatistics), read after the stop; none when the module
+    // could not say.
+    std::optional<VeyraStreamStatistics> stream;
 
     QString cameraPixelFormat; // empty when unknown
     QString pixelFormatSource; // where it came from
@@ -54,6 +59,10 @@ struct GrabReport {
     [[nodiscard]] QString text() const;
     [[nodiscard]] QJsonObject json() const;
 };
+
+// Why the stream's counts are high, and what to do; empty while they are not. High: more than 1 % of the frames
+// torn or missing, or any packet dropped for want of a buffer.
+[[nodiscard]] QString likelyStreamCause(const VeyraStreamStatistics& stream);
 
 // "1 frame", "2 frames".
 [[nodiscard]] QString plural(int64_t count, const char* one, const char* many);

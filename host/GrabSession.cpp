@@ -209,6 +209,13 @@ QString lostFramesWarning(const GrabReport& report, bool saving) {
         return {};
     }
     const QString frames = plural(lost, "frame", "frames");
+    // The stream's own counts tell the causes apart; the IDs alone cannot.
+    if (report.stream) {
+        const QString cause = likelyStreamCause(*report.stream);
+        if (!cause.isEmpty() && !saving) {
+            return QStringLiteral("%1 lost (gaps in the frame IDs): %2").arg(frames, cause);
+        }
+    }
     if (saving) {
         return QStringLiteral("%1 lost (gaps in the frame IDs): the camera's buffers ran out while the tool copied "
                               "frames out for saving, or the transport lost them; save fewer (--every K), pace the "
@@ -519,6 +526,11 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     run.stop();
     if (writer) {
         writer->finish();
+    }
+    // Read while the camera is open: its streams' counts end with the close.
+    VeyraStreamStatistics stream;
+    if (asVeyraCamera(run.get())->IGetStreamStatistics(&stream) == 1) {
+        report.stream = stream;
     }
     run.close();
 

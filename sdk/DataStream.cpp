@@ -236,9 +236,19 @@ uint64_t DataStream::GetIncompleteFrameCount() {
     return m_nIncomplete.load();
 }
 
+StreamStatistics DataStream::GetStatistics() {
+    m_site.pass("DataStream::GetStatistics");
+    StreamStatistics statistics;
+    doGetTransportStatistics(statistics);
+    statistics.framesCompleted = m_nCompleted.load();
+    statistics.framesIncomplete = m_nIncomplete.load();
+    return statistics;
+}
+
 DataStream::HandOver DataStream::deliverBuffer(Buffer& buffer) {
     const HandOver result = callHandler(buffer);
     if (result == HandOver::Delivered) {
+        m_nCompleted.fetch_add(1);
         return result;
     }
     if (result == HandOver::NotComplete) {

@@ -18,6 +18,17 @@ namespace sdk {
 class Buffer;
 class DataStream;
 
+// What a stream received since it was opened.
+struct StreamStatistics {
+    uint64_t framesCompleted = 0;    // arrived whole and went to the new-buffer handler
+    uint64_t framesIncomplete = 0;   // arrived with data missing; never reached the handler
+    uint64_t framesMissing = 0;      // not one packet of them arrived (0 where the transport cannot tell)
+    uint64_t framesLostNoBuffer = 0; // sent while no buffer was queued for them (0 where the transport cannot tell)
+    uint64_t packetsNoBuffer = 0;    // stream packets dropped because no buffer was queued (GigE Vision)
+    uint64_t packetsMissing = 0;     // packets that did not arrive when expected (resent ones included)
+    uint64_t packetsResent = 0;      // packets the camera sent again on request
+};
+
 class VXSDK_API BufferList : public ObjectList<Buffer> {
 public:
     ~BufferList() override;
@@ -120,6 +131,8 @@ public:
     [[nodiscard]] uint64_t GetLostFrameCount();
     // Buffers that came back incomplete or failed: they never reached the handler and were queued again.
     [[nodiscard]] uint64_t GetIncompleteFrameCount();
+    // Frames and packets since the stream was opened: counted by the transport, not inferred from frame IDs.
+    [[nodiscard]] StreamStatistics GetStatistics();
 
 protected:
     // `objectName` names the stream in the trace and in fault rules ("serial/index").
@@ -143,6 +156,11 @@ protected:
     // Returns once no buffer is in flight, unless called from inside a handler call (core::insideHandlerCall()).
     virtual void doStopAcquisition() = 0;
     [[nodiscard]] virtual uint64_t doGetLostFrameCount() = 0;
+    // The transport's counts: frames lost for want of a buffer (by default doGetLostFrameCount()), frames and
+    // packets missing, packets resent. The facade fills in the frames completed and incomplete.
+    virtual void doGetTransportStatistics(StreamStatistics& statistics) {
+        statistics.framesLostNoBuffer = doGetLostFrameCount();
+    }
     // A buffer was announced: it has its memory and is in the buffer list, not yet queued.
     virtual void doAnnounceBuffer(Buffer& buffer) { static_cast<void>(buffer); }
     // Puts the buffer into the input queue; raises an SDK error when it is queued already. Thread-safe.
@@ -165,6 +183,7 @@ private:
     CallSite m_site;
     std::atomic<bool> m_bOpen{false};
     std::atomic<uint64_t> m_nIncomplete{0};
+    std::atomic<uint64_t> m_nCompleted{0}; // frames handed to the handler; counted on the delivery thread
     BufferList m_bufferList;
     // Guards the buffer list's entries: the host's thread announces and revokes, and a destroyed buffer leaves
     // the list from whatever thread destroys it.

@@ -185,8 +185,13 @@ TEST(FrameIdExtender, BlockIdsBecomeFrameIdsThatNeverWrap) {
         {"in order", {7, 8, 9}, {7, 8, 9}},
         {"over the wrap, 0 skipped", {65534, 65535, 1, 2}, {65534, 65535, 65536, 65537}},
         {"a gap over the wrap", {65533, 2}, {65533, 65537}},
-        {"twice round", {65535, 1, 65535, 1}, {65535, 65536, 131070, 131071}},
+        {"twice round",
+         {65535, 30000, 60000, 1, 30000, 60000, 1},
+         {65535, 95535, 125535, 131071, 161070, 191070, 196606}},
         {"a repeated ID moves on a whole round", {5, 5}, {5, 65540}},
+        {"a late block keeps its place behind the newest", {100, 103, 101, 104}, {100, 103, 101, 104}},
+        {"a late block from before the wrap", {65534, 2, 65535, 3}, {65534, 65537, 65535, 65538}},
+        {"half a round forward is still forward", {1, 32768}, {1, 32768}},
     };
     for (const Case& c : cases) {
         sdk::aravis::FrameIdExtender extender;

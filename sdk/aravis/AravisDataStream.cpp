@@ -3,6 +3,7 @@
 #include "sdk/Buffer.h"
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
+#include "sdk/aravis/AravisGevLink.h"
 #include "sdk/aravis/AravisPlatform.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
@@ -58,11 +59,20 @@ void AravisDataStream::doOpen() {
     // What the signal connection will hold is made before Aravis's receiving thread exists, so that the thread
     // that rings finds it written (GLib's own locks order the rest, unseen by the thread checker).
     auto wakeup = std::make_unique<std::shared_ptr<Wakeup>>(m_pWakeup);
+    if (ARV_IS_GV_DEVICE(m_pDevice.get())) {
+        gev::receiveThroughUdpSocket(ARV_GV_DEVICE(m_pDevice.get()));
+        static_cast<void>(gev::negotiatePacketSize(ARV_GV_DEVICE(m_pDevice.get()), m_pLink->serial));
+    }
     ErrorSlot error;
     GObjectPtr<ArvStream> stream(arv_device_create_stream(m_pDevice.get(), nullptr, nullptr, error.out()));
     error.check("DataStream::Open", "a stream of camera " + m_pLink->serial);
     if (stream == nullptr) {
         Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_pLink->serial + " gave no stream");
+    }
+    if (ARV_IS_GV_STREAM(stream.get())) {
+        static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
+                                                                ARV_GV_STREAM(stream.get()), m_pLink->serial));
+        gev::configureReception(m_pDevice.get(), stream.get());
     }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
@@ -204,6 +214,26 @@ uint64_t AravisDataStream::doGetLostFrameCount() {
         lost += arv_stream_get_info_uint64_by_name(m_pStream.get(), "n_missing_frames");
     }
     return lost;
+}
+
+void AravisDataStream::doGetTransportStatistics(StreamStatistics& statistics) {
+    const std::lock_guard lock(m_mutex);
+    if (m_pStream == nullptr) {
+        return;
+    }
+    guint64 completed = 0;
+    guint64 failures = 0;
+    guint64 underruns = 0;
+    arv_stream_get_statistics(m_pStream.get(), &completed, &failures, &underruns);
+    statistics.packetsNoBuffer = underruns; // Aravis counts each packet it had no buffer for
+    if (ARV_IS_GV_STREAM(m_pStream.get())) {
+        statistics.framesMissing = arv_stream_get_info_uint64_by_name(m_pStream.get(), "n_missing_frames");
+        guint64 resent = 0;
+        guint64 missing = 0;
+        arv_gv_stream_get_statistics(ARV_GV_STREAM(m_pStream.get()), &resent, &missing);
+        statistics.packetsResent = resent;
+        statistics.packetsMissing = missing;
+    }
 }
 
 // Aravis writes straight into the buffer's memory; the Buffer rides along as the user data.

@@ -44,6 +44,7 @@ protected:
     void doStartAcquisition() override;
     void doStopAcquisition() override;
     uint64_t doGetLostFrameCount() override;
+    void doGetTransportStatistics(StreamStatistics& statistics) override;
     void doAnnounceBuffer(Buffer& buffer) override;
     void doQueueBuffer(Buffer& buffer) override;
     void doWithdrawBuffer(Buffer& buffer) noexcept override;

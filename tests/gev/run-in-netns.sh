@@ -3,13 +3,21 @@
 # network namespace (GigE Vision discovery broadcasts on every interface of the namespace it runs in).
 #
 #   run-in-netns.sh [--cameras N] [--lossy-camera I:PERMILLE] -- COMMAND [ARGS...]
-#       Makes two namespaces joined by one veth pair per camera: the cameras' (camera I listens on
-#       198.18.I.1, serial "GV0I") and the host's (198.18.I.2), runs COMMAND in the host's namespace with
+#       Makes a namespace for each camera (camera I listens on 198.18.I.1, serial "GV0I") and one for the host,
+#       joined by one veth pair per camera (the host's end is 198.18.I.2), runs COMMAND in the host's namespace with
 #       VXCAM_TRANSPORTS=gev, and removes the namespaces and the camera processes again, also on failure or
 #       interruption. Exit status: COMMAND's; 77 when namespaces cannot be made here (the test is skipped),
 #       unless VXCAM_REQUIRE_NETNS=1 (CI), where that is a failure.
 #   run-in-netns.sh camera-stop I | camera-start I
 #       For COMMAND: kills camera I (by its PID) or starts it again. Needs VXCAM_GEV_STATE from the run.
+#   run-in-netns.sh link-loss I PERMILLE | link-rate I KBIT | link-mtu I BYTES | link-down I | link-up I
+#       For COMMAND: what the link of camera I does to the camera's traffic. link-loss drops that share of the
+#       camera's stream packets (not its control answers) on the way out of its namespace, at random (0: none);
+#       link-rate holds the camera's sending to a token bucket of that rate (0: none); link-mtu sets the MTU of
+#       both ends; link-down and link-up take the link away and give it back. This kernel has no netem: losses
+#       come from an nftables rule (numgen random), rates from tbf.
+#   run-in-netns.sh camera-exec I COMMAND [ARGS...]
+#       For COMMAND: runs a command in camera I's namespace (a sender of stray datagrams, say).
 set -euo pipefail
 
 fake_camera=${VXCAM_FAKE_GV_CAMERA:-arv-fake-gv-camera-0.8}
@@ -25,10 +33,15 @@ skip() {
 
 # ---- camera control (also called by the command, through VXCAM_GEV_CTL) ---------------------------------
 
+# Camera I has a namespace of its own, so that it hears discovery only on its own link and streams over it.
+camera_ns() {
+  echo "$(cat "$1/camera-namespace")-$2"
+}
+
 camera_start() {
   local state=$1 i=$2
   local ns lossy=""
-  ns=$(cat "$state/camera-namespace")
+  ns=$(camera_ns "$state" "$i")
   [ -f "$state/camera-$i.lost-ratio" ] && lossy="--gvsp-lost-ratio=$(cat "$state/camera-$i.lost-ratio")"
   ip netns exec "$ns" "$fake_camera" -i "198.18.$i.1" -s "GV0$i" $lossy >"$state/camera-$i.log" 2>&1 &
   echo $! >"$state/camera-$i.pid"
@@ -54,10 +67,65 @@ camera_stop() {
   wait "$pid" 2>/dev/null || while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
 }
 
+# ---- the link of camera I, seen from the camera's end (so that a packet socket on the host's end sees only
+# what went through) ------------------------------------------------------------------------------------------
+
+link_loss() {
+  local state=$1 i=$2 permille=$3 ns
+  ns=$(camera_ns "$state" "$i")
+  ip netns exec "$ns" nft delete table inet "vxloss$i" 2>/dev/null || true
+  [ "$permille" -gt 0 ] || return 0
+  local share="numgen random mod 1000 < $permille"
+  [ "$permille" -lt 1000 ] || share=""
+  # Stream packets only: answers from the control port 3956 keep the camera under control.
+  ip netns exec "$ns" nft -f - <<RULES
+table inet vxloss$i {
+  chain out {
+    type filter hook output priority 0; policy accept;
+    oifname "vxc$i" udp sport != 3956 $share counter drop
+  }
+}
+RULES
+}
+
+link_rate() {
+  local state=$1 i=$2 kbit=$3 ns
+  ns=$(camera_ns "$state" "$i")
+  ip -n "$ns" link set "vxc$i" up 2>/dev/null || true
+  ip netns exec "$ns" tc qdisc del dev "vxc$i" root 2>/dev/null || true
+  [ "$kbit" -gt 0 ] || return 0
+  ip netns exec "$ns" tc qdisc add dev "vxc$i" root tbf rate "${kbit}kbit" burst 32kb latency 400ms
+}
+
+link_mtu() {
+  local state=$1 i=$2 bytes=$3 ns
+  ns=$(camera_ns "$state" "$i")
+  ip -n "$ns" link set "vxc$i" mtu "$bytes"
+  ip -n "$(cat "$state/host-namespace")" link set "vxh$i" mtu "$bytes"
+}
+
+link_down() {
+  local state=$1 i=$2
+  ip -n "$(camera_ns "$state" "$i")" link set "vxc$i" down
+}
+
+link_up() {
+  local state=$1 i=$2
+  ip -n "$(camera_ns "$state" "$i")" link set "vxc$i" up
+}
+
+camera_exec() {
+  local state=$1 i=$2
+  shift 2
+  ip netns exec "$(camera_ns "$state" "$i")" "$@"
+}
+
 case "${1:-}" in
-  camera-stop | camera-start)
+  camera-stop | camera-start | link-loss | link-rate | link-mtu | link-down | link-up | camera-exec)
     [ -n "${VXCAM_GEV_STATE:-}" ] || { echo "$1: VXCAM_GEV_STATE is not set" >&2; exit 2; }
-    "${1/-/_}" "$VXCAM_GEV_STATE" "$2"
+    action=${1//-/_}
+    shift
+    "$action" "$VXCAM_GEV_STATE" "$@"
     exit $?
     ;;
 esac
@@ -80,12 +148,15 @@ done
 [ "$(id -u)" -eq 0 ] || skip "not running as root"
 command -v ip >/dev/null || skip "the ip tool (iproute2) is missing"
 command -v "$fake_camera" >/dev/null || skip "$fake_camera (aravis-tools) is missing"
+command -v nft >/dev/null || skip "nft (nftables) is missing"
+command -v tc >/dev/null || skip "tc (iproute2) is missing"
 
 tag=$$
 cam_ns="vxcam-cam-$tag"
 host_ns="vxcam-host-$tag"
 state=$(mktemp -d "${TMPDIR:-/tmp}/vxcam-gev.XXXXXX")
 echo "$cam_ns" >"$state/camera-namespace"
+echo "$host_ns" >"$state/host-namespace"
 
 cleanup() {
   local status=$?
@@ -95,7 +166,9 @@ cleanup() {
     local i=${pidfile##*/camera-}
     camera_stop "$state" "${i%.pid}"
   done
-  ip netns del "$cam_ns" 2>/dev/null || true
+  for ns in $(ip netns list | awk '{print $1}' | grep -x -- "$cam_ns-[0-9]*"); do
+    ip netns del "$ns" 2>/dev/null || true
+  done
   ip netns del "$host_ns" 2>/dev/null || true
   rm -rf "$state"
   exit "$status"
@@ -105,17 +178,17 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-ip netns add "$cam_ns" 2>/dev/null || skip "network namespaces cannot be made here"
-ip netns add "$host_ns" || skip "network namespaces cannot be made here"
-ip -n "$cam_ns" link set lo up
+ip netns add "$host_ns" 2>/dev/null || skip "network namespaces cannot be made here"
 ip -n "$host_ns" link set lo up
 for i in $(seq "$cameras"); do
-  # The pair is made inside the camera namespace, so that no end ever appears in the machine's own.
-  ip -n "$cam_ns" link add "vxc$i" type veth peer name "vxh$i" netns "$host_ns" ||
+  ip netns add "$cam_ns-$i" || skip "network namespaces cannot be made here"
+  ip -n "$cam_ns-$i" link set lo up
+  # The pair is made inside the camera's namespace, so that no end ever appears in the machine's own.
+  ip -n "$cam_ns-$i" link add "vxc$i" type veth peer name "vxh$i" netns "$host_ns" ||
     skip "veth pairs cannot be made here"
-  ip -n "$cam_ns" addr add "198.18.$i.1/24" dev "vxc$i"
+  ip -n "$cam_ns-$i" addr add "198.18.$i.1/24" dev "vxc$i"
   ip -n "$host_ns" addr add "198.18.$i.2/24" dev "vxh$i"
-  ip -n "$cam_ns" link set "vxc$i" up
+  ip -n "$cam_ns-$i" link set "vxc$i" up
   ip -n "$host_ns" link set "vxh$i" up
 done
 for i in $(seq "$cameras"); do

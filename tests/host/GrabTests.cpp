@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -208,6 +209,40 @@ INSTANTIATE_TEST_SUITE_P(
                  0}));
 
 // ---- the summary's counts --------------------------------------------------------------------------------
+
+// The stream's own counts reach the summary with the likely cause when they are high: a camera that tears half
+// its frames is a link that loses packets; a clean one has no cause.
+TEST(GrabStreamStatistics, CountsTornFramesAndNamesTheLikelyCause) {
+    struct Case {
+        const char* name;
+        const char* device;
+        bool torn;
+    };
+    for (const Case& c : {Case{"clean", R"("frameRate": 200)", false},
+                          Case{"torn", R"("frameRate": 200, "incompleteRatio": 0.5)", true}}) {
+        ToolSandbox sandbox;
+        sandbox.useCameras(simConfig({simDevice(QStringLiteral("S1"), QLatin1String(c.device))}));
+        const ToolResult result =
+            sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("S1"),
+                         QStringLiteral("--frames"), QStringLiteral("20"), QStringLiteral("--json")});
+        ASSERT_EQ(result.exitCode, kSuccess) << c.name << result.describe().toStdString();
+        const QJsonObject stream = result.json().value(QStringLiteral("stream")).toObject();
+        EXPECT_GE(number(stream, "framesCompleted"), 20) << c.name;
+        const QJsonValue cause = stream.value(QStringLiteral("likelyCause"));
+        if (c.torn) {
+            EXPECT_GT(number(stream, "framesIncomplete"), 0) << c.name;
+            EXPECT_TRUE(cause.toString().contains(QLatin1String("link loses packets"))) << c.name;
+        } else {
+            EXPECT_EQ(number(stream, "framesIncomplete"), 0) << c.name;
+            EXPECT_TRUE(cause.isNull()) << c.name;
+        }
+        const ToolResult text = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("S1"),
+                                             QStringLiteral("--frames"), QStringLiteral("20")});
+        EXPECT_TRUE(text.out.contains(QRegularExpression(QStringLiteral("\nstream +\\d+ whole, \\d+ torn"))))
+            << c.name << text.describe().toStdString();
+        EXPECT_EQ(text.out.contains(QLatin1String("the link loses packets")), c.torn) << c.name;
+    }
+}
 
 struct CountCase {
     const char* name;

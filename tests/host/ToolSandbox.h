@@ -27,6 +27,7 @@ constexpr int kStartFailed = 5;
 constexpr int kTooFewFrames = 6;
 constexpr int kOutputFailed = 7;
 constexpr int kSettingRefused = 8;
+constexpr int kSettingsToChange = 9;
 constexpr int kInterrupted = 130;
 } // namespace exit_code
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -97,6 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
                   kUsage,
                   "unexpected argument 'A2'"},
         UsageCase{"ViewWithoutDisplay", {QStringLiteral("view")}, kUsage, "'vxcam view' needs a display"},
+        UsageCase{"CheckUnknownInterface",
+                  {QStringLiteral("check"), QStringLiteral("--interface"), QStringLiteral("nosuch0")},
+                  kUsage,
+                  "no network interface 'nosuch0'"},
+        UsageCase{"CheckTakesNoArgument", {QStringLiteral("check"), QStringLiteral("eth0")}, kUsage, "eth0"},
         UsageCase{"ViewShotWithoutQuit",
                   {QStringLiteral("view"), QStringLiteral("--window-shot"), QStringLiteral("w.png")},
                   kUsage,
@@ -164,8 +170,40 @@ INSTANTIATE_TEST_SUITE_P(
                                "Usage: vxcam grab"},
                       HelpCase{{QStringLiteral("demo"), QStringLiteral("--help")}, "Usage: vxcam demo"},
                       HelpCase{{QStringLiteral("info"), QStringLiteral("--help")}, "Usage: vxcam info"},
+                      HelpCase{{QStringLiteral("check"), QStringLiteral("--help")}, "Usage: vxcam check"},
                       // The viewer's help needs no display.
                       HelpCase{{QStringLiteral("view"), QStringLiteral("--help")}, "Usage: vxcam view"}));
+
+// `vxcam check` on this machine: whatever the settings, the answer is consistent: a status for every check, the
+// exit code 9 exactly when a setting is to change, and the same in text and JSON.
+TEST(CheckCommand, AnswersConsistentlyInTextAndJson) {
+    const ToolSandbox sandbox;
+    const ToolResult json = sandbox.run({QStringLiteral("check"), QStringLiteral("--json")});
+    ASSERT_TRUE(json.exitCode == kSuccess || json.exitCode == kSettingsToChange) << json.describe().toStdString();
+    const QJsonObject summary = json.json();
+    const QJsonArray checks = summary.value(QStringLiteral("checks")).toArray();
+    ASSERT_FALSE(checks.isEmpty()) << json.describe().toStdString();
+    int changes = 0;
+    QStringList names;
+    for (const QJsonValue check : checks) {
+        const QString status = check.toObject().value(QStringLiteral("status")).toString();
+        EXPECT_TRUE(status == QLatin1String("ok") || status == QLatin1String("change") ||
+                    status == QLatin1String("unknown"))
+            << status.toStdString();
+        changes += status == QLatin1String("change") ? 1 : 0;
+        names << check.toObject().value(QStringLiteral("name")).toString();
+    }
+    EXPECT_TRUE(names.contains(QStringLiteral("receive buffers")));
+    EXPECT_TRUE(names.contains(QStringLiteral("packet sockets")));
+    EXPECT_EQ(summary.value(QStringLiteral("changes")).toInt(), changes);
+    EXPECT_EQ(json.exitCode, changes > 0 ? kSettingsToChange : kSuccess);
+    EXPECT_EQ(summary.value(QStringLiteral("exitCode")).toInt(), json.exitCode);
+
+    const ToolResult text = sandbox.run({QStringLiteral("check")});
+    EXPECT_EQ(text.exitCode, json.exitCode);
+    EXPECT_TRUE(text.out.contains(changes > 0 ? QStringLiteral("to change") : QStringLiteral("nothing to change")))
+        << text.out.toStdString();
+}
 
 } // namespace
 } // namespace vxcam::test
