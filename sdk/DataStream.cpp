@@ -103,10 +103,10 @@ void Events::DataStreamEventControl::RegisterNewBufferEventHandler(void* owner, 
     lock.unlock();
 }
 
+// The buffer is touched only while the binding holds its owner's lease: a buffer the owner revoked from inside
+// another handler call (which waits for no delivery) may belong to an owner that is already let go, and its
+// memory with it.
 Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHandler(Buffer& buffer) {
-    if (!buffer.IsComplete()) {
-        return HandOver::NotComplete;
-    }
     const std::shared_ptr<Binding> binding = m_pBinding; // `this` may be gone when the handler returns
     void* owner = nullptr;
     NewBufferEventHandler handler = nullptr;
@@ -115,6 +115,9 @@ Events::DataStreamEventControl::HandOver Events::DataStreamEventControl::callHan
         const std::lock_guard lock(binding->mutex);
         if (binding->pHandler == nullptr) {
             return HandOver::Unbound;
+        }
+        if (!buffer.IsComplete()) {
+            return HandOver::NotComplete;
         }
         owner = binding->pOwner;
         handler = binding->pHandler;

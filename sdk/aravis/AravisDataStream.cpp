@@ -405,8 +405,10 @@ void AravisDataStream::handOver(ArvBuffer* filled) {
             frame.frameId = blockId;
             frame.payloadSize = 0;
         }
+        // Described under the lock, while the slot says it is being delivered: a revocation made from inside a
+        // handler call waits for no delivery, and the buffer's owner may free it once the slot is gone.
+        core::BufferAccess::describeFrame(*buffer, frame);
     }
-    core::BufferAccess::describeFrame(*buffer, frame);
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));
     const std::lock_guard lock(m_mutex);

@@ -394,15 +394,23 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     }
     frame.width = width;
     frame.height = height;
-    frame.payloadSize = std::min<uint64_t>(filled, buffer->GetMemSize());
-    frame.status = !described                                           ? BufferStatus::Failed
-                   : (incomplete != 0 || filled > buffer->GetMemSize()) ? BufferStatus::Incomplete
-                                                                        : BufferStatus::Complete;
     {
+        // The buffer is touched only while its slot says it is being delivered: a revocation made from inside a
+        // handler call waits for no delivery, and the buffer's owner may free it as soon as the slot is gone.
         const std::lock_guard lock(m_mutex);
+        if (const auto found = m_slots.find(buffer);
+            found == m_slots.end() || found->second.place != Place::Delivering) {
+            m_delivered.notify_all();
+            return;
+        }
+        const uint64_t memSize = buffer->GetMemSize();
+        frame.payloadSize = std::min<uint64_t>(filled, memSize);
+        frame.status = !described                              ? BufferStatus::Failed
+                       : (incomplete != 0 || filled > memSize) ? BufferStatus::Incomplete
+                                                               : BufferStatus::Complete;
         frame.pixelFormat = m_formatName; // cannot change while grabbing
+        core::BufferAccess::describeFrame(*buffer, frame);
     }
-    core::BufferAccess::describeFrame(*buffer, frame);
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));
     const std::lock_guard lock(m_mutex);
