@@ -2,7 +2,22 @@
 
 #include "host/Console.h"
 
+#include <algorithm>
+
 namespace vxcam::host {
+namespace {
+
+// USB3 Vision is searched when no transport is named, or when "u3v" is among those named.
+bool usbVisionInUse() {
+    if (!qEnvironmentVariableIsSet("VXCAM_TRANSPORTS")) {
+        return true;
+    }
+    const QStringList named = qEnvironmentVariable("VXCAM_TRANSPORTS").split(QLatin1Char(','));
+    return std::any_of(named.begin(), named.end(),
+                       [](const QString& name) { return name.trimmed() == QLatin1String("u3v"); });
+}
+
+} // namespace
 
 QString noCameraHint() {
     // A camera file that is named but cannot be used is the likeliest cause, and the SDK layer says why.
@@ -13,9 +28,12 @@ QString noCameraHint() {
     if (qEnvironmentVariableIsEmpty("VXCAM_SIM_CONFIG")) {
         return QStringLiteral("(simulated cameras need VXCAM_SIM_CONFIG naming their file, such as the demo's "
                               "vxcam-demo-cameras.json beside vxcam; VXCAM_TRANSPORTS names the transports in use: "
-                              "%1)")
+                              "%1%2)")
             .arg(qEnvironmentVariableIsSet("VXCAM_TRANSPORTS") ? qEnvironmentVariable("VXCAM_TRANSPORTS")
-                                                               : QStringLiteral("u3v by default"));
+                                                               : QStringLiteral("u3v by default"),
+                 usbVisionInUse() ? QStringLiteral("; a USB3 Vision camera that this user may not open is not "
+                                                   "listed: 'vxcam check' names it")
+                                  : QString());
     }
     return QStringLiteral("(the simulated-camera file %1 lists none; VXCAM_TRANSPORTS names the transports in use)")
         .arg(qEnvironmentVariable("VXCAM_SIM_CONFIG"));

@@ -7,6 +7,7 @@
 #include "host/FrameWriter.h"
 #include "host/GrabSession.h"
 #include "host/NetworkCheck.h"
+#include "host/UsbCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -197,7 +198,10 @@ ExitCode runCheck(const CheckOptions& options) {
                            ExitCode::Usage, options.common.json);
     }
     facts.packetSocketsAllowed = mayOpenPacketSockets();
-    const std::vector<CheckItem> items = checkNetwork(facts);
+    std::vector<CheckItem> items = checkNetwork(facts);
+    for (CheckItem& item : checkUsbVision(readUsbFacts(QStringLiteral("/")))) {
+        items.push_back(std::move(item));
+    }
     const bool changes = std::any_of(items.begin(), items.end(),
                                      [](const CheckItem& item) { return item.status == CheckStatus::Change; });
     const ExitCode code = changes ? ExitCode::SettingsToChange : ExitCode::Success;

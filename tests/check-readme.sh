@@ -3,7 +3,8 @@
 # host.cpp in a scratch folder laid out like the checkout after `./run demo` (every top-level entry of the
 # checkout, and build-release/bin/ as this build's binaries), and every line of every `sh` block of README.md
 # and docs/*.md runs there and must exit with 0. A command that would collide with the checkout's own files
-# (`-o host` beside the host/ folder) fails here as it would there.
+# (`-o host` beside the host/ folder) fails here as it would there. Links between the documents must lead to files
+# that exist.
 # Usage: check-readme.sh SOURCE_DIR BIN_DIR
 set -euo pipefail
 src=$1
@@ -59,5 +60,19 @@ for doc in README.md docs/*.md; do
     fi
   done
 done
+# Every link from one document to a file of the checkout leads to a file that exists.
+links=0
+for doc in README.md docs/*.md sdk/README.md; do
+  while IFS= read -r target; do
+    target=${target%%#*}
+    [[ -z $target || $target == *://* || $target == mailto:* ]] && continue
+    links=$((links + 1))
+    if [ ! -e "$(dirname "$doc")/$target" ]; then
+      echo "FAILED ($doc): the link to $target leads nowhere" >&2
+      failures=$((failures + 1))
+    fi
+  done < <(grep -o '](\([^)]*\))' "$doc" | sed 's/^](//; s/)$//')
+done
+echo "$links links followed"
 echo "$commands commands run, $failures failed"
 [ "$commands" -gt 0 ] && [ "$failures" -eq 0 ]

@@ -1,6 +1,6 @@
 // The module against a fake GigE Vision camera over links as factories have them: packets lost, a link slower
-// than the camera, an MTU below the camera's packets, stray datagrams at the stream port, a link that goes away
-// for seconds, a host that takes its time. Camera 5 of run-in-netns.sh's test network is this file's; each test
+// than the camera, an MTU below the camera's packets, stray datagrams at the stream port, packets that arrive twice,
+// a link that goes away for seconds, a host that takes its time. Camera 5 of run-in-netns.sh's test network is this file's; each test
 // gives its link back as it found it.
 #include "tests/gev/GevFixture.h"
 
@@ -252,6 +252,44 @@ INSTANTIATE_TEST_SUITE_P(Links, MtuTest, ::testing::Values(MtuCase{8000, 1500}, 
                              return "Packets" + std::to_string(link.param.cameraPacketSize) + "Mtu" +
                                     std::to_string(link.param.linkMtu);
                          });
+
+// Every stream packet arrives twice, the copy late, as over a redundant path or through a switch that floods:
+// copies of frames already delivered are never delivered again, nor mixed into later frames, and the frames the
+// camera sends meanwhile still arrive, whole.
+class LateDuplicateTest : public GevLinkTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LateDuplicateTest, NeitherRepeatNorTearNorLoseFrames) {
+    const QByteArray duplicator = qgetenv("VXCAM_LATE_DUPLICATES");
+    ASSERT_FALSE(duplicator.isEmpty()) << "VXCAM_LATE_DUPLICATES names no duplicator";
+    PixelCheck pixels;
+    m_frames.setAction(pixels.action());
+    startFreeRun(128, 64, 50.0);
+    ASSERT_TRUE(m_frames.waitForFrames(5));
+    const std::size_t before = m_frames.count();
+    // For one and a half seconds every packet is sent again, GetParam() milliseconds after the original.
+    ASSERT_TRUE(
+        controlNetwork("camera-exec 5 " + duplicator.toStdString() + " vxc5 " + std::to_string(GetParam()) + " 1500"));
+    const std::size_t during = m_frames.count() - before;
+    EXPECT_TRUE(m_frames.waitForFrames(m_frames.count() + 10)) << "no frames after the copies";
+    m_camera->IStopCamera();
+    VeyraStreamStatistics statistics;
+    ASSERT_EQ(asVeyraCamera(m_camera.get())->IGetStreamStatistics(&statistics), 1);
+    const std::vector<RecordedFrame> frames = m_frames.frames();
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        ASSERT_GT(frames[i].frameId, frames[i - 1].frameId) << "frame " << i << " repeats or goes back";
+    }
+    EXPECT_LE(
+        framesMissingByTheirIds(frames),
+        static_cast<int64_t>(statistics.framesIncomplete + statistics.framesMissing + statistics.packetsNoBuffer));
+    // 50 frames a second for at least one and a half seconds; a few may be lost to a busy machine, not most.
+    EXPECT_GE(during, 40U) << "frames stopped while the copies came";
+    const std::lock_guard lock(pixels.mutex);
+    EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
+}
+
+// A copy within the same frame, one a frame later, and one several frames later.
+INSTANTIATE_TEST_SUITE_P(Delays, LateDuplicateTest, ::testing::Values(2, 30, 300),
+                         [](const ::testing::TestParamInfo<int>& delay) { return std::to_string(delay.param) + "ms"; });
 
 } // namespace
 } // namespace vxcam::test

@@ -195,6 +195,7 @@ TEST(CheckCommand, AnswersConsistentlyInTextAndJson) {
     }
     EXPECT_TRUE(names.contains(QStringLiteral("receive buffers")));
     EXPECT_TRUE(names.contains(QStringLiteral("packet sockets")));
+    EXPECT_TRUE(names.contains(QStringLiteral("USB3 Vision device")));
     EXPECT_EQ(summary.value(QStringLiteral("changes")).toInt(), changes);
     EXPECT_EQ(json.exitCode, changes > 0 ? kSettingsToChange : kSuccess);
     EXPECT_EQ(summary.value(QStringLiteral("exitCode")).toInt(), json.exitCode);
