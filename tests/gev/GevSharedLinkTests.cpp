@@ -4,6 +4,7 @@
 #include "tests/gev/GevFixture.h"
 #include "tests/support/LogCapture.h"
 
+#include <QProcess>
 #include <QString>
 
 #include <array>
@@ -269,6 +270,27 @@ TEST_F(SharedLinkTest, APacketSizeTheHostChoseIsKeptWithAWarningAboveTheMtu) {
     const std::lock_guard lock(streaming.whole.mutex);
     EXPECT_GT(streaming.whole.checked, 0);
     EXPECT_EQ(streaming.whole.wrong, 0) << "of " << streaming.whole.checked << " frames";
+}
+
+// The same through the tool: `vxcam grab --packet-size` writes the size through the SDK layer, and the camera
+// streams with it to the end of the run.
+TEST_F(SharedLinkTest, TheToolsPacketSizeIsTheOneTheCameraStreamsWith) {
+    const QString tool = qEnvironmentVariable("VXCAM_TOOL");
+    if (tool.isEmpty()) {
+        GTEST_SKIP() << "VXCAM_TOOL names no vxcam";
+    }
+    prepare(2);
+    QProcess grab;
+    grab.start(tool, {QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("GV02"),
+                      QStringLiteral("--packet-size"), QStringLiteral("8000"), QStringLiteral("--frames"),
+                      QStringLiteral("5"), QStringLiteral("--json")});
+    ASSERT_TRUE(grab.waitForFinished(30000)) << "vxcam grab did not end";
+    const QString errors = QString::fromUtf8(grab.readAllStandardError());
+    EXPECT_EQ(grab.exitCode(), 0) << grab.readAllStandardOutput().toStdString() << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QLatin1String("as the host configured"))) << errors.toStdString();
+    device(2).Open();
+    EXPECT_EQ(feature(2, "GevSCPSPacketSize") & 0xffff, 8000);
+    device(2).Close();
 }
 
 } // namespace
