@@ -4,6 +4,8 @@
 #include "sdk/aravis/AravisLinkBudget.h"
 #include "sdk/aravis/AravisObjects.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -278,10 +280,11 @@ PacketSizeChoice keepHostsPacketSize(ArvGvDevice* device, const std::string& ser
     choice.chosenByHost = true;
     choice.chosen = choice.before;
     if (choice.mtu && choice.chosen > *choice.mtu) {
-        qCWarning(lcAravis()) << "camera" << serial.c_str() << "sends packets of" << choice.chosen
-                              << "bytes, as the host configured, above the MTU" << *choice.mtu << "of interface"
-                              << interfaceName(device).c_str()
-                              << ": they travel as IP fragments, and a frame is lost with any one fragment";
+        qCWarning(lcAravis()).nospace() << "camera " << serial.c_str() << " sends packets of " << choice.chosen
+                                        << " bytes, as the host configured, above the MTU " << *choice.mtu
+                                        << " of interface " << interfaceName(device).c_str()
+                                        << ": they travel as IP fragments, and a frame is lost with any one "
+                                        << "fragment";
     } else {
         qCInfo(lcAravis()) << "camera" << serial.c_str() << "sends packets of" << choice.chosen
                            << "bytes, as the host configured";
@@ -420,13 +423,13 @@ private:
                                       << "did not take its inter-packet delay of" << delay << "ticks";
                 continue;
             }
-            qCInfo(lcAravis()) << "camera" << member->link->serial.c_str() << "streams through" << interface.c_str()
-                               << "(" << speed.bitsPerSecond / 1000000 << "Mb/s," << speed.source << ") with"
-                               << cameras - 1 << "other camera(s): inter-packet delay" << delay << "ticks, at most"
-                               << static_cast<uint64_t>(streamBitsPerSecond(member->packetSize, speed.bitsPerSecond,
-                                                                            delay, member->tickHz) /
-                                                        1000000)
-                               << "Mb/s";
+            const double megabits =
+                streamBitsPerSecond(member->packetSize, speed.bitsPerSecond, delay, member->tickHz) / 1e6;
+            qCInfo(lcAravis()).nospace() << "camera " << member->link->serial.c_str() << " streams through "
+                                         << interface.c_str() << " (" << speed.bitsPerSecond / 1000000 << " Mb/s, "
+                                         << speed.source << ") with " << cameras - 1
+                                         << " other camera(s): inter-packet delay " << delay << " ticks, at most "
+                                         << QString::number(megabits, 'f', 1) << " Mb/s";
         }
     }
 
