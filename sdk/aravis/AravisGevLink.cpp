@@ -4,6 +4,7 @@
 #include "sdk/aravis/AravisLinkBudget.h"
 #include "sdk/aravis/AravisObjects.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <algorithm>
@@ -357,13 +358,14 @@ struct LinkSpeed {
 // nothing about the wire, and have no device behind them.
 LinkSpeed linkSpeedOf(const std::string& interface) {
     constexpr uint64_t kMega = 1000000;
-    if (const char* setting = std::getenv("VXCAM_GEV_LINK_MBPS"); setting != nullptr && *setting != '\0') {
-        char* end = nullptr;
-        const unsigned long long mbps = std::strtoull(setting, &end, 10);
-        if (end != setting && *end == '\0' && mbps > 0 && mbps <= 1000000) {
+    // Qt's reading of the environment takes its lock against a concurrent change.
+    if (const QByteArray setting = qgetenv("VXCAM_GEV_LINK_MBPS"); !setting.isEmpty()) {
+        bool number = false;
+        const qulonglong mbps = setting.toULongLong(&number);
+        if (number && mbps > 0 && mbps <= 1000000) {
             return {mbps * kMega, "VXCAM_GEV_LINK_MBPS"};
         }
-        qCWarning(lcAravis()) << "VXCAM_GEV_LINK_MBPS" << setting
+        qCWarning(lcAravis()) << "VXCAM_GEV_LINK_MBPS" << setting.constData()
                               << "is no link speed in megabits a second (1 to 1000000); it is ignored";
     }
     std::error_code error;
@@ -429,7 +431,7 @@ private:
                                          << interface.c_str() << " (" << speed.bitsPerSecond / 1000000 << " Mb/s, "
                                          << speed.source << ") with " << cameras - 1
                                          << " other camera(s): inter-packet delay " << delay << " ticks, at most "
-                                         << QString::number(megabits, 'f', 1) << " Mb/s";
+                                         << qUtf8Printable(QString::number(megabits, 'f', 1)) << " Mb/s";
         }
     }
 

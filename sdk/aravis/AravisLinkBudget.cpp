@@ -11,7 +11,7 @@ uint32_t interPacketDelayTicks(uint32_t packetSize, uint64_t linkBitsPerSecond, 
         return 0;
     }
     const double wireBits = 8.0 * (static_cast<double>(packetSize) + kEthernetOverheadBytes);
-    const double link = static_cast<double>(linkBitsPerSecond);
+    const auto link = static_cast<double>(linkBitsPerSecond);
     const double share = link * kStreamShareOfLink / cameras;
     // A packet every wireBits / share seconds, of which it spends wireBits / link on the wire.
     const double delaySeconds = wireBits / share - wireBits / link;
