@@ -380,13 +380,13 @@ LinkSpeed linkSpeedOf(const std::string& interface) {
     return {kDefaultLinkMbps * kMega, "taken for an interface that reports no speed"};
 }
 
-// The cameras of this process that stream, by the host's interface they stream through. Lives for the
-// process.
+// The cameras of this process that stream, by the host's interface they stream through. Never destroyed: a
+// stream may stop while the process exits, after function statics are gone.
 class LinkShares {
 public:
     static LinkShares& instance() {
-        static LinkShares shares;
-        return shares;
+        static auto* shares = new LinkShares(); // NOLINT(cppcoreguidelines-owning-memory): lives for the process
+        return *shares;
     }
 
     void join(const LinkShare::Member& member) {
@@ -395,34 +395,34 @@ public:
         spread(member.interface);
     }
 
+    // The camera stops sending: it gets its own delay back, so that its next start finds it, and the others
+    // spread over the link.
     void leave(const LinkShare::Member& member) {
         const std::lock_guard lock(m_mutex);
         m_members.erase(std::remove(m_members.begin(), m_members.end(), &member), m_members.end());
+        writeDelay(member, member.ownDelay);
         spread(member.interface);
     }
 
 private:
-    // Called with m_mutex held, so that the delays written last are those of the last count.
+    // Called with m_mutex held, so that the delays written last are those of the last count. A camera alone on
+    // its interface streams with its own delay, as it did before it shared: the link is all its own.
     void spread(const std::string& interface) {
         std::vector<const LinkShare::Member*> sharing;
         std::copy_if(m_members.begin(), m_members.end(), std::back_inserter(sharing),
                      [&](const LinkShare::Member* member) { return member->interface == interface; });
-        if (sharing.empty()) {
+        if (sharing.size() == 1) {
+            writeDelay(*sharing.front(), sharing.front()->ownDelay);
+        }
+        if (sharing.size() < 2) {
             return;
         }
         const LinkSpeed speed = linkSpeedOf(interface);
         const auto cameras = static_cast<uint32_t>(sharing.size());
         for (const LinkShare::Member* member : sharing) {
-            if (member->link->lost.load() || member->delayChosenByHost) {
-                continue;
-            }
             const uint32_t delay =
                 interPacketDelayTicks(member->packetSize, speed.bitsPerSecond, cameras, member->tickHz);
-            ErrorSlot error;
-            arv_device_write_register(member->device.get(), kInterPacketDelayRegister, delay, error.out());
-            if (error.failed()) {
-                qCWarning(lcAravis()) << "camera" << member->link->serial.c_str()
-                                      << "did not take its inter-packet delay of" << delay << "ticks";
+            if (!writeDelay(*member, delay)) {
                 continue;
             }
             const double megabits =
@@ -433,6 +433,21 @@ private:
                                          << " other camera(s): inter-packet delay " << delay << " ticks, at most "
                                          << qUtf8Printable(QString::number(megabits, 'f', 1)) << " Mb/s";
         }
+    }
+
+    // False when nothing was written: the camera is gone, the host chose its delay, or the camera refused.
+    static bool writeDelay(const LinkShare::Member& member, uint32_t delay) {
+        if (member.link->lost.load() || member.delayChosenByHost) {
+            return false;
+        }
+        ErrorSlot error;
+        arv_device_write_register(member.device.get(), kInterPacketDelayRegister, delay, error.out());
+        if (error.failed()) {
+            qCWarning(lcAravis()) << "camera" << member.link->serial.c_str() << "did not take an inter-packet delay of"
+                                  << delay << "ticks";
+            return false;
+        }
+        return true;
     }
 
     std::mutex m_mutex; // guards m_members and orders the writes of delays; taken by starts and stops of any camera
@@ -465,6 +480,10 @@ std::unique_ptr<LinkShare> LinkShare::join(ArvGvDevice* device, std::shared_ptr<
         member.tickHz = arv_gv_device_get_timestamp_tick_frequency(device, error.out());
     }
     member.delayChosenByHost = hostChoseInterPacketDelay(ARV_DEVICE(device));
+    {
+        ErrorSlot error;
+        arv_device_read_register(ARV_DEVICE(device), kInterPacketDelayRegister, &member.ownDelay, error.out());
+    }
     if (!member.delayChosenByHost && (member.packetSize == 0 || member.tickHz == 0)) {
         qCWarning(lcAravis()) << "camera" << link->serial.c_str()
                               << "tells no packet size or timestamp clock: its share of the link is not set";

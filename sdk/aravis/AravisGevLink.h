@@ -68,9 +68,10 @@ PacketSizeChoice negotiatePacketSize(ArvGvDevice* device, const std::string& ser
 void configureReception(ArvDevice* device, ArvStream* stream) noexcept;
 
 // A camera's share of the link it streams over, held while it streams. Joining counts the camera among the
-// cameras of this process streaming through the same interface of the host and gives every one of them the
-// inter-packet delay ("GevSCPD") that holds it to its share of the link's speed; leaving spreads the link again
-// over the others. A camera whose delay the host wrote keeps it, and still counts. Joined and left on the
+// cameras of this process streaming through the same interface of the host and, when there are several, gives
+// every one of them the inter-packet delay ("GevSCPD") that holds it to its share of the link's speed; leaving
+// gives the camera its own delay back and spreads the link again over the others. A camera alone on its
+// interface keeps its own delay. A camera whose delay the host wrote keeps it, and still counts. Joined and left on the
 // host's side of the camera (the delays of the other cameras are written to their registers, which Aravis's
 // control channel serialises; their GenICam trees are not touched).
 class LinkShare {
@@ -88,6 +89,7 @@ public:
         std::string interface;
         uint32_t packetSize = 0;
         uint64_t tickHz = 0;
+        guint32 ownDelay = 0; // the camera's delay when it joined, which it streams with alone
         bool delayChosenByHost = false;
     };
 

@@ -135,8 +135,12 @@ protected:
         device(index).GetRemoteNode("Width")->SetInt(256);
         device(index).GetRemoteNode("Height")->SetInt(128);
         device(index).GetRemoteNode("AcquisitionFrameRate")->SetDouble(25.0);
+        // A delay of the camera's own, as a camera set up earlier keeps it: written while the camera is open for
+        // the preparation only, it is no choice of the host's for the module's opening.
+        device(index).GetRemoteNode("GevSCPD")->SetInt(ownDelay(index));
         device(index).Close();
     }
+    static int64_t ownDelay(int index) { return 700 + index; }
 
     // Opens camera `index` (1-based), prepared, and starts it free running.
     Streaming& startFreeRun(int index) {
@@ -197,15 +201,16 @@ bool mentions(const QStringList& lines, std::initializer_list<const char*> words
     return false;
 }
 
-// Cameras starting one after another over one link: each start spreads the link anew over every camera
-// streaming (the ones started before slow down), a stop gives the others its share, and the frames of all of
-// them arrive whole meanwhile. The fake camera stores the inter-packet delay but sends at full speed whatever
-// it says; the link's token bucket is wide enough for the three streams, so the frames test the link and the
-// delays test the budget.
+// Cameras starting one after another over one link: the first alone keeps its own inter-packet delay, each
+// further start spreads the link anew over every camera streaming (the ones started before slow down), a stop
+// gives the stopped camera its own delay back and the others its share, and the frames of all of them arrive
+// whole meanwhile. The fake camera stores the inter-packet delay but sends at full speed whatever it says; the
+// link's token bucket is wide enough for the three streams, so the frames test the link and the delays test
+// the budget.
 TEST_F(SharedLinkTest, CamerasStreamingThroughOneLinkShareItAndStayWhole) {
     const LogCapture log;
     startFreeRun(1);
-    expectShares({1});
+    EXPECT_EQ(feature(1, "GevSCPD"), ownDelay(1)) << "a camera alone on its link";
     startFreeRun(2);
     expectShares({1, 2});
     startFreeRun(3);
@@ -215,8 +220,11 @@ TEST_F(SharedLinkTest, CamerasStreamingThroughOneLinkShareItAndStayWhole) {
     }
     m_streaming.at(2)->camera->IStopCamera();
     expectShares({1, 2});
+    EXPECT_EQ(feature(3, "GevSCPD"), ownDelay(3)) << "a camera that stopped";
+    m_streaming.at(1)->camera->IStopCamera();
+    EXPECT_EQ(feature(1, "GevSCPD"), ownDelay(1)) << "a camera alone on its link again";
     const std::size_t before = m_streaming.at(0)->frames.count();
-    EXPECT_TRUE(m_streaming.at(0)->frames.waitForFrames(before + 10)) << "camera 1 stopped with camera 3";
+    EXPECT_TRUE(m_streaming.at(0)->frames.waitForFrames(before + 10)) << "camera 1 stopped with the others";
     for (const auto& streaming : m_streaming) {
         streaming->camera->IStopCamera();
         const std::lock_guard lock(streaming->whole.mutex);

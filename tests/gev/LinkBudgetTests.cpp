@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
+#include <string>
 
 namespace sdk::aravis::gev {
 namespace {
@@ -20,6 +22,10 @@ struct ShareCase {
     uint32_t cameras;
     uint64_t tickHz;
 };
+
+void PrintTo(const ShareCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ShareTest : public ::testing::TestWithParam<ShareCase> {};
 
