@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -420,34 +421,45 @@ private:
         const LinkSpeed speed = linkSpeedOf(interface);
         const auto cameras = static_cast<uint32_t>(sharing.size());
         for (const LinkShare::Member* member : sharing) {
-            const uint32_t delay =
-                interPacketDelayTicks(member->packetSize, speed.bitsPerSecond, cameras, member->tickHz);
-            if (!writeDelay(*member, delay)) {
+            const std::optional<uint32_t> delay = writeDelay(
+                *member, interPacketDelayTicks(member->packetSize, speed.bitsPerSecond, cameras, member->tickHz));
+            if (!delay) {
                 continue;
             }
             const double megabits =
-                streamBitsPerSecond(member->packetSize, speed.bitsPerSecond, delay, member->tickHz) / 1e6;
+                streamBitsPerSecond(member->packetSize, speed.bitsPerSecond, *delay, member->tickHz) / 1e6;
             qCInfo(lcAravis()).nospace() << "camera " << member->link->serial.c_str() << " streams through "
                                          << interface.c_str() << " (" << speed.bitsPerSecond / 1000000 << " Mb/s, "
                                          << speed.source << ") with " << cameras - 1
-                                         << " other camera(s): inter-packet delay " << delay << " ticks, at most "
+                                         << " other camera(s): inter-packet delay " << *delay << " ticks, at most "
                                          << qUtf8Printable(QString::number(megabits, 'f', 1)) << " Mb/s";
         }
     }
 
-    // False when nothing was written: the camera is gone, the host chose its delay, or the camera refused.
-    static bool writeDelay(const LinkShare::Member& member, uint32_t delay) {
+    // The delay written; nothing when the camera is gone, the host chose its delay, or the camera refused. A
+    // delay beyond the camera's range is held at its largest, with a warning: the camera then may send faster
+    // than its share.
+    static std::optional<uint32_t> writeDelay(const LinkShare::Member& member, uint32_t delay) {
         if (member.link->lost.load() || member.delayChosenByHost) {
-            return false;
+            return std::nullopt;
+        }
+        if (delay > member.largestDelay) {
+            qCWarning(lcAravis()) << "camera" << member.link->serial.c_str()
+                                  << "cannot be held to its share of the link: it takes an inter-packet delay of at "
+                                     "most"
+                                  << member.largestDelay << "ticks, its share needs" << delay
+                                  << "; lower its frame rate or size (or its DeviceLinkThroughputLimit, where it has "
+                                     "one) to keep the link from overflowing";
+            delay = member.largestDelay;
         }
         ErrorSlot error;
         arv_device_write_register(member.device.get(), kInterPacketDelayRegister, delay, error.out());
         if (error.failed()) {
             qCWarning(lcAravis()) << "camera" << member.link->serial.c_str() << "did not take an inter-packet delay of"
                                   << delay << "ticks";
-            return false;
+            return std::nullopt;
         }
-        return true;
+        return delay;
     }
 
     std::mutex m_mutex; // guards m_members and orders the writes of delays; taken by starts and stops of any camera
@@ -483,6 +495,15 @@ std::unique_ptr<LinkShare> LinkShare::join(ArvGvDevice* device, std::shared_ptr<
     {
         ErrorSlot error;
         arv_device_read_register(ARV_DEVICE(device), kInterPacketDelayRegister, &member.ownDelay, error.out());
+    }
+    if (arv_device_get_feature(ARV_DEVICE(device), "GevSCPD") != nullptr) {
+        gint64 smallest = 0;
+        gint64 largest = 0;
+        ErrorSlot error;
+        arv_device_get_integer_feature_bounds(ARV_DEVICE(device), "GevSCPD", &smallest, &largest, error.out());
+        if (!error.failed() && largest >= 0 && largest < std::numeric_limits<uint32_t>::max()) {
+            member.largestDelay = static_cast<uint32_t>(largest);
+        }
     }
     if (!member.delayChosenByHost && (member.packetSize == 0 || member.tickHz == 0)) {
         qCWarning(lcAravis()) << "camera" << link->serial.c_str()

@@ -89,7 +89,8 @@ public:
         std::string interface;
         uint32_t packetSize = 0;
         uint64_t tickHz = 0;
-        guint32 ownDelay = 0; // the camera's delay when it joined, which it streams with alone
+        guint32 ownDelay = 0;               // the camera's delay when it joined, which it streams with alone
+        uint32_t largestDelay = UINT32_MAX; // the largest the camera's "GevSCPD" takes
         bool delayChosenByHost = false;
     };
 

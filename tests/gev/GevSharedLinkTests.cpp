@@ -105,8 +105,6 @@ protected:
         if (m_linkKbit <= 0 || qEnvironmentVariableIntValue("VXCAM_GEV_CAMERAS") < kCameras) {
             GTEST_SKIP() << "runs only behind run-in-netns.sh --shared-link with " << kCameras << " cameras";
         }
-        // The host's end is a veth, which tells no speed of its own: the link's bottleneck is the switch's port.
-        qputenv("VXCAM_GEV_LINK_MBPS", QByteArray::number(m_linkKbit / 1000));
         const std::map<std::string, sdk::Device*> devices = devicesBySerial();
         for (int i = 1; i <= kCameras; ++i) {
             const auto found = devices.find(serialOf(i));
@@ -171,7 +169,12 @@ protected:
         const double delaySeconds = static_cast<double>(feature(index, "GevSCPD")) / kCameraClockHz;
         return wireBits / (wireBits / linkBitsPerSecond() + delaySeconds);
     }
-    [[nodiscard]] double linkBitsPerSecond() const { return m_linkKbit * 1000.0; }
+    // The host's end is a veth, which tells no speed of its own: the test says what the module takes.
+    void sayTheLinkIs(int mbps) {
+        m_saidMbps = mbps;
+        qputenv("VXCAM_GEV_LINK_MBPS", QByteArray::number(mbps));
+    }
+    [[nodiscard]] double linkBitsPerSecond() const { return m_saidMbps * 1e6; }
 
     // Each of `cameras` holds to its share of the link (nine tenths of it spread evenly), and not much below.
     void expectShares(std::initializer_list<int> cameras) const {
@@ -183,7 +186,8 @@ protected:
         }
     }
 
-    int m_linkKbit = 0;
+    int m_linkKbit = 0; // the switch's port to the host
+    int m_saidMbps = 0; // what the module is told
     std::array<sdk::Device*, kCameras> m_devices{};
     std::array<std::unique_ptr<Streaming>, kCameras> m_streaming;
 };
@@ -208,6 +212,10 @@ bool mentions(const QStringList& lines, std::initializer_list<const char*> words
 // link's token bucket is wide enough for the three streams, so the frames test the link and the delays test
 // the budget.
 TEST_F(SharedLinkTest, CamerasStreamingThroughOneLinkShareItAndStayWhole) {
+    // The fake camera takes delays of at most 1000 ticks (1 us), which hold three cameras to their shares only on
+    // links of about 27 Gb/s and more: the module is told of such a link, so that every share fits the camera's
+    // range. The frames still cross the switch's port of m_linkKbit, which the unpaced streams fit.
+    sayTheLinkIs(40000);
     const LogCapture log;
     startFreeRun(1);
     EXPECT_EQ(feature(1, "GevSCPD"), ownDelay(1)) << "a camera alone on its link";
@@ -233,6 +241,45 @@ TEST_F(SharedLinkTest, CamerasStreamingThroughOneLinkShareItAndStayWhole) {
     }
     // Every camera sent: none was taken for one whose packets do not arrive.
     EXPECT_FALSE(mentions(log.texts(QtWarningMsg), {"none of its stream packets"}));
+}
+
+// The host wrote camera 1's inter-packet delay on the device it keeps open for the module: that camera keeps
+// it, and still counts when camera 2 takes its share of the link.
+TEST_F(SharedLinkTest, ADelayTheHostChoseIsKeptAndTheCameraStillCounts) {
+    constexpr int64_t kHostsDelay = 777;
+    sayTheLinkIs(40000); // as above: shares the fake camera's range holds
+    prepare(1);
+    device(1).Open();
+    device(1).GetRemoteNode("GevSCPD")->SetInt(kHostsDelay);
+    m_streaming.at(0) = std::make_unique<Streaming>();
+    Streaming& first = *m_streaming.at(0);
+    first.camera = open("GV01", first.config, first.frames);
+    first.camera->m_nTriggerMode = FreeRun;
+    ASSERT_EQ(first.camera->IStartCamera(), 1);
+    startFreeRun(2);
+    EXPECT_EQ(feature(1, "GevSCPD"), kHostsDelay);
+    const double share = 0.9 * linkBitsPerSecond() / 2;
+    EXPECT_LE(cameraRate(2), share * 1.001);
+    EXPECT_GE(cameraRate(2), share * 0.99);
+    m_streaming.at(1)->camera->IStopCamera();
+    EXPECT_EQ(feature(1, "GevSCPD"), kHostsDelay) << "alone again, with the host's delay";
+}
+
+// Told the link's real speed (the switch's port), two fake cameras would need delays beyond the 1000 ticks
+// they take: each is held as far as its range goes, and the host is told that it may overflow the link.
+TEST_F(SharedLinkTest, ACameraThatCannotSlowDownToItsShareIsHeldAtItsLargestDelayWithAWarning) {
+    sayTheLinkIs(m_linkKbit / 1000);
+    const LogCapture log;
+    startFreeRun(1);
+    startFreeRun(2);
+    for (int i = 1; i <= 2; ++i) {
+        const int64_t largest = device(i).GetRemoteNode("GevSCPD")->GetIntMax();
+        EXPECT_EQ(feature(i, "GevSCPD"), largest) << serialOf(i);
+        EXPECT_TRUE(mentions(log.texts(QtWarningMsg),
+                             {serialOf(i).c_str(), "cannot be held to its share", std::to_string(largest).c_str()}))
+            << log.texts(QtWarningMsg).join(QLatin1Char('\n')).toStdString();
+    }
+    EXPECT_TRUE(m_streaming.at(0)->frames.waitForFrames(5));
 }
 
 // Not a packet of camera 3's stream reaches the host (a firewall, say), while its control channel answers:
