@@ -176,9 +176,14 @@ void AravisDataStream::joinLink() {
             watch = std::make_unique<gev::SilentLinkWatch>(device, m_pStream.get(), m_pLink, patienceForFirstPacket());
         }
     }
-    const std::lock_guard lock(m_mutex);
-    m_pLinkShare = std::move(share);
-    m_pSilenceWatch = std::move(watch);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_bGrabbing) {
+            std::swap(m_pLinkShare, share);
+            std::swap(m_pSilenceWatch, watch);
+        }
+    }
+    // What is left here (an earlier start's, or this one's when a stop came in between) ends outside the lock.
 }
 
 // A second, plus three frames of the camera's rate: the first frame leaves the camera within one frame time of

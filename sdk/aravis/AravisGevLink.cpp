@@ -421,6 +421,9 @@ private:
         const LinkSpeed speed = linkSpeedOf(interface);
         const auto cameras = static_cast<uint32_t>(sharing.size());
         for (const LinkShare::Member* member : sharing) {
+            if (member->packetSize == 0 || member->tickHz == 0) {
+                continue; // no share can be told for it (warned when it joined); it still counts
+            }
             const std::optional<uint32_t> delay = writeDelay(
                 *member, interPacketDelayTicks(member->packetSize, speed.bitsPerSecond, cameras, member->tickHz));
             if (!delay) {
@@ -485,7 +488,8 @@ std::unique_ptr<LinkShare> LinkShare::join(ArvGvDevice* device, std::shared_ptr<
     }
     {
         ErrorSlot error;
-        member.packetSize = arv_gv_device_get_packet_size(device, error.out());
+        // The size is the register's low 16 bits; the bits above are flags.
+        member.packetSize = arv_gv_device_get_packet_size(device, error.out()) & 0xffffU;
     }
     {
         ErrorSlot error;
