@@ -9,8 +9,8 @@
 #       interruption. Exit status: COMMAND's; 77 when namespaces cannot be made here (the test is skipped),
 #       unless VXCAM_REQUIRE_NETNS=1 (CI), where that is a failure.
 #   run-in-netns.sh --shared-link KBIT [--cameras N] ... -- COMMAND [ARGS...]
-#       The same cameras behind one link instead: a "switch" namespace bridges every camera's link (the
-#       switch's ends are vxsI) and one link to the host's namespace (vxs0 to vxh0, the host's end 198.18.0.2/16,
+#       The same cameras behind one link instead: a "switch" namespace (removed with the others) bridges every
+#       camera's link (the switch's ends are vxsI) and one link to the host's namespace (vxs0 to vxh0, the host's end 198.18.0.2/16,
 #       so that every camera's address is on it), whose way to the host a token bucket holds to KBIT (0: no
 #       limit). COMMAND sees VXCAM_GEV_SHARED_LINK_KBIT. The cameras' own link controls below work as before,
 #       except link-mtu (the host has no link of each camera's own).
