@@ -90,6 +90,10 @@ QString grabHelp() {
                "                       camera without an exposure feature, ends the run with exit code 8\n"
                "  --pixel-format NAME  the camera's pixel format (as 'vxcam info' lists them, such as\n"
                "                       BayerRG8); one the camera does not offer ends the run with exit code 8\n"
+               "  --packet-size BYTES  a GigE Vision camera's stream packet size (the IP packet, headers\n"
+               "                       included), kept instead of the size the module negotiates; above the\n"
+               "                       interface's MTU the module warns; a camera without one, or a size it\n"
+               "                       refuses, ends the run with exit code 8\n"
                "  --frames N           stop after N frames (default 10, when --duration is not given)\n"
                "  --duration S         stop after S seconds (default for idle: 1); with --frames,\n"
                "                       N frames must arrive within S seconds\n"
@@ -283,6 +287,8 @@ std::optional<AcqTriggerMode> triggerFrom(const QString& name) {
 }
 
 constexpr int64_t kMaxFrames = 100'000'000;
+// A GigE Vision packet size is a 16-bit field; the camera's limits decide within it.
+constexpr int64_t kMaxPacketSize = 65535;
 constexpr double kMaxDurationS = 86400.0;
 constexpr double kMaxTimeoutS = 3600.0;
 
@@ -338,6 +344,9 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
         options.camera = camera->trimmed();
     }
     readCameraSettings(reader, options.trigger, options.exposureUs, options.pixelFormat);
+    if (reader.isSet(QStringLiteral("packet-size"))) {
+        options.packetSize = reader.integer(QStringLiteral("packet-size"), 1, kMaxPacketSize);
+    }
     if (reader.isSet(QStringLiteral("frames"))) {
         options.frames = reader.integer(QStringLiteral("frames"), 1, kMaxFrames);
     }
@@ -359,8 +368,8 @@ void readGrabValues(OptionReader& reader, GrabOptions& options) {
 }
 
 ParsedCommand parseGrab(OptionReader& reader) {
-    for (const char* name :
-         {"camera", "trigger", "exposure", "pixel-format", "frames", "duration", "timeout", "save", "every"}) {
+    for (const char* name : {"camera", "trigger", "exposure", "pixel-format", "packet-size", "frames", "duration",
+                             "timeout", "save", "every"}) {
         reader.add(QLatin1String(name), true);
     }
     if (!reader.parse()) {

@@ -29,6 +29,7 @@ struct GrabOptions {
     AcqTriggerMode trigger = FreeRun;
     std::optional<int32_t> exposureUs; // written through ISetProperty when given
     QString pixelFormat;               // empty: the camera's own; else chosen through the SDK layer before the open
+    std::optional<int64_t> packetSize; // a GigE Vision camera's packet size, likewise; nothing: negotiated
     std::optional<int64_t> frames;     // stop after this many frames
     std::optional<double> durationS;   // stop after this long
     std::optional<double> timeoutS;    // longest wait for the next frame; with only --frames, 5 s by default

@@ -403,21 +403,37 @@ std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds
     return why;
 }
 
-PixelFormatChoice choosePixelFormat(const QString& cameraId, const QString& pixelFormat) {
-    PixelFormatChoice choice;
-    SdkPixelFormatHold::Refusal refusal;
-    choice.hold = SdkPixelFormatHold::choose(serialOf(cameraId), pixelFormat, refusal);
+namespace {
+
+// "the pixel format BayerRG8", "the packet size 8000", or both.
+QString settingsText(const SdkSettings& settings) {
+    QStringList parts;
+    if (!settings.pixelFormat.isEmpty()) {
+        parts << QStringLiteral("the pixel format %1").arg(settings.pixelFormat);
+    }
+    if (settings.packetSize) {
+        parts << QStringLiteral("the packet size %1").arg(*settings.packetSize);
+    }
+    return parts.join(QStringLiteral(" and "));
+}
+
+} // namespace
+
+SettingsChoice chooseSettings(const QString& cameraId, const SdkSettings& settings) {
+    SettingsChoice choice;
+    SdkSettingsHold::Refusal refusal;
+    choice.hold = SdkSettingsHold::choose(serialOf(cameraId), settings, refusal);
     if (choice.hold) {
         return choice;
     }
     if (refusal.cameraUnavailable) {
         choice.failureCode = ExitCode::CameraUnavailable;
-        choice.failure = QStringLiteral("camera '%1' could not be opened to choose the pixel format %2: %3")
-                             .arg(cameraId, pixelFormat, refusal.reason);
+        choice.failure = QStringLiteral("camera '%1' could not be opened to choose %2: %3")
+                             .arg(cameraId, settingsText(settings), refusal.reason);
     } else {
         choice.failureCode = ExitCode::SettingRefused;
         choice.failure =
-            QStringLiteral("camera '%1' refused the pixel format %2: %3").arg(cameraId, pixelFormat, refusal.reason);
+            QStringLiteral("camera '%1' refused %2: %3").arg(cameraId, settingsText(settings), refusal.reason);
     }
     return choice;
 }
@@ -457,11 +473,11 @@ GrabResult grab(const CameraModule& module, const GrabOptions& options) {
     const std::optional<ExposureLimits> limits =
         options.exposureUs ? readExposureLimits(cameraId) : std::optional<ExposureLimits>();
     // Made before the module's camera object and destroyed after it (declared first).
-    PixelFormatChoice pixelFormat;
-    if (!options.pixelFormat.isEmpty()) {
-        pixelFormat = choosePixelFormat(cameraId, options.pixelFormat);
-        if (!pixelFormat.hold) {
-            return failure(pixelFormat.failureCode, pixelFormat.failure);
+    SettingsChoice settings;
+    if (!options.pixelFormat.isEmpty() || options.packetSize) {
+        settings = chooseSettings(cameraId, SdkSettings{options.pixelFormat, options.packetSize});
+        if (!settings.hold) {
+            return failure(settings.failureCode, settings.failure);
         }
     }
 

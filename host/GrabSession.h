@@ -48,16 +48,16 @@ struct ExposureLimits {
 [[nodiscard]] std::optional<QString> writeExposure(ICameraObject& camera, int32_t microseconds,
                                                    const std::optional<ExposureLimits>& limits = std::nullopt);
 
-// The pixel format chosen for the camera `cameraId` (as the module lists it) through the SDK layer, held until
-// the module's camera object is gone; or why it could not be chosen, with the exit code that says so.
-struct PixelFormatChoice {
-    std::unique_ptr<SdkPixelFormatHold> hold; // null when the choice failed
+// The settings chosen for the camera `cameraId` (as the module lists it) through the SDK layer, held until the
+// module's camera object is gone; or why they could not be chosen, with the exit code that says so.
+struct SettingsChoice {
+    std::unique_ptr<SdkSettingsHold> hold; // null when the choice failed
     ExitCode failureCode = ExitCode::Success;
     QString failure;
 };
 
 // Host thread, before the module's camera object for `cameraId` is made.
-[[nodiscard]] PixelFormatChoice choosePixelFormat(const QString& cameraId, const QString& pixelFormat);
+[[nodiscard]] SettingsChoice chooseSettings(const QString& cameraId, const SdkSettings& settings);
 
 // "5000" or "12.5": a number of microseconds as the tool prints it.
 [[nodiscard]] QString microsecondsText(double value);

@@ -76,8 +76,9 @@ QStringList presentEntries(sdk::Node& node, const std::array<const char*, N>& na
     return present;
 }
 
-// The device with `serial`, walking systems, interfaces and devices in the module's order.
-sdk::Device* findDevice(sdk::SystemList& systems, const std::string& serial) {
+// The device with `serial`, walking systems, interfaces and devices in the module's order; `transport` is
+// given its system's transport-layer type ("GEV", "U3V", ...).
+sdk::Device* findDevice(sdk::SystemList& systems, const std::string& serial, QString* transport = nullptr) {
     for (auto& system : systems) {
         if (!system.second->IsOpen()) {
             system.second->Open();
@@ -98,6 +99,9 @@ sdk::Device* findDevice(sdk::SystemList& systems, const std::string& serial) {
             devices->Refresh(100);
             for (auto& device : *devices) {
                 if (textOf(device.second->GetSerialNumber()).toStdString() == serial) {
+                    if (transport != nullptr) {
+                        *transport = textOf(system.second->GetTLType());
+                    }
                     return device.second;
                 }
             }
@@ -183,17 +187,55 @@ std::optional<SdkCameraDetails> readSdkCameraDetails(const QString& serial, QStr
     }
 }
 
-std::unique_ptr<SdkPixelFormatHold> SdkPixelFormatHold::choose(const QString& serial, const QString& pixelFormat,
-                                                               Refusal& refusal) {
+namespace {
+
+// Writes the pixel format the user chose; false, with `refusal` set, when the camera does not offer it.
+bool writePixelFormat(sdk::Device& device, const QString& pixelFormat, SdkSettingsHold::Refusal& refusal) {
+    sdk::Node* node = device.GetRemoteNode("PixelFormat");
+    const QByteArray name = pixelFormat.toUtf8();
+    sdk::NodeMap* entries = node->GetEnumNodeList();
+    if (entries != nullptr && !entries->GetNodePresent(name.constData())) {
+        uint64_t count = 0;
+        const QStringList offered = presentEntries(*node, kPixelFormatNames, count);
+        refusal = {false, QStringLiteral("it offers no pixel format '%1'; it offers %2")
+                              .arg(pixelFormat, offered.isEmpty() ? QStringLiteral("none the tool can name")
+                                                                  : offered.join(QStringLiteral(", ")))};
+        return false;
+    }
+    node->SetString(sdk::String(name.constData()));
+    return true;
+}
+
+// Writes the stream packet size the user chose; false, with `refusal` set, when the camera has none. A size
+// outside the camera's limits raises the SDK's error.
+bool writePacketSize(sdk::Device& device, const QString& transport, int64_t packetSize,
+                     SdkSettingsHold::Refusal& refusal) {
+    sdk::NodeMap* features = device.GetRemoteNodeList();
+    // Only a GigE Vision camera's packets cross a network (Aravis's virtual camera shows the feature too).
+    if (transport != QLatin1String("GEV") || features == nullptr || !features->GetNodePresent("GevSCPSPacketSize")) {
+        refusal = {false, QStringLiteral("it has no stream packet size (GevSCPSPacketSize): it is reached through "
+                                         "%1, and only GigE Vision cameras have one")
+                              .arg(transport.isEmpty() ? QStringLiteral("an unnamed transport") : transport)};
+        return false;
+    }
+    device.GetRemoteNode("GevSCPSPacketSize")->SetInt(packetSize);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<SdkSettingsHold> SdkSettingsHold::choose(const QString& serial, const SdkSettings& settings,
+                                                         Refusal& refusal) {
     // The hold's own share of the system list; given back by the destructor, or here on every failure.
-    std::unique_ptr<SdkPixelFormatHold> hold(new SdkPixelFormatHold());
+    std::unique_ptr<SdkSettingsHold> hold(new SdkSettingsHold());
     try {
         sdk::SystemList* systems = sdk::SystemList::GetInstance();
         if (systems == nullptr) {
             refusal = {true, QStringLiteral("the SDK layer offers no system")};
             return nullptr;
         }
-        sdk::Device* device = findDevice(*systems, serial.toStdString());
+        QString transport;
+        sdk::Device* device = findDevice(*systems, serial.toStdString(), &transport);
         if (device == nullptr) {
             refusal = {true, QStringLiteral("the SDK layer reaches no camera with the serial number '%1'").arg(serial)};
             return nullptr;
@@ -204,18 +246,12 @@ std::unique_ptr<SdkPixelFormatHold> SdkPixelFormatHold::choose(const QString& se
             refusal = {true, QStringLiteral("it did not open: %1").arg(reasonOf(error))};
             return nullptr;
         }
-        sdk::Node* node = device->GetRemoteNode("PixelFormat");
-        const QByteArray name = pixelFormat.toUtf8();
-        sdk::NodeMap* entries = node->GetEnumNodeList();
-        if (entries != nullptr && !entries->GetNodePresent(name.constData())) {
-            uint64_t count = 0;
-            const QStringList offered = presentEntries(*node, kPixelFormatNames, count);
-            refusal = {false, QStringLiteral("it offers no pixel format '%1'; it offers %2")
-                                  .arg(pixelFormat, offered.isEmpty() ? QStringLiteral("none the tool can name")
-                                                                      : offered.join(QStringLiteral(", ")))};
+        if (!settings.pixelFormat.isEmpty() && !writePixelFormat(*device, settings.pixelFormat, refusal)) {
             return nullptr;
         }
-        node->SetString(sdk::String(name.constData()));
+        if (settings.packetSize && !writePacketSize(*device, transport, *settings.packetSize, refusal)) {
+            return nullptr;
+        }
         return hold;
     } catch (const sdk::Exceptions::IException& error) {
         refusal = {false, QStringLiteral("the SDK layer failed: %1").arg(reasonOf(error))};
@@ -225,7 +261,7 @@ std::unique_ptr<SdkPixelFormatHold> SdkPixelFormatHold::choose(const QString& se
 
 // The module's close closed the device and the deletion of its last camera object ended the SDK's session;
 // what is left is the hold's share, which a release after that end finds already given back.
-SdkPixelFormatHold::~SdkPixelFormatHold() {
+SdkSettingsHold::~SdkSettingsHold() {
     try {
         sdk::SystemList::ReleaseInstance();
     } catch (const sdk::Exceptions::IException&) {

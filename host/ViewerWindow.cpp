@@ -185,7 +185,7 @@ bool ViewerWindow::startCamera() {
     // Read before the module's camera object exists: the SDK layer's system list is the tool's for the read.
     m_exposureLimits = readExposureLimits(m_cameraId);
     if (!m_options.pixelFormat.isEmpty()) {
-        m_pixelFormat = choosePixelFormat(m_cameraId, m_options.pixelFormat);
+        m_pixelFormat = chooseSettings(m_cameraId, SdkSettings{m_options.pixelFormat, std::nullopt});
         if (!m_pixelFormat.hold) {
             fail(m_pixelFormat.failureCode, m_pixelFormat.failure);
             return false;

@@ -81,7 +81,7 @@ private:
     // The record and the callback outlive the camera object, which is declared after them.
     CameraConfig m_config;
     LiveFrames m_frames;
-    PixelFormatChoice m_pixelFormat; // held while the camera object lives, which is declared after it
+    SettingsChoice m_pixelFormat; // held while the camera object lives, which is declared after it
     CameraModule::CameraHandle m_camera;
     bool m_bOpened = false;
     bool m_bStarted = false;

@@ -9,6 +9,7 @@
 #include "sdk/core/DeliveryThreads.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace sdk::aravis {
@@ -152,6 +153,54 @@ void AravisDataStream::doStartAcquisition() {
         m_delivery = std::thread(&AravisDataStream::run, weak_from_this(), m_pWakeup);
     }
     m_pWakeup->doorbell.ring();
+    joinLink();
+}
+
+// Before the driver's "AcquisitionStart": the camera sends nothing yet, and starts with its share of the link.
+void AravisDataStream::joinLink() {
+    if (!ARV_IS_GV_DEVICE(m_pDevice.get())) {
+        return;
+    }
+    ArvGvDevice* device = ARV_GV_DEVICE(m_pDevice.get());
+    std::unique_ptr<gev::LinkShare> share = gev::LinkShare::join(device, m_pLink);
+    // The trigger is programmed before the stream starts: a camera that is not triggered sends at once.
+    ErrorSlot error;
+    const char* triggerMode = arv_device_get_feature(m_pDevice.get(), "TriggerMode") != nullptr
+                                  ? arv_device_get_string_feature_value(m_pDevice.get(), "TriggerMode", error.out())
+                                  : "Off";
+    const bool freeRun = !error.failed() && triggerMode != nullptr && std::string(triggerMode) == "Off";
+    std::unique_ptr<gev::SilentLinkWatch> watch;
+    if (freeRun) {
+        const std::lock_guard lock(m_mutex);
+        if (m_pStream != nullptr) {
+            watch = std::make_unique<gev::SilentLinkWatch>(device, m_pStream.get(), m_pLink, patienceForFirstPacket());
+        }
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_bGrabbing) {
+            std::swap(m_pLinkShare, share);
+            std::swap(m_pSilenceWatch, watch);
+        }
+    }
+    // What is left here (an earlier start's, or this one's when a stop came in between) ends outside the lock.
+}
+
+// A second, plus three frames of the camera's rate: the first frame leaves the camera within one frame time of
+// its start.
+std::chrono::milliseconds AravisDataStream::patienceForFirstPacket() const {
+    constexpr std::chrono::milliseconds kBase{1000};
+    constexpr std::chrono::milliseconds kLongest{10000};
+    if (arv_device_get_feature(m_pDevice.get(), "AcquisitionFrameRate") == nullptr) {
+        return kBase * 3;
+    }
+    ErrorSlot error;
+    const double rate = arv_device_get_float_feature_value(m_pDevice.get(), "AcquisitionFrameRate", error.out());
+    if (error.failed() || !(rate > 0)) {
+        return kBase * 3;
+    }
+    const auto frames = std::chrono::milliseconds(static_cast<int64_t>(std::min(3000.0 / rate, 1e7)));
+    return std::min(kBase + frames, kLongest);
 }
 
 void AravisDataStream::doStopAcquisition() {
@@ -162,14 +211,19 @@ void AravisDataStream::doStopAcquisition() {
 // then the hand-over in progress is waited for (not from inside a handler call: that one finishes on its own).
 void AravisDataStream::stopGrabbing() noexcept {
     ArvStream* stream = nullptr;
+    std::unique_ptr<gev::SilentLinkWatch> watch;
+    std::unique_ptr<gev::LinkShare> share;
     {
         const std::lock_guard lock(m_mutex);
+        watch = std::move(m_pSilenceWatch);
+        share = std::move(m_pLinkShare);
         if (!m_bGrabbing) {
             return;
         }
         m_bGrabbing = false;
         stream = m_pStream.get(); // host's side: only this side replaces it
     }
+    watch.reset();
     m_pWakeup->doorbell.ring();
     // The link stays quiet after a stop: the camera is told to stop sending. The driver's stop does not
     // execute "AcquisitionStop" itself; without this, the camera would stream on into a closed door.
@@ -186,6 +240,8 @@ void AravisDataStream::stopGrabbing() noexcept {
         arv_stream_stop_thread(stream, TRUE);
         arv_stream_start_thread(stream);
     }
+    // The camera is quiet: the others on its link get its share.
+    share.reset();
     std::unique_lock lock(m_mutex);
     awaitNoDelivery(lock);
 }

@@ -14,9 +14,11 @@
 #include "sdk/DataStream.h"
 #include "sdk/aravis/AravisDoorbell.h"
 #include "sdk/aravis/AravisFrameId.h"
+#include "sdk/aravis/AravisGevLink.h"
 #include "sdk/aravis/AravisObjects.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -78,6 +80,9 @@ private:
     void pushToAravis(ArvBuffer* arvBuffer);
     void requeueAll();
     void readFrameFormat();
+    // GigE Vision: the camera's share of its link, and a watch for a link that lets none of its packets through.
+    void joinLink();
+    [[nodiscard]] std::chrono::milliseconds patienceForFirstPacket() const;
     [[nodiscard]] bool virtualCameraSends() const;
     [[nodiscard]] bool extendsBlockIds() const noexcept { return m_transport != Transport::Usb3Vision; }
 
@@ -104,6 +109,10 @@ private:
     bool m_bGrabbing = false;
     const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
     FrameIdExtender m_frameIds;    // restarted with every start: a camera counts its blocks anew then
+    // While grabbing a GigE Vision camera: made by the start, taken out by the stop (either may run on the
+    // delivery thread inside a handler call) and dropped outside the lock.
+    std::unique_ptr<gev::LinkShare> m_pLinkShare;
+    std::unique_ptr<gev::SilentLinkWatch> m_pSilenceWatch; // free run only: a triggered camera may be silent
 };
 
 } // namespace sdk::aravis

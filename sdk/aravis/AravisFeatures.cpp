@@ -2,6 +2,7 @@
 
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
+#include "sdk/aravis/AravisGevLink.h"
 
 namespace sdk::aravis {
 
@@ -121,6 +122,7 @@ void AravisNode::doSetInt(int64_t value) {
     ErrorSlot error;
     arv_gc_integer_set_value(ARV_GC_INTEGER(m_pNode), value, error.out());
     error.check("Node::SetInt", m_name + " = " + std::to_string(value));
+    gev::noteHostSetting(m_pNode, m_name); // a packet size or delay the host chose is kept by the stream
 }
 
 int64_t AravisNode::doGetInt() {

@@ -2,12 +2,18 @@
 # Runs a command against fake GigE Vision cameras on a private test network, never in the machine's own
 # network namespace (GigE Vision discovery broadcasts on every interface of the namespace it runs in).
 #
-#   run-in-netns.sh [--cameras N] [--lossy-camera I:PERMILLE] -- COMMAND [ARGS...]
+#   run-in-netns.sh [--cameras N] [--lossy-camera I:PERMILLE] [--shared-link KBIT] -- COMMAND [ARGS...]
 #       Makes a namespace for each camera (camera I listens on 198.18.I.1, serial "GV0I") and one for the host,
 #       joined by one veth pair per camera (the host's end is 198.18.I.2), runs COMMAND in the host's namespace with
 #       VXCAM_TRANSPORTS=gev, and removes the namespaces and the camera processes again, also on failure or
 #       interruption. Exit status: COMMAND's; 77 when namespaces cannot be made here (the test is skipped),
 #       unless VXCAM_REQUIRE_NETNS=1 (CI), where that is a failure.
+#   run-in-netns.sh --shared-link KBIT [--cameras N] ... -- COMMAND [ARGS...]
+#       The same cameras behind one link instead: a "switch" namespace (removed with the others) bridges every
+#       camera's link (the switch's ends are vxsI) and one link to the host's namespace (vxs0 to vxh0, the host's end 198.18.0.2/16,
+#       so that every camera's address is on it), whose way to the host a token bucket holds to KBIT (0: no
+#       limit). COMMAND sees VXCAM_GEV_SHARED_LINK_KBIT. The cameras' own link controls below work as before,
+#       except link-mtu (the host has no link of each camera's own).
 #   run-in-netns.sh camera-stop I | camera-start I
 #       For COMMAND: kills camera I (by its PID) or starts it again. Needs VXCAM_GEV_STATE from the run.
 #   run-in-netns.sh link-loss I PERMILLE | link-rate I KBIT | link-mtu I BYTES | link-down I | link-up I
@@ -133,10 +139,12 @@ esac
 # ---- a test network --------------------------------------------------------------------------------------
 
 cameras=1
+shared_link=""
 declare -A lost_ratio=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --cameras) cameras=$2; shift 2 ;;
+    --shared-link) shared_link=$2; shift 2 ;;
     --lossy-camera) lost_ratio[${2%%:*}]=${2#*:}; shift 2 ;;
     --) shift; break ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
@@ -144,6 +152,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || { echo "no command given" >&2; exit 2; }
 [ "$cameras" -ge 1 ] && [ "$cameras" -le 9 ] || { echo "--cameras takes 1 to 9" >&2; exit 2; }
+[ -z "$shared_link" ] || [[ "$shared_link" =~ ^[0-9]+$ ]] || { echo "--shared-link takes a rate in kbit/s" >&2; exit 2; }
 
 [ "$(id -u)" -eq 0 ] || skip "not running as root"
 command -v ip >/dev/null || skip "the ip tool (iproute2) is missing"
@@ -180,17 +189,54 @@ trap 'exit 129' HUP
 
 ip netns add "$host_ns" 2>/dev/null || skip "network namespaces cannot be made here"
 ip -n "$host_ns" link set lo up
-for i in $(seq "$cameras"); do
-  ip netns add "$cam_ns-$i" || skip "network namespaces cannot be made here"
-  ip -n "$cam_ns-$i" link set lo up
-  # The pair is made inside the camera's namespace, so that no end ever appears in the machine's own.
-  ip -n "$cam_ns-$i" link add "vxc$i" type veth peer name "vxh$i" netns "$host_ns" ||
-    skip "veth pairs cannot be made here"
-  ip -n "$cam_ns-$i" addr add "198.18.$i.1/24" dev "vxc$i"
-  ip -n "$host_ns" addr add "198.18.$i.2/24" dev "vxh$i"
-  ip -n "$cam_ns-$i" link set "vxc$i" up
-  ip -n "$host_ns" link set "vxh$i" up
-done
+# A link of its own for each camera.
+own_links() {
+  for i in $(seq "$cameras"); do
+    ip netns add "$cam_ns-$i" || skip "network namespaces cannot be made here"
+    ip -n "$cam_ns-$i" link set lo up
+    # The pair is made inside the camera's namespace, so that no end ever appears in the machine's own.
+    ip -n "$cam_ns-$i" link add "vxc$i" type veth peer name "vxh$i" netns "$host_ns" ||
+      skip "veth pairs cannot be made here"
+    ip -n "$cam_ns-$i" addr add "198.18.$i.1/24" dev "vxc$i"
+    ip -n "$host_ns" addr add "198.18.$i.2/24" dev "vxh$i"
+    ip -n "$cam_ns-$i" link set "vxc$i" up
+    ip -n "$host_ns" link set "vxh$i" up
+  done
+}
+
+# Every camera behind one link: the switch's namespace is "$cam_ns-0", which the cleanup removes with the
+# cameras' namespaces. Every pair is made inside a namespace of the test network, as above.
+shared_links() {
+  local switch_ns="$cam_ns-0"
+  ip netns add "$switch_ns" || skip "network namespaces cannot be made here"
+  ip -n "$switch_ns" link set lo up
+  ip -n "$switch_ns" link add vxbr type bridge || skip "bridges cannot be made here"
+  ip -n "$switch_ns" link set vxbr up
+  ip -n "$switch_ns" link add vxs0 type veth peer name vxh0 netns "$host_ns" || skip "veth pairs cannot be made here"
+  ip -n "$switch_ns" link set vxs0 master vxbr
+  ip -n "$switch_ns" link set vxs0 up
+  ip -n "$host_ns" addr add 198.18.0.2/16 dev vxh0
+  ip -n "$host_ns" link set vxh0 up
+  if [ "$shared_link" -gt 0 ]; then
+    ip netns exec "$switch_ns" tc qdisc add dev vxs0 root tbf rate "${shared_link}kbit" burst 64kb latency 400ms
+  fi
+  for i in $(seq "$cameras"); do
+    ip netns add "$cam_ns-$i" || skip "network namespaces cannot be made here"
+    ip -n "$cam_ns-$i" link set lo up
+    ip -n "$cam_ns-$i" link add "vxc$i" type veth peer name "vxs$i" netns "$switch_ns" ||
+      skip "veth pairs cannot be made here"
+    ip -n "$switch_ns" link set "vxs$i" master vxbr
+    ip -n "$switch_ns" link set "vxs$i" up
+    ip -n "$cam_ns-$i" addr add "198.18.$i.1/16" dev "vxc$i"
+    ip -n "$cam_ns-$i" link set "vxc$i" up
+  done
+}
+
+if [ -n "$shared_link" ]; then
+  shared_links
+else
+  own_links
+fi
 for i in $(seq "$cameras"); do
   [ -n "${lost_ratio[$i]:-}" ] && echo "${lost_ratio[$i]}" >"$state/camera-$i.lost-ratio"
   camera_start "$state" "$i"
@@ -198,7 +244,7 @@ done
 
 set +e
 ip netns exec "$host_ns" env VXCAM_TRANSPORTS=gev VXCAM_GEV_STATE="$state" VXCAM_GEV_CAMERAS="$cameras" \
-  VXCAM_GEV_CTL="$(realpath "$0")" "$@"
+  VXCAM_GEV_CTL="$(realpath "$0")" ${shared_link:+VXCAM_GEV_SHARED_LINK_KBIT="$shared_link"} "$@"
 status=$?
 set -e
 exit $status

@@ -179,5 +179,23 @@ TEST(VirtualCameraPixelFormatChoice, AFormatTheCameraDoesNotOfferEndsTheRunNamin
     EXPECT_EQ(after.json().value(QStringLiteral("cameraPixelFormat")).toString(), QStringLiteral("Mono8"));
 }
 
+// --packet-size belongs to GigE Vision cameras: the virtual camera has none, and the run ends saying so before
+// any frame is taken, leaving the camera free for the next run.
+TEST(VirtualCameraPacketSizeChoice, ACameraWithoutAPacketSizeEndsTheRunSayingSo) {
+    ToolSandbox sandbox;
+    offerTheVirtualCamera(sandbox);
+    const ToolResult result =
+        sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("1"),
+                     QStringLiteral("--packet-size"), QStringLiteral("1400"), QStringLiteral("--json")});
+    EXPECT_EQ(result.exitCode, kSettingRefused) << result.describe().toStdString();
+    const QString why = result.json().value(QStringLiteral("result")).toString();
+    EXPECT_TRUE(why.contains(QLatin1String("refused the packet size 1400"))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QLatin1String("no stream packet size"))) << why.toStdString();
+
+    const ToolResult after = sandbox.run({QStringLiteral("grab"), QStringLiteral("--camera"), QStringLiteral("1"),
+                                          QStringLiteral("--frames"), QStringLiteral("1"), QStringLiteral("--json")});
+    EXPECT_EQ(after.exitCode, kSuccess) << after.describe().toStdString();
+}
+
 } // namespace
 } // namespace vxcam::test
