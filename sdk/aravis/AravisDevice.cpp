@@ -38,13 +38,23 @@ void AravisDevice::doOpen() {
     // thread exists, so that the thread that signals finds them written.
     auto link = std::make_shared<DeviceLink>();
     link->serial = m_pLink->serial;
+    // Only a network link goes silent for seconds.
+    link->control = std::make_shared<ControlChannel>(link->serial, m_transport == Transport::GigEVision
+                                                                       ? ControlChannel::Runs::OnItsOwnThread
+                                                                       : ControlChannel::Runs::OnTheCallersThread);
     auto held = std::make_unique<std::shared_ptr<DeviceLink>>(link);
-    ErrorSlot error;
-    GObjectPtr<ArvDevice> device(arv_interface_open_device(interfaceOf(m_transport), m_id.c_str(), error.out()));
-    error.check("Device::Open", "camera " + link->serial);
-    if (device == nullptr) {
-        Exceptions::raise("NotFoundException", "Device::Open", "camera " + link->serial + " cannot be opened");
-    }
+    // Opening reads the camera's registers and description: it waits for the camera like any other call. A
+    // device that opens after its caller gave up is released on the channel's thread with the channel.
+    GObjectPtr<ArvDevice> device = link->control->run(
+        "Device::Open", [transport = m_transport, id = m_id, serial = link->serial] {
+            ErrorSlot error;
+            GObjectPtr<ArvDevice> opened(arv_interface_open_device(interfaceOf(transport), id.c_str(), error.out()));
+            error.check("Device::Open", "camera " + serial);
+            if (opened == nullptr) {
+                Exceptions::raise("NotFoundException", "Device::Open", "camera " + serial + " cannot be opened");
+            }
+            return opened;
+        });
     // Writes outside a feature's limits or to a read-only feature fail as they would on the camera itself.
     arv_device_set_range_check_policy(device.get(), ARV_RANGE_CHECK_POLICY_ENABLE);
     arv_device_set_access_check_policy(device.get(), ARV_ACCESS_CHECK_POLICY_ENABLE);
@@ -70,17 +80,16 @@ void AravisDevice::doEndStreams() noexcept {
     m_pStream.reset();
 }
 
-// Streams go first, then the features, then Aravis's device. A lost camera's last release runs in the
-// background: Aravis would wait out a timeout for each goodbye it sends.
+// Streams go first, then the features, then Aravis's device. Its last release runs on the control channel's
+// thread after any call still in progress there (which may still use it); the close waits for it only while the
+// camera answers: a lost camera's release waits out a timeout for each goodbye it sends.
 void AravisDevice::release() noexcept {
     doEndStreams();
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
-        if (m_pLink->lost.load()) {
-            releaseInBackground(m_pDevice.release());
-        }
-        m_pDevice.reset();
+        const bool answers = !m_pLink->silent();
+        m_pLink->control->retire([device = m_pDevice.release()] { g_object_unref(device); }, answers);
     }
 }
 

@@ -2,6 +2,8 @@
 // the link state of an open camera.
 #pragma once
 
+#include "sdk/aravis/AravisControl.h"
+
 #include <QLoggingCategory>
 #include <arv.h>
 
@@ -64,9 +66,17 @@ struct DeviceLink {
     // Set by Aravis's control-lost signal, on Aravis's heartbeat or USB thread; read by every thread. Once
     // set, the producer makes no further control call to the camera (each would wait for its timeout).
     std::atomic<bool> lost{false};
+    // Every call that talks to the camera runs here, with a deadline. Made with the link, before the camera is
+    // opened (the open runs on it too); never replaced. Thread-safe.
+    std::shared_ptr<ControlChannel> control;
 
     // Raises the SDK error for a call on a camera that is gone.
     void requireConnected(const char* function) const;
+    // True when a control call would not be answered now: the camera is lost, or a call whose caller gave up
+    // still waits for it. Teardown then sends the camera nothing and leaves its last releases to other threads.
+    [[nodiscard]] bool silent() const noexcept {
+        return lost.load() || (control != nullptr && control->waitingForAnAnswer());
+    }
 };
 
 } // namespace sdk::aravis

@@ -1,0 +1,210 @@
+#include "sdk/aravis/AravisControl.h"
+
+#include "sdk/SdkExceptions.h"
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+namespace sdk::aravis {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcControl, "vxcam.aravis")
+
+using Clock = std::chrono::steady_clock;
+
+// Threads of retired channels that were still running a call: joined once they have ended, by the next
+// retirement, and all of them when the process unloads the SDK.
+class Reaper {
+public:
+    using Ended = std::function<bool()>;
+
+    Reaper() = default;
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+    ~Reaper() {
+        for (auto& entry : m_threads) {
+            entry.second.join();
+        }
+    }
+
+    // Takes `thread` once it has room for it; on an exception the caller still has it.
+    void add(std::thread& thread, Ended ended) {
+        const std::lock_guard lock(m_mutex);
+        for (auto entry = m_threads.begin(); entry != m_threads.end();) {
+            if (entry->first()) {
+                entry->second.join();
+                entry = m_threads.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+        m_threads.reserve(m_threads.size() + 1);
+        m_threads.emplace_back(std::move(ended), std::move(thread));
+    }
+
+private:
+    std::mutex m_mutex; // guards m_threads: any host thread retires channels
+    std::vector<std::pair<Ended, std::thread>> m_threads;
+};
+
+Reaper& reaper() {
+    static Reaper threads;
+    return threads;
+}
+
+} // namespace
+
+struct ControlChannel::Job {
+    std::function<void()> body;
+    // Guarded by State::mutex.
+    bool started = false;
+    bool finished = false;
+    bool abandoned = false; // its caller gave up waiting
+};
+
+struct ControlChannel::State {
+    explicit State(std::string name) : serial(std::move(name)) {}
+
+    const std::string serial;
+    // Guards everything below: callers on the host's side (and the stream's delivery thread, when a stream ends
+    // there) queue and wait, the channel's thread takes and finishes.
+    std::mutex mutex;
+    std::condition_variable changed; // a job finished, a job was queued, or the channel was retired
+    std::deque<std::shared_ptr<Job>> queue;
+    std::shared_ptr<Job> unanswered; // the running job whose caller gave up; null when there is none
+    Clock::time_point unansweredSince;
+    bool retired = false;
+    bool ended = false; // the thread has done its last work
+};
+
+ControlChannel::ControlChannel(std::string serial, Runs runs, std::chrono::milliseconds deadline)
+    : m_bOwnThread(runs == Runs::OnItsOwnThread), m_deadline(deadline),
+      m_pState(std::make_shared<State>(std::move(serial))) {
+    if (m_bOwnThread) {
+        m_worker = std::thread(&ControlChannel::work, m_pState);
+    }
+}
+
+ControlChannel::~ControlChannel() {
+    retire({}, true);
+}
+
+bool ControlChannel::waitingForAnAnswer() const noexcept {
+    const std::lock_guard lock(m_pState->mutex);
+    return m_pState->unanswered != nullptr;
+}
+
+void ControlChannel::await(const char* function, std::function<void()> body) {
+    State& state = *m_pState;
+    const Clock::time_point deadline = Clock::now() + m_deadline;
+    auto job = std::make_shared<Job>();
+    job->body = std::move(body);
+    std::unique_lock lock(state.mutex);
+    if (state.retired) {
+        lock.unlock();
+        Exceptions::raise("NotAvailableException", function, "camera " + state.serial + " is closed");
+    }
+    if (state.unanswered != nullptr) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state.unansweredSince).count();
+        lock.unlock();
+        Exceptions::raise("TimeoutException", function,
+                          "camera " + state.serial + " has not answered a call made " + std::to_string(waited) +
+                              " ms ago; no further call is made until it does");
+    }
+    state.queue.push_back(job);
+    state.changed.notify_all();
+    if (state.changed.wait_until(lock, deadline, [&job] { return job->finished; })) {
+        return;
+    }
+    job->abandoned = true;
+    if (job->started) {
+        state.unanswered = job;
+        state.unansweredSince = deadline - m_deadline;
+    }
+    lock.unlock();
+    const std::string what = "camera " + state.serial + " did not answer within " + std::to_string(m_deadline.count()) +
+                             " ms (" + function + ")";
+    qCWarning(lcControl()).noquote() << QString::fromStdString(what + "; its calls fail at once until it answers");
+    Exceptions::raise("TimeoutException", function, what);
+}
+
+void ControlChannel::work(const std::shared_ptr<State>& shared) {
+    State& state = *shared;
+    std::unique_lock lock(state.mutex);
+    for (;;) {
+        state.changed.wait(lock, [&state] { return state.retired || !state.queue.empty(); });
+        if (state.queue.empty()) {
+            break;
+        }
+        std::shared_ptr<Job> job = std::move(state.queue.front());
+        state.queue.pop_front();
+        if (job->abandoned) {
+            continue; // never started: its caller was told it failed, so it must not take effect later
+        }
+        job->started = true;
+        lock.unlock();
+        job->body(); // a packaged task: what it raises goes to its caller
+        job->body = nullptr;
+        lock.lock();
+        job->finished = true;
+        const bool answeredLate = state.unanswered == job;
+        if (answeredLate) {
+            state.unanswered = nullptr;
+        }
+        state.changed.notify_all();
+        if (answeredLate) {
+            lock.unlock(); // a host's message handler may take its time
+            qCInfo(lcControl()).noquote()
+                << QString::fromStdString("camera " + state.serial + ": the call that had not answered has ended");
+            lock.lock();
+        }
+    }
+    state.ended = true;
+    state.changed.notify_all();
+}
+
+void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
+    if (!m_bOwnThread) {
+        if (last) {
+            last();
+        }
+        return;
+    }
+    State& state = *m_pState;
+    std::unique_lock lock(state.mutex);
+    if (state.retired) {
+        return;
+    }
+    state.retired = true;
+    if (last) {
+        auto job = std::make_shared<Job>();
+        job->body = std::move(last);
+        state.queue.push_back(std::move(job));
+    }
+    state.changed.notify_all();
+    // The channel's own thread may end the channel (a call dropping what held it last): it cannot wait for itself.
+    wait = wait && m_worker.get_id() != std::this_thread::get_id();
+    const bool joinNow = wait && state.unanswered == nullptr &&
+                         state.changed.wait_for(lock, m_deadline, [&state] { return state.ended; });
+    lock.unlock();
+    if (joinNow) {
+        m_worker.join();
+        return;
+    }
+    try {
+        reaper().add(m_worker, [shared = m_pState] {
+            const std::lock_guard ended(shared->mutex);
+            return shared->ended;
+        });
+    } catch (...) {
+        // No memory to keep it: the thread ends on its own, and the process waits for it no more.
+        m_worker.detach();
+    }
+}
+
+} // namespace sdk::aravis
