@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -69,14 +70,36 @@ struct ControlChannel::Job {
 struct ControlChannel::State {
     explicit State(std::string name) : serial(std::move(name)) {}
 
+    // Logs `text` about the camera with no lock held: a host's message handler may take its time.
+    void say(std::unique_lock<std::mutex>& lock, QtMsgType type, const std::string& text) const {
+        lock.unlock();
+        const QString line = QString::fromStdString("camera " + serial + text);
+        if (type == QtWarningMsg) {
+            qCWarning(lcControl()).noquote() << line;
+        } else {
+            qCInfo(lcControl()).noquote() << line;
+        }
+        lock.lock();
+    }
+    void becomeSilent(Clock::time_point since) {
+        if (!silent) {
+            silent = true;
+            silentSince = since;
+        }
+    }
+
     const std::string serial;
     // Guards everything below: callers on the host's side (and the stream's delivery thread, when a stream ends
-    // there) queue and wait, the channel's thread takes and finishes.
+    // there) queue and wait, the channel's thread takes, finishes and looks.
     std::mutex mutex;
-    std::condition_variable changed; // a job finished, a job was queued, or the channel was retired
+    std::condition_variable changed; // a job finished or was queued, the camera answered, the channel was retired
     std::deque<std::shared_ptr<Job>> queue;
     std::shared_ptr<Job> unanswered; // the running job whose caller gave up; null when there is none
-    Clock::time_point unansweredSince;
+    bool silent = false;
+    Clock::time_point silentSince;
+    std::optional<Watch> watching; // set by watch(); looks stop once the camera is lost
+    bool lost = false;
+    Clock::time_point nextLook;
     bool retired = false;
     bool ended = false; // the thread has done its last work
 };
@@ -93,14 +116,32 @@ ControlChannel::~ControlChannel() {
     retire({}, true);
 }
 
-bool ControlChannel::waitingForAnAnswer() const noexcept {
+void ControlChannel::watch(Watch watch) {
+    if (!m_bOwnThread) {
+        return;
+    }
     const std::lock_guard lock(m_pState->mutex);
-    return m_pState->unanswered != nullptr;
+    m_pState->nextLook = Clock::now() + watch.period;
+    m_pState->watching = std::move(watch);
+    m_pState->changed.notify_all();
+}
+
+bool ControlChannel::silent() const noexcept {
+    const std::lock_guard lock(m_pState->mutex);
+    return m_pState->silent;
+}
+
+bool ControlChannel::awaitEnd(std::chrono::milliseconds timeout) const noexcept {
+    if (!m_bOwnThread) {
+        return true;
+    }
+    std::unique_lock lock(m_pState->mutex);
+    return m_pState->changed.wait_for(lock, timeout, [this] { return m_pState->ended; });
 }
 
 void ControlChannel::await(const char* function, std::function<void()> body) {
     State& state = *m_pState;
-    const Clock::time_point deadline = Clock::now() + m_deadline;
+    const Clock::time_point submitted = Clock::now();
     auto job = std::make_shared<Job>();
     job->body = std::move(body);
     std::unique_lock lock(state.mutex);
@@ -108,38 +149,51 @@ void ControlChannel::await(const char* function, std::function<void()> body) {
         lock.unlock();
         Exceptions::raise("NotAvailableException", function, "camera " + state.serial + " is closed");
     }
-    if (state.unanswered != nullptr) {
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state.unansweredSince).count();
+    if (state.silent) {
+        const auto silentFor =
+            std::chrono::duration_cast<std::chrono::milliseconds>(submitted - state.silentSince).count();
         lock.unlock();
         Exceptions::raise("TimeoutException", function,
-                          "camera " + state.serial + " has not answered a call made " + std::to_string(waited) +
-                              " ms ago; no further call is made until it does");
+                          "camera " + state.serial + " has not answered for " + std::to_string(silentFor) +
+                              " ms; no call is made until it does");
     }
     state.queue.push_back(job);
     state.changed.notify_all();
-    if (state.changed.wait_until(lock, deadline, [&job] { return job->finished; })) {
+    if (state.changed.wait_until(lock, submitted + m_deadline, [&job] { return job->finished; })) {
         return;
     }
     job->abandoned = true;
     if (job->started) {
         state.unanswered = job;
-        state.unansweredSince = deadline - m_deadline;
     }
+    state.becomeSilent(submitted);
+    const std::string what = " did not answer within " + std::to_string(m_deadline.count()) + " ms (" + function + ")";
+    state.say(lock, QtWarningMsg, what + "; its calls fail at once until it answers");
     lock.unlock();
-    const std::string what = "camera " + state.serial + " did not answer within " + std::to_string(m_deadline.count()) +
-                             " ms (" + function + ")";
-    qCWarning(lcControl()).noquote() << QString::fromStdString(what + "; its calls fail at once until it answers");
-    Exceptions::raise("TimeoutException", function, what);
+    Exceptions::raise("TimeoutException", function, "camera " + state.serial + what);
 }
 
 void ControlChannel::work(const std::shared_ptr<State>& shared) {
     State& state = *shared;
     std::unique_lock lock(state.mutex);
     for (;;) {
-        state.changed.wait(lock, [&state] { return state.retired || !state.queue.empty(); });
+        const auto due = [&state] {
+            return state.retired || !state.queue.empty() ||
+                   (state.watching.has_value() && !state.lost && Clock::now() >= state.nextLook);
+        };
+        if (state.watching.has_value() && !state.lost) {
+            state.changed.wait_until(lock, state.nextLook, due);
+        } else {
+            state.changed.wait(lock, due);
+        }
         if (state.queue.empty()) {
-            break;
+            if (state.retired) {
+                break;
+            }
+            if (state.watching.has_value() && !state.lost && Clock::now() >= state.nextLook) {
+                look(state, lock);
+            }
+            continue;
         }
         std::shared_ptr<Job> job = std::move(state.queue.front());
         state.queue.pop_front();
@@ -152,20 +206,47 @@ void ControlChannel::work(const std::shared_ptr<State>& shared) {
         job->body = nullptr;
         lock.lock();
         job->finished = true;
-        const bool answeredLate = state.unanswered == job;
-        if (answeredLate) {
+        if (state.unanswered == job) {
             state.unanswered = nullptr;
+            state.nextLook = Clock::now(); // does the camera answer now?
+            if (!state.watching.has_value() || state.retired) {
+                state.silent = false; // no look will tell: the next call (or the goodbye) tries it
+            }
+            state.say(lock, QtInfoMsg, ": the call that had not answered has ended");
         }
         state.changed.notify_all();
-        if (answeredLate) {
-            lock.unlock(); // a host's message handler may take its time
-            qCInfo(lcControl()).noquote()
-                << QString::fromStdString("camera " + state.serial + ": the call that had not answered has ended");
-            lock.lock();
-        }
     }
     state.ended = true;
     state.changed.notify_all();
+}
+
+// Called on the channel's thread, with the lock held, when a look is due.
+void ControlChannel::look(State& state, std::unique_lock<std::mutex>& lock) {
+    const Watch& watch = *state.watching; // set once; never reset while the thread runs
+    const Clock::time_point began = Clock::now();
+    lock.unlock();
+    const Presence presence = watch.look();
+    lock.lock();
+    state.nextLook = Clock::now() + watch.period;
+    if (presence == Presence::Answers) {
+        if (state.silent) {
+            state.silent = false;
+            state.changed.notify_all();
+            state.say(lock, QtInfoMsg, " answers again");
+        }
+        return;
+    }
+    if (presence == Presence::Silent) {
+        state.becomeSilent(began);
+        if (Clock::now() - state.silentSince < watch.lostAfter) {
+            return;
+        }
+    }
+    state.becomeSilent(began);
+    state.lost = true;
+    lock.unlock();
+    watch.lost();
+    lock.lock();
 }
 
 void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
@@ -189,7 +270,7 @@ void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
     state.changed.notify_all();
     // The channel's own thread may end the channel (a call dropping what held it last): it cannot wait for itself.
     wait = wait && m_worker.get_id() != std::this_thread::get_id();
-    const bool joinNow = wait && state.unanswered == nullptr &&
+    const bool joinNow = wait && !state.silent &&
                          state.changed.wait_for(lock, m_deadline, [&state] { return state.ended; });
     lock.unlock();
     if (joinNow) {

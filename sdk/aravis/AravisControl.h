@@ -5,8 +5,15 @@
 // that went down), and offers no way to shorten them or to interrupt a call. The host's callers expect an answer
 // within two seconds, so the call runs here and the caller is answered "did not answer within ..." once the
 // deadline passes. The call itself cannot be taken back: it goes on until Aravis gives up or the camera answers,
-// and may still take effect then. While it does, every further call fails at once rather than queueing behind it;
-// once it has ended, the next call tries the camera again.
+// and may still take effect then. From then on the camera counts as silent: every further call fails at once
+// rather than queueing behind it, until the camera answers again.
+//
+// Whether it answers is the watch's to find out (watch()): between calls, the channel's thread looks at the camera
+// now and then. A camera that answers no look is silent too; one that stays silent longer than it keeps a session
+// without hearing from its host, or that says it gave up the session, is lost: the watch's `lost` is called once.
+// Aravis's own heartbeat notices a link that goes down only once the link is back, if at all; this is how the
+// host learns of it within seconds. Without a watch, a camera counts as answering again once the call that did not
+// answer has ended.
 //
 // Everything a call touches must outlive it, also when its caller has given up: calls capture values, and the
 // camera's objects live until the channel's last call, the release of the camera, has run (retire()).
@@ -64,8 +71,23 @@ public:
     // once, and the thread is joined once it has ended (at the latest when the process unloads the SDK).
     void retire(std::function<void()> last, bool wait) noexcept;
 
-    // True while a call whose caller gave up still runs: the camera has not answered it.
-    [[nodiscard]] bool waitingForAnAnswer() const noexcept;
+    // What a look at the camera found.
+    enum class Presence { Answers, GaveUpTheSession, Silent };
+    struct Watch {
+        std::function<Presence()> look;       // runs on the channel's thread
+        std::chrono::milliseconds period;     // from the end of one look to the next
+        std::chrono::milliseconds lostAfter;  // silent this long: the camera has ended the session
+        std::function<void()> lost;           // called once, on the channel's thread, with no lock held
+    };
+    // Starts looking at the camera between calls.
+    void watch(Watch watch);
+
+    // True while the camera counts as silent: a call did not answer, or a look found no answer, and no look (or,
+    // without a watch, no end of that call) has found it answering since.
+    [[nodiscard]] bool silent() const noexcept;
+    // Waits until the channel's thread has done its last work, up to `timeout`; true once it has. For a channel
+    // retired while the camera was not silent: an open of the same camera waits for the earlier session's goodbye.
+    bool awaitEnd(std::chrono::milliseconds timeout) const noexcept;
 
 private:
     struct Job;
@@ -74,6 +96,7 @@ private:
     // Queues `body` and waits for it up to the deadline; raises as run() describes.
     void await(const char* function, std::function<void()> body);
     static void work(const std::shared_ptr<State>& state);
+    static void look(State& state, std::unique_lock<std::mutex>& lock);
 
     const bool m_bOwnThread;
     const std::chrono::milliseconds m_deadline;

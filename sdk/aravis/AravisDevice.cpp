@@ -43,6 +43,11 @@ void AravisDevice::doOpen() {
                                                                        ? ControlChannel::Runs::OnItsOwnThread
                                                                        : ControlChannel::Runs::OnTheCallersThread);
     auto held = std::make_unique<std::shared_ptr<DeviceLink>>(link);
+    // The camera refuses a second session while the goodbye of the earlier one is still on its way.
+    if (m_pLastControl != nullptr && !m_pLastControl->silent()) {
+        static_cast<void>(m_pLastControl->awaitEnd(ControlChannel::kDefaultDeadline / 4));
+    }
+    m_pLastControl.reset();
     // Opening reads the camera's registers and description: it waits for the camera like any other call. A
     // device that opens after its caller gave up is released on the channel's thread with the channel.
     GObjectPtr<ArvDevice> device = link->control->run(
@@ -65,13 +70,60 @@ void AravisDevice::doOpen() {
         connectHolding(device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost), std::move(held));
     m_pDevice = std::move(device);
     m_pFeatures = std::make_unique<AravisNodeMap>(site(), *m_pLink, arv_device_get_genicam(m_pDevice.get()));
+    if (ARV_IS_GV_DEVICE(m_pDevice.get())) {
+        watchGevCamera(m_pDevice.get(), m_pLink);
+    }
+}
+
+namespace {
+
+// GigE Vision bootstrap registers: the control channel privilege (the session's control and exclusive bits) and
+// the heartbeat timeout, in milliseconds, after which the camera ends a session it has not heard from.
+constexpr guint64 kControlPrivilegeRegister = 0x0A00;
+constexpr guint32 kControlBits = 0x3;
+constexpr guint64 kHeartbeatTimeoutRegister = 0x0938;
+constexpr std::chrono::milliseconds kHeartbeatTimeoutByDefault{3000};
+constexpr std::chrono::milliseconds kLookPeriod{1000};
+
+} // namespace
+
+// The channel looks at the camera's control privilege every second: one register read, as Aravis's heartbeat
+// makes. A camera silent for longer than its heartbeat timeout has ended the session, whenever the link comes back.
+void AravisDevice::watchGevCamera(ArvDevice* device, const std::shared_ptr<DeviceLink>& link) {
+    std::chrono::milliseconds lostAfter = kHeartbeatTimeoutByDefault;
+    try {
+        lostAfter = link->control->run("Device::Open", [device] {
+            guint32 timeout = 0;
+            const bool read = arv_device_read_register(device, kHeartbeatTimeoutRegister, &timeout, nullptr) != FALSE;
+            return read && timeout > 0 ? std::chrono::milliseconds(timeout) : kHeartbeatTimeoutByDefault;
+        });
+    } catch (const Exceptions::IException&) {
+        // The camera went silent right after opening: the watch finds out soon enough.
+    }
+    ControlChannel::Watch watch;
+    watch.look = [device] {
+        guint32 privilege = 0;
+        if (arv_device_read_register(device, kControlPrivilegeRegister, &privilege, nullptr) == FALSE) {
+            return ControlChannel::Presence::Silent;
+        }
+        return (privilege & kControlBits) != 0 ? ControlChannel::Presence::Answers
+                                               : ControlChannel::Presence::GaveUpTheSession;
+    };
+    watch.period = kLookPeriod;
+    watch.lostAfter = lostAfter;
+    // The channel belongs to the link: its thread holds the link only while it says so.
+    watch.lost = [weak = std::weak_ptr<DeviceLink>(link)] {
+        if (const std::shared_ptr<DeviceLink> gone = weak.lock()) {
+            gone->declareLost();
+        }
+    };
+    link->control->watch(std::move(watch));
 }
 
 // Called on Aravis's heartbeat thread (GigE Vision) or its USB event thread.
 void AravisDevice::onControlLost(ArvDevice* /*device*/, gpointer link) {
     const std::shared_ptr<DeviceLink>& state = *static_cast<std::shared_ptr<DeviceLink>*>(link);
-    state->lost.store(true);
-    qCWarning(lcAravis()) << "camera" << state->serial.c_str() << "is no longer reachable (control lost)";
+    state->declareLost();
 }
 
 // The stream ends once no hand-over of it is in progress; it keeps Aravis's device as long as it needs it.
@@ -90,6 +142,7 @@ void AravisDevice::release() noexcept {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
         const bool answers = !m_pLink->silent();
         m_pLink->control->retire([device = m_pDevice.release()] { g_object_unref(device); }, answers);
+        m_pLastControl = m_pLink->control;
     }
 }
 

@@ -72,10 +72,12 @@ struct DeviceLink {
 
     // Raises the SDK error for a call on a camera that is gone.
     void requireConnected(const char* function) const;
-    // True when a control call would not be answered now: the camera is lost, or a call whose caller gave up
-    // still waits for it. Teardown then sends the camera nothing and leaves its last releases to other threads.
+    // Marks the camera as gone and says so, once, whoever noticed it first (Aravis's heartbeat or the control
+    // channel's watch). Any thread.
+    void declareLost() noexcept;
+    // True when a control call would not be answered now: the camera is lost, or silent (its channel says why). Teardown then sends the camera nothing and leaves its last releases to other threads.
     [[nodiscard]] bool silent() const noexcept {
-        return lost.load() || (control != nullptr && control->waitingForAnAnswer());
+        return lost.load() || (control != nullptr && control->silent());
     }
 };
 
