@@ -1,13 +1,13 @@
 #include "sdk/aravis/AravisControl.h"
 
 #include "sdk/SdkExceptions.h"
+#include "sdk/core/DeliveryThreads.h"
 
 #include <QLoggingCategory>
 #include <QString>
 
 #include <optional>
 #include <utility>
-#include <vector>
 
 namespace sdk::aravis {
 
@@ -16,46 +16,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcControl, "vxcam.aravis")
 
 using Clock = std::chrono::steady_clock;
-
-// Threads of retired channels that were still running a call: joined once they have ended, by the next
-// retirement, and all of them when the process unloads the SDK.
-class Reaper {
-public:
-    using Ended = std::function<bool()>;
-
-    Reaper() = default;
-    Reaper(const Reaper&) = delete;
-    Reaper& operator=(const Reaper&) = delete;
-    ~Reaper() {
-        for (auto& entry : m_threads) {
-            entry.second.join();
-        }
-    }
-
-    // Takes `thread` once it has room for it; on an exception the caller still has it.
-    void add(std::thread& thread, Ended ended) {
-        const std::lock_guard lock(m_mutex);
-        for (auto entry = m_threads.begin(); entry != m_threads.end();) {
-            if (entry->first()) {
-                entry->second.join();
-                entry = m_threads.erase(entry);
-            } else {
-                ++entry;
-            }
-        }
-        m_threads.reserve(m_threads.size() + 1);
-        m_threads.emplace_back(std::move(ended), std::move(thread));
-    }
-
-private:
-    std::mutex m_mutex; // guards m_threads: any host thread retires channels
-    std::vector<std::pair<Ended, std::thread>> m_threads;
-};
-
-Reaper& reaper() {
-    static Reaper threads;
-    return threads;
-}
 
 } // namespace
 
@@ -227,7 +187,8 @@ void ControlChannel::look(State& state, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     const Presence presence = watch.look();
     lock.lock();
-    state.nextLook = Clock::now() + watch.period;
+    // A silent camera is looked at again at once: a look that finds no answer has already waited seconds.
+    state.nextLook = Clock::now() + (presence == Presence::Silent ? std::chrono::milliseconds(0) : watch.period);
     if (presence == Presence::Answers) {
         if (state.silent) {
             state.silent = false;
@@ -275,16 +236,8 @@ void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
     lock.unlock();
     if (joinNow) {
         m_worker.join();
-        return;
-    }
-    try {
-        reaper().add(m_worker, [shared = m_pState] {
-            const std::lock_guard ended(shared->mutex);
-            return shared->ended;
-        });
-    } catch (...) {
-        // No memory to keep it: the thread ends on its own, and the process waits for it no more.
-        m_worker.detach();
+    } else {
+        core::reap(std::move(m_worker)); // joined once it has ended (SystemList::AwaitThreadsEnded, unload)
     }
 }
 

@@ -141,7 +141,17 @@ void AravisDevice::release() noexcept {
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
         const bool answers = !m_pLink->silent();
-        m_pLink->control->retire([device = m_pDevice.release()] { g_object_unref(device); }, answers);
+        // On the caller's thread, a lost camera's release goes to the background as before.
+        const bool inBackground = !answers && !m_pLink->control->runsOnItsOwnThread();
+        m_pLink->control->retire(
+            [device = m_pDevice.release(), inBackground] {
+                if (inBackground) {
+                    releaseInBackground(device);
+                } else {
+                    g_object_unref(device);
+                }
+            },
+            answers);
         m_pLastControl = m_pLink->control;
     }
 }
