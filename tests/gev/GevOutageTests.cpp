@@ -16,6 +16,9 @@ namespace {
 constexpr const char* kSerial = "GV06";
 // Within this the contract's callers expect every call to answer.
 constexpr auto kAnswerBound = 2s;
+// Aravis's own timeouts for one control call that is not answered, and for the goodbye of the camera's release:
+// the last object's delete waits for these (see the long outage's test).
+constexpr auto kLastDeleteBound = 8s;
 // The producer's note that a camera which had not answered does so again.
 const QString kAnswersAgain = QStringLiteral("answers again");
 
@@ -140,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Calls, FirstCallOfAShortOutage,
 // The link stays down until the camera has ended the session, under a host that takes 50 ms per frame. Every call
 // answers within the bound and fails; the host is told that control is lost; the close and a new open during the
 // outage answer in time too. Once the link is back, the same object opens the camera again and frames flow,
-// pixel-correct, with no memory left growing. A delete during a later outage returns in time as well.
+// pixel-correct, with no memory left growing. Deletes during a later outage return in time as well.
 TEST_F(GevOutageTest, ALongOutageIsReportedAndTheSameObjectOpensTheCameraAgain) {
     const FrameRecorder::Action check = m_pixels.action();
     m_frames.setAction([&check](ICameraObject& camera, const RecordedFrame& frame) {
@@ -173,11 +176,18 @@ TEST_F(GevOutageTest, ALongOutageIsReportedAndTheSameObjectOpensTheCameraAgain) 
     expectPixelCorrectFramesAgain(m_pixels);
     EXPECT_LT(heapBytesInUse(), heapEarly + (uint64_t{1} << 20U)) << "from " << heapEarly;
 
+    // Deletes during a later outage. The object's delete answers in time while another object lives; the last
+    // object's delete also waits until the call that did not answer has ended (Aravis gives up within seconds), so
+    // that no thread of the module runs once it has returned.
+    m_second = m_module.makeCamera(&m_secondConfig, &m_secondFrames);
     ASSERT_EQ(m_camera->IStartCamera(), 1);
     ASSERT_TRUE(controlNetwork("link-down 6"));
-    const Clock::time_point before = Clock::now();
+    Clock::time_point before = Clock::now();
     m_camera.reset();
     EXPECT_LT(Clock::now() - before, kAnswerBound) << "a delete during an outage";
+    before = Clock::now();
+    m_second.reset();
+    EXPECT_LT(Clock::now() - before, kLastDeleteBound) << "the last delete during an outage";
 }
 
 } // namespace
