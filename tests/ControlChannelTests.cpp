@@ -120,7 +120,8 @@ TEST(ControlChannel, GivesTheCallersResultsAndErrors) {
     ControlChannel channel("SN1", ControlChannel::Runs::OnItsOwnThread, kDeadline);
     EXPECT_EQ(channel.run("Node::GetInt", [] { return 42; }), 42);
     EXPECT_EQ(raisedType([&channel] {
-                  channel.run("Node::SetInt", [] { sdk::Exceptions::raise("OutOfRangeException", "Node::SetInt", "x"); });
+                  channel.run("Node::SetInt",
+                              [] { sdk::Exceptions::raise("OutOfRangeException", "Node::SetInt", "x"); });
               }),
               "OutOfRangeException");
     EXPECT_FALSE(channel.silent()) << "an error is an answer";
@@ -216,13 +217,12 @@ TEST_P(ControlChannelWatch, ClearsTheSilenceOrDeclaresTheLossOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Looks, ControlChannelWatch,
-    ::testing::Values(
-        WatchCase{"AnswersAgain", {ControlChannel::Presence::Answers}, false},
-        WatchCase{"StaysSilent", {ControlChannel::Presence::Silent}, true},
-        WatchCase{"GaveUpTheSession", {ControlChannel::Presence::GaveUpTheSession}, true},
-        WatchCase{"SilentAnswersAndGaveUp",
-                  {ControlChannel::Presence::Answers, ControlChannel::Presence::GaveUpTheSession},
-                  true}),
+    ::testing::Values(WatchCase{"AnswersAgain", {ControlChannel::Presence::Answers}, false},
+                      WatchCase{"StaysSilent", {ControlChannel::Presence::Silent}, true},
+                      WatchCase{"GaveUpTheSession", {ControlChannel::Presence::GaveUpTheSession}, true},
+                      WatchCase{"SilentAnswersAndGaveUp",
+                                {ControlChannel::Presence::Answers, ControlChannel::Presence::GaveUpTheSession},
+                                true}),
     [](const ::testing::TestParamInfo<WatchCase>& scenario) { return std::string(scenario.param.name); });
 
 // Closing a camera whose call hangs returns at once; the camera's last release runs after that call, on the

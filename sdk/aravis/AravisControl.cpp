@@ -231,8 +231,8 @@ void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
     state.changed.notify_all();
     // The channel's own thread may end the channel (a call dropping what held it last): it cannot wait for itself.
     wait = wait && m_worker.get_id() != std::this_thread::get_id();
-    const bool joinNow = wait && !state.silent &&
-                         state.changed.wait_for(lock, m_deadline, [&state] { return state.ended; });
+    const bool joinNow =
+        wait && !state.silent && state.changed.wait_for(lock, m_deadline, [&state] { return state.ended; });
     lock.unlock();
     if (joinNow) {
         m_worker.join();

@@ -76,10 +76,10 @@ public:
     // What a look at the camera found.
     enum class Presence { Answers, GaveUpTheSession, Silent };
     struct Watch {
-        std::function<Presence()> look;       // runs on the channel's thread
-        std::chrono::milliseconds period;     // from the end of one look to the next
-        std::chrono::milliseconds lostAfter;  // silent this long: the camera has ended the session
-        std::function<void()> lost;           // called once, on the channel's thread, with no lock held
+        std::function<Presence()> look;      // runs on the channel's thread
+        std::chrono::milliseconds period;    // from the end of one look to the next
+        std::chrono::milliseconds lostAfter; // silent this long: the camera has ended the session
+        std::function<void()> lost;          // called once, on the channel's thread, with no lock held
     };
     // Starts looking at the camera between calls.
     void watch(Watch watch);

@@ -79,8 +79,10 @@ void AravisDataStream::doOpen() {
     // What the signal connection will hold is made before Aravis's receiving thread exists, so that the thread
     // that rings finds it written (GLib's own locks order the rest, unseen by the thread checker).
     auto wakeup = std::make_unique<std::shared_ptr<Wakeup>>(m_pWakeup);
-    GObjectPtr<ArvStream> stream = m_pLink->control->run(
-        "DataStream::Open", [device = m_pDevice.get(), serial = m_pLink->serial] { return makeAravisStream(device, serial); });
+    GObjectPtr<ArvStream> stream =
+        m_pLink->control->run("DataStream::Open", [device = m_pDevice.get(), serial = m_pLink->serial] {
+            return makeAravisStream(device, serial);
+        });
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
     // The connection holds the wake-up state, so that a signal in emission never rings freed memory.
@@ -121,12 +123,13 @@ void AravisDataStream::releaseStream() noexcept {
 
 uint64_t AravisDataStream::doGetBufferSize() {
     m_pLink->requireConnected("BufferList::Add");
-    const gint64 payload = m_pLink->control->run("BufferList::Add", [device = m_pDevice.get(), serial = m_pLink->serial] {
-        ErrorSlot error;
-        const gint64 value = arv_device_get_integer_feature_value(device, "PayloadSize", error.out());
-        error.check("BufferList::Add", "PayloadSize of camera " + serial);
-        return value;
-    });
+    const gint64 payload =
+        m_pLink->control->run("BufferList::Add", [device = m_pDevice.get(), serial = m_pLink->serial] {
+            ErrorSlot error;
+            const gint64 value = arv_device_get_integer_feature_value(device, "PayloadSize", error.out());
+            error.check("BufferList::Add", "PayloadSize of camera " + serial);
+            return value;
+        });
     if (payload <= 0) {
         Exceptions::raise("ResourceException", "BufferList::Add",
                           "camera " + m_pLink->serial + " reports no payload size");
@@ -333,8 +336,8 @@ void AravisDataStream::pushToAravis(ArvBuffer* arvBuffer) {
 }
 
 void AravisDataStream::readFrameFormat() {
-    const std::string name =
-        m_pLink->control->run("DataStream::StartAcquisitionContinuous", [device = m_pDevice.get(), serial = m_pLink->serial] {
+    const std::string name = m_pLink->control->run(
+        "DataStream::StartAcquisitionContinuous", [device = m_pDevice.get(), serial = m_pLink->serial] {
             ErrorSlot error;
             const char* value = arv_device_get_string_feature_value(device, "PixelFormat", error.out());
             error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + serial);

@@ -50,8 +50,8 @@ void AravisDevice::doOpen() {
     m_pLastControl.reset();
     // Opening reads the camera's registers and description: it waits for the camera like any other call. A
     // device that opens after its caller gave up is released on the channel's thread with the channel.
-    GObjectPtr<ArvDevice> device = link->control->run(
-        "Device::Open", [transport = m_transport, id = m_id, serial = link->serial] {
+    GObjectPtr<ArvDevice> device =
+        link->control->run("Device::Open", [transport = m_transport, id = m_id, serial = link->serial] {
             ErrorSlot error;
             GObjectPtr<ArvDevice> opened(arv_interface_open_device(interfaceOf(transport), id.c_str(), error.out()));
             error.check("Device::Open", "camera " + serial);

@@ -96,13 +96,12 @@ void AravisNode::doSetString(const std::string& value) {
 }
 
 std::string AravisNode::doGetString() {
-    return onCamera("Node::GetString", m_name,
-                    [node = m_pNode, enumeration = GetType() == NodeType::Enumeration](GError** error) {
-                        const char* value = enumeration
-                                                ? arv_gc_enumeration_get_string_value(ARV_GC_ENUMERATION(node), error)
-                                                : arv_gc_string_get_value(ARV_GC_STRING(node), error);
-                        return value != nullptr ? std::string(value) : std::string();
-                    });
+    return onCamera(
+        "Node::GetString", m_name, [node = m_pNode, enumeration = GetType() == NodeType::Enumeration](GError** error) {
+            const char* value = enumeration ? arv_gc_enumeration_get_string_value(ARV_GC_ENUMERATION(node), error)
+                                            : arv_gc_string_get_value(ARV_GC_STRING(node), error);
+            return value != nullptr ? std::string(value) : std::string();
+        });
 }
 
 void AravisNode::doSetDouble(double value) {
@@ -111,15 +110,18 @@ void AravisNode::doSetDouble(double value) {
 }
 
 double AravisNode::doGetDouble() {
-    return onCamera("Node::GetDouble", m_name, [node = m_pNode](GError** error) { return arv_gc_float_get_value(ARV_GC_FLOAT(node), error); });
+    return onCamera("Node::GetDouble", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_value(ARV_GC_FLOAT(node), error); });
 }
 
 double AravisNode::doGetDoubleMin() {
-    return onCamera("Node::GetDoubleMin", m_name, [node = m_pNode](GError** error) { return arv_gc_float_get_min(ARV_GC_FLOAT(node), error); });
+    return onCamera("Node::GetDoubleMin", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_min(ARV_GC_FLOAT(node), error); });
 }
 
 double AravisNode::doGetDoubleMax() {
-    return onCamera("Node::GetDoubleMax", m_name, [node = m_pNode](GError** error) { return arv_gc_float_get_max(ARV_GC_FLOAT(node), error); });
+    return onCamera("Node::GetDoubleMax", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_max(ARV_GC_FLOAT(node), error); });
 }
 
 void AravisNode::doSetInt(int64_t value) {
@@ -128,15 +130,18 @@ void AravisNode::doSetInt(int64_t value) {
 }
 
 int64_t AravisNode::doGetInt() {
-    return onCamera("Node::GetInt", m_name, [node = m_pNode](GError** error) { return arv_gc_integer_get_value(ARV_GC_INTEGER(node), error); });
+    return onCamera("Node::GetInt", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_value(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntMin() {
-    return onCamera("Node::GetIntMin", m_name, [node = m_pNode](GError** error) { return arv_gc_integer_get_min(ARV_GC_INTEGER(node), error); });
+    return onCamera("Node::GetIntMin", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_min(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntMax() {
-    return onCamera("Node::GetIntMax", m_name, [node = m_pNode](GError** error) { return arv_gc_integer_get_max(ARV_GC_INTEGER(node), error); });
+    return onCamera("Node::GetIntMax", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_max(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntInc() {

@@ -75,10 +75,9 @@ struct DeviceLink {
     // Marks the camera as gone and says so, once, whoever noticed it first (Aravis's heartbeat or the control
     // channel's watch). Any thread.
     void declareLost() noexcept;
-    // True when a control call would not be answered now: the camera is lost, or silent (its channel says why). Teardown then sends the camera nothing and leaves its last releases to other threads.
-    [[nodiscard]] bool silent() const noexcept {
-        return lost.load() || (control != nullptr && control->silent());
-    }
+    // True when a control call would not be answered now: the camera is lost, or silent (its channel says why).
+    // Teardown then sends the camera nothing and leaves its last releases to other threads.
+    [[nodiscard]] bool silent() const noexcept { return lost.load() || (control != nullptr && control->silent()); }
 };
 
 } // namespace sdk::aravis
