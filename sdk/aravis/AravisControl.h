@@ -89,7 +89,7 @@ public:
     [[nodiscard]] bool silent() const noexcept;
     // Waits until the channel's thread has done its last work, up to `timeout`; true once it has. For a channel
     // retired while the camera was not silent: an open of the same camera waits for the earlier session's goodbye.
-    bool awaitEnd(std::chrono::milliseconds timeout) const noexcept;
+    [[nodiscard]] bool awaitEnd(std::chrono::milliseconds timeout) const noexcept;
 
 private:
     struct Job;
@@ -97,7 +97,7 @@ private:
 
     // Queues `body` and waits for it up to the deadline; raises as run() describes.
     void await(const char* function, std::function<void()> body);
-    static void work(const std::shared_ptr<State>& state);
+    static void work(const std::shared_ptr<State>& shared);
     static void look(State& state, std::unique_lock<std::mutex>& lock);
 
     const bool m_bOwnThread;
