@@ -20,7 +20,7 @@ constexpr auto kAnswerBound = 2s;
 // the last object's delete waits for these (see the long outage's test).
 constexpr auto kLastDeleteBound = 8s;
 // The producer's note that a camera which had not answered does so again.
-const QString kAnswersAgain = QStringLiteral("answers again");
+constexpr const char* kAnswersAgain = "answers again";
 
 // A contract call made while the link is down; its answer, when it has one: true for a success.
 struct OutageCall {
@@ -111,7 +111,7 @@ class FirstCallOfAShortOutage : public GevOutageTest, public ::testing::WithPara
 TEST_P(FirstCallOfAShortOutage, FailsInTimeAndTheCameraWorksAgainOnceItAnswers) {
     m_frames.setAction(m_pixels.action());
     ASSERT_NO_FATAL_FAILURE(startFreeRun());
-    LogLineWatch answers(kAnswersAgain);
+    LogLineWatch answers(QString::fromLatin1(kAnswersAgain));
     LogLineWatch ended(QStringLiteral("the call that had not answered has ended"));
     ControlLostWatch lost;
     ASSERT_TRUE(controlNetwork("link-down 6"));
