@@ -71,8 +71,6 @@ public:
     // once, and the thread is joined once it has ended (at the latest when the process unloads the SDK).
     void retire(std::function<void()> last, bool wait) noexcept;
 
-    [[nodiscard]] bool runsOnItsOwnThread() const noexcept { return m_bOwnThread; }
-
     // What a look at the camera found.
     enum class Presence { Answers, GaveUpTheSession, Silent };
     struct Watch {

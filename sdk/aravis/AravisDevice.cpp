@@ -134,15 +134,17 @@ void AravisDevice::doEndStreams() noexcept {
 
 // Streams go first, then the features, then Aravis's device. Its last release runs on the control channel's
 // thread after any call still in progress there (which may still use it); the close waits for it only while the
-// camera answers: a lost camera's release waits out a timeout for each goodbye it sends.
+// camera answers. A silent or lost camera's release waits out a timeout for each goodbye it sends: it runs in the
+// background.
 void AravisDevice::release() noexcept {
     doEndStreams();
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
         const bool answers = !m_pLink->silent();
-        // On the caller's thread, a lost camera's release goes to the background as before.
-        const bool inBackground = !answers && !m_pLink->control->runsOnItsOwnThread();
+        // A silent camera's release goes on to the background thread, which nothing waits for: on the channel's
+        // thread it would hold up the last delete, which waits for that thread.
+        const bool inBackground = !answers;
         m_pLink->control->retire(
             [device = m_pDevice.release(), inBackground] {
                 if (inBackground) {
