@@ -4,7 +4,6 @@
 // The "camera" is a call that waits until the test lets it answer.
 #include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisControl.h"
-#include "sdk/core/DeliveryThreads.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -159,7 +158,7 @@ TEST(ControlChannel, ACallWhoseCallerGaveUpBeforeItStartedNeverRuns) {
     EXPECT_EQ(first.get(), "TimeoutException");
     hanging.answer();
     channel.retire({}, true);
-    EXPECT_TRUE(sdk::core::joinReapedThreads(false));
+    ASSERT_TRUE(channel.awaitEnd(10s));
     EXPECT_FALSE(ran) << "a call its caller gave up on took effect later";
 }
 
@@ -210,7 +209,7 @@ TEST_P(ControlChannelWatch, ClearsTheSilenceOrDeclaresTheLossOnce) {
         EXPECT_EQ(channel.run("Node::GetInt", [] { return 1; }), 1);
     }
     channel.retire({}, true);
-    EXPECT_TRUE(sdk::core::joinReapedThreads(false));
+    ASSERT_TRUE(channel.awaitEnd(10s));
     const std::lock_guard lock(mutex);
     EXPECT_EQ(losses, scenario.lost ? 1 : 0);
 }
@@ -226,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<WatchCase>& scenario) { return std::string(scenario.param.name); });
 
 // Closing a camera whose call hangs returns at once; the camera's last release runs after that call, on the
-// channel's thread, which the reaper joins once it has ended.
+// channel's thread, which ends then.
 TEST(ControlChannel, ARetirementDoesNotWaitForACallThatHangsAndRunsTheLastWorkAfterIt) {
     ControlChannel channel("SN1", ControlChannel::Runs::OnItsOwnThread, kDeadline);
     HangingCall hanging;
@@ -239,7 +238,7 @@ TEST(ControlChannel, ARetirementDoesNotWaitForACallThatHangsAndRunsTheLastWorkAf
     EXPECT_EQ(raisedType([&] { channel.run("Node::GetInt", [] { return 1; }); }), "NotAvailableException");
     hanging.answer();
     EXPECT_EQ(release.wait_for(10s), std::future_status::ready);
-    EXPECT_TRUE(sdk::core::joinReapedThreads(false));
+    EXPECT_TRUE(channel.awaitEnd(10s));
 }
 
 // On the caller's thread (links that never hang) everything runs at once, the last work included.

@@ -1,13 +1,13 @@
 #include "sdk/aravis/AravisControl.h"
 
 #include "sdk/SdkExceptions.h"
-#include "sdk/core/DeliveryThreads.h"
 
 #include <QLoggingCategory>
 #include <QString>
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace sdk::aravis {
 
@@ -16,6 +16,48 @@ namespace {
 Q_LOGGING_CATEGORY(lcControl, "vxcam.aravis")
 
 using Clock = std::chrono::steady_clock;
+
+// Threads of channels retired while their camera was silent: each may be inside a call that Aravis gives up only
+// after its own timeouts. Nothing waits for them (a close or delete would wait seconds); they are joined once they
+// have ended, by the next retirement, and all of them when the process unloads the SDK, as the background
+// release of a lost camera is.
+class Reaper {
+public:
+    using Ended = std::function<bool()>;
+
+    Reaper() = default;
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+    ~Reaper() {
+        for (auto& entry : m_threads) {
+            entry.second.join();
+        }
+    }
+
+    // Takes `thread` once it has room for it; on an exception the caller still has it.
+    void add(std::thread& thread, Ended ended) {
+        const std::lock_guard lock(m_mutex);
+        for (auto entry = m_threads.begin(); entry != m_threads.end();) {
+            if (entry->first()) {
+                entry->second.join();
+                entry = m_threads.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+        m_threads.reserve(m_threads.size() + 1);
+        m_threads.emplace_back(std::move(ended), std::move(thread));
+    }
+
+private:
+    std::mutex m_mutex; // guards m_threads: any host thread retires channels
+    std::vector<std::pair<Ended, std::thread>> m_threads;
+};
+
+Reaper& reaper() {
+    static Reaper threads;
+    return threads;
+}
 
 } // namespace
 
@@ -236,8 +278,15 @@ void ControlChannel::retire(std::function<void()> last, bool wait) noexcept {
     lock.unlock();
     if (joinNow) {
         m_worker.join();
-    } else {
-        core::reap(std::move(m_worker)); // joined once it has ended (SystemList::AwaitThreadsEnded, unload)
+        return;
+    }
+    try {
+        reaper().add(m_worker, [shared = m_pState] {
+            const std::lock_guard ended(shared->mutex);
+            return shared->ended;
+        });
+    } catch (...) {
+        m_worker.detach(); // no memory to keep it: it ends on its own
     }
 }
 

@@ -101,7 +101,11 @@ void AravisDevice::watchGevCamera(ArvDevice* device, const std::shared_ptr<Devic
         // The camera went silent right after opening: the watch finds out soon enough.
     }
     ControlChannel::Watch watch;
-    watch.look = [device] {
+    watch.look = [device, weak = std::weak_ptr<DeviceLink>(link)] {
+        // Aravis's heartbeat may have found it lost first: no more looks then.
+        if (const std::shared_ptr<DeviceLink> known = weak.lock(); known == nullptr || known->lost.load()) {
+            return ControlChannel::Presence::GaveUpTheSession;
+        }
         guint32 privilege = 0;
         if (arv_device_read_register(device, kControlPrivilegeRegister, &privilege, nullptr) == FALSE) {
             return ControlChannel::Presence::Silent;

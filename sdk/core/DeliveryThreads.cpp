@@ -71,13 +71,6 @@ void joinOrReap(std::thread thread) noexcept {
     reapedThreads().push_back(std::move(thread));
 }
 
-void reap(std::thread thread) noexcept {
-    if (thread.joinable()) {
-        const std::lock_guard lock(reapedMutex());
-        reapedThreads().push_back(std::move(thread));
-    }
-}
-
 namespace {
 
 // Streams that exist; guarded by reapedMutex(), waited on with streamsChanged().

@@ -34,9 +34,6 @@ public:
 // caller inside a handler call still joins: the thread it ends is idle or ending (its stream had no hand-over in
 // progress, or the stream would still be alive), so the join does not wait for a delivery.
 void joinOrReap(std::thread thread) noexcept;
-// Hands `thread` to the reaper without waiting for it: a thread that ends on its own once work that may take
-// seconds is done (a camera's control call that nobody waits for any more).
-void reap(std::thread thread) noexcept;
 
 // Every data stream counts itself from its construction to the end of its destruction, so that the threads of
 // streams that a hand-over in progress still holds can be waited for. Thread-safe.
