@@ -50,9 +50,29 @@ AravisDataStream::~AravisDataStream() {
     m_pWakeup->doorbell.ring();
     core::joinOrReap(std::move(m_delivery));
     releaseStream();
-    if (m_pLink->lost.load()) {
+    if (m_pLink->silent()) {
         releaseInBackground(g_object_ref(m_pDevice.get())); // the last release of a lost camera waits out timeouts
     }
+}
+
+// Talks to the camera: runs on its control channel.
+GObjectPtr<ArvStream> AravisDataStream::makeAravisStream(ArvDevice* device, const std::string& serial) {
+    if (ARV_IS_GV_DEVICE(device)) {
+        gev::receiveThroughUdpSocket(ARV_GV_DEVICE(device));
+        static_cast<void>(gev::negotiatePacketSize(ARV_GV_DEVICE(device), serial));
+    }
+    ErrorSlot error;
+    GObjectPtr<ArvStream> stream(arv_device_create_stream(device, nullptr, nullptr, error.out()));
+    error.check("DataStream::Open", "a stream of camera " + serial);
+    if (stream == nullptr) {
+        Exceptions::raise("ResourceException", "DataStream::Open", "camera " + serial + " gave no stream");
+    }
+    if (ARV_IS_GV_STREAM(stream.get())) {
+        static_cast<void>(
+            gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(device), ARV_GV_STREAM(stream.get()), serial));
+        gev::configureReception(device, stream.get());
+    }
+    return stream;
 }
 
 void AravisDataStream::doOpen() {
@@ -60,21 +80,10 @@ void AravisDataStream::doOpen() {
     // What the signal connection will hold is made before Aravis's receiving thread exists, so that the thread
     // that rings finds it written (GLib's own locks order the rest, unseen by the thread checker).
     auto wakeup = std::make_unique<std::shared_ptr<Wakeup>>(m_pWakeup);
-    if (ARV_IS_GV_DEVICE(m_pDevice.get())) {
-        gev::receiveThroughUdpSocket(ARV_GV_DEVICE(m_pDevice.get()));
-        static_cast<void>(gev::negotiatePacketSize(ARV_GV_DEVICE(m_pDevice.get()), m_pLink->serial));
-    }
-    ErrorSlot error;
-    GObjectPtr<ArvStream> stream(arv_device_create_stream(m_pDevice.get(), nullptr, nullptr, error.out()));
-    error.check("DataStream::Open", "a stream of camera " + m_pLink->serial);
-    if (stream == nullptr) {
-        Exceptions::raise("ResourceException", "DataStream::Open", "camera " + m_pLink->serial + " gave no stream");
-    }
-    if (ARV_IS_GV_STREAM(stream.get())) {
-        static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
-                                                                ARV_GV_STREAM(stream.get()), m_pLink->serial));
-        gev::configureReception(m_pDevice.get(), stream.get());
-    }
+    GObjectPtr<ArvStream> stream =
+        m_pLink->control->run("DataStream::Open", [device = m_pDevice.get(), serial = m_pLink->serial] {
+            return makeAravisStream(device, serial);
+        });
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
     // The connection holds the wake-up state, so that a signal in emission never rings freed memory.
@@ -108,16 +117,20 @@ void AravisDataStream::releaseStream() noexcept {
         g_signal_handler_disconnect(stream.get(), m_nNewBufferHandler);
     }
     m_nNewBufferHandler = 0;
-    if (m_pLink->lost.load()) {
+    if (m_pLink->silent()) {
         releaseInBackground(stream.release());
     }
 }
 
 uint64_t AravisDataStream::doGetBufferSize() {
     m_pLink->requireConnected("BufferList::Add");
-    ErrorSlot error;
-    const gint64 payload = arv_device_get_integer_feature_value(m_pDevice.get(), "PayloadSize", error.out());
-    error.check("BufferList::Add", "PayloadSize of camera " + m_pLink->serial);
+    const gint64 payload =
+        m_pLink->control->run("BufferList::Add", [device = m_pDevice.get(), serial = m_pLink->serial] {
+            ErrorSlot error;
+            const gint64 value = arv_device_get_integer_feature_value(device, "PayloadSize", error.out());
+            error.check("BufferList::Add", "PayloadSize of camera " + serial);
+            return value;
+        });
     if (payload <= 0) {
         Exceptions::raise("ResourceException", "BufferList::Add",
                           "camera " + m_pLink->serial + " reports no payload size");
@@ -227,10 +240,21 @@ void AravisDataStream::stopGrabbing() noexcept {
     m_pWakeup->doorbell.ring();
     // The link stays quiet after a stop: the camera is told to stop sending. The driver's stop does not
     // execute "AcquisitionStop" itself; without this, the camera would stream on into a closed door.
-    if (!m_pLink->lost.load() && arv_device_get_feature(m_pDevice.get(), "AcquisitionStop") != nullptr) {
-        ErrorSlot error;
-        arv_device_execute_command(m_pDevice.get(), "AcquisitionStop", error.out());
-        if (error.failed()) {
+    if (!m_pLink->silent()) {
+        bool stopped = false;
+        try {
+            stopped = m_pLink->control->run("DataStream::StopAcquisition", [device = m_pDevice.get()] {
+                if (arv_device_get_feature(device, "AcquisitionStop") == nullptr) {
+                    return true;
+                }
+                ErrorSlot error;
+                arv_device_execute_command(device, "AcquisitionStop", error.out());
+                return !error.failed();
+            });
+        } catch (const Exceptions::IException&) {
+            // Did not answer in time or is closed: said below.
+        }
+        if (!stopped) {
             qCWarning(lcAravis()) << "camera" << m_pLink->serial.c_str() << "did not stop sending frames";
         }
     }
@@ -368,10 +392,14 @@ void AravisDataStream::pushToAravis(ArvBuffer* arvBuffer) {
 }
 
 void AravisDataStream::readFrameFormat() {
-    ErrorSlot error;
-    const char* name = arv_device_get_string_feature_value(m_pDevice.get(), "PixelFormat", error.out());
-    error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + m_pLink->serial);
-    const char* interned = core::internPixelFormatName(name != nullptr ? name : "");
+    const std::string name = m_pLink->control->run(
+        "DataStream::StartAcquisitionContinuous", [device = m_pDevice.get(), serial = m_pLink->serial] {
+            ErrorSlot error;
+            const char* value = arv_device_get_string_feature_value(device, "PixelFormat", error.out());
+            error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of camera " + serial);
+            return std::string(value != nullptr ? value : "");
+        });
+    const char* interned = core::internPixelFormatName(name.c_str());
     const std::lock_guard lock(m_mutex);
     m_formatName = interned;
 }

@@ -66,6 +66,9 @@ private:
         std::atomic<bool> quit{false}; // the stream ended: the thread returns at its next wake-up
     };
 
+    // The Aravis stream of `device` (camera `serial`), made ready for reception. Talks to the camera; runs on its
+    // control channel, so it holds nothing of the stream or its link.
+    [[nodiscard]] static GObjectPtr<ArvStream> makeAravisStream(ArvDevice* device, const std::string& serial);
     void stopGrabbing() noexcept;
     // Waits until no buffer is with the handler, unless the caller is inside a handler call. Needs m_mutex.
     void awaitNoDelivery(std::unique_lock<std::mutex>& lock);

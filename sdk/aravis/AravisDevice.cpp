@@ -38,13 +38,28 @@ void AravisDevice::doOpen() {
     // thread exists, so that the thread that signals finds them written.
     auto link = std::make_shared<DeviceLink>();
     link->serial = m_pLink->serial;
+    // Only a network link goes silent for seconds.
+    link->control = std::make_shared<ControlChannel>(link->serial, m_transport == Transport::GigEVision
+                                                                       ? ControlChannel::Runs::OnItsOwnThread
+                                                                       : ControlChannel::Runs::OnTheCallersThread);
     auto held = std::make_unique<std::shared_ptr<DeviceLink>>(link);
-    ErrorSlot error;
-    GObjectPtr<ArvDevice> device(arv_interface_open_device(interfaceOf(m_transport), m_id.c_str(), error.out()));
-    error.check("Device::Open", "camera " + link->serial);
-    if (device == nullptr) {
-        Exceptions::raise("NotFoundException", "Device::Open", "camera " + link->serial + " cannot be opened");
+    // The camera refuses a second session while the goodbye of the earlier one is still on its way.
+    if (m_pLastControl != nullptr && !m_pLastControl->silent()) {
+        static_cast<void>(m_pLastControl->awaitEnd(ControlChannel::kDefaultDeadline / 4));
     }
+    m_pLastControl.reset();
+    // Opening reads the camera's registers and description: it waits for the camera like any other call. A
+    // device that opens after its caller gave up is released on the channel's thread with the channel.
+    GObjectPtr<ArvDevice> device =
+        link->control->run("Device::Open", [transport = m_transport, id = m_id, serial = link->serial] {
+            ErrorSlot error;
+            GObjectPtr<ArvDevice> opened(arv_interface_open_device(interfaceOf(transport), id.c_str(), error.out()));
+            error.check("Device::Open", "camera " + serial);
+            if (opened == nullptr) {
+                Exceptions::raise("NotFoundException", "Device::Open", "camera " + serial + " cannot be opened");
+            }
+            return opened;
+        });
     // Writes outside a feature's limits or to a read-only feature fail as they would on the camera itself.
     arv_device_set_range_check_policy(device.get(), ARV_RANGE_CHECK_POLICY_ENABLE);
     arv_device_set_access_check_policy(device.get(), ARV_ACCESS_CHECK_POLICY_ENABLE);
@@ -55,13 +70,64 @@ void AravisDevice::doOpen() {
         connectHolding(device.get(), "control-lost", G_CALLBACK(&AravisDevice::onControlLost), std::move(held));
     m_pDevice = std::move(device);
     m_pFeatures = std::make_unique<AravisNodeMap>(site(), *m_pLink, arv_device_get_genicam(m_pDevice.get()));
+    if (ARV_IS_GV_DEVICE(m_pDevice.get())) {
+        watchGevCamera(m_pDevice.get(), m_pLink);
+    }
+}
+
+namespace {
+
+// GigE Vision bootstrap registers: the control channel privilege (the session's control and exclusive bits) and
+// the heartbeat timeout, in milliseconds, after which the camera ends a session it has not heard from.
+constexpr guint64 kControlPrivilegeRegister = 0x0A00;
+constexpr guint32 kControlBits = 0x3;
+constexpr guint64 kHeartbeatTimeoutRegister = 0x0938;
+constexpr std::chrono::milliseconds kHeartbeatTimeoutByDefault{3000};
+constexpr std::chrono::milliseconds kLookPeriod{1000};
+
+} // namespace
+
+// The channel looks at the camera's control privilege every second: one register read, as Aravis's heartbeat
+// makes. A camera silent for longer than its heartbeat timeout has ended the session, whenever the link comes back.
+void AravisDevice::watchGevCamera(ArvDevice* device, const std::shared_ptr<DeviceLink>& link) {
+    std::chrono::milliseconds lostAfter = kHeartbeatTimeoutByDefault;
+    try {
+        lostAfter = link->control->run("Device::Open", [device] {
+            guint32 timeout = 0;
+            const bool read = arv_device_read_register(device, kHeartbeatTimeoutRegister, &timeout, nullptr) != FALSE;
+            return read && timeout > 0 ? std::chrono::milliseconds(timeout) : kHeartbeatTimeoutByDefault;
+        });
+    } catch (const Exceptions::IException&) {
+        // The camera went silent right after opening: the watch finds out soon enough.
+    }
+    ControlChannel::Watch watch;
+    watch.look = [device, weak = std::weak_ptr<DeviceLink>(link)] {
+        // Aravis's heartbeat may have found it lost first: no more looks then.
+        if (const std::shared_ptr<DeviceLink> known = weak.lock(); known == nullptr || known->lost.load()) {
+            return ControlChannel::Presence::GaveUpTheSession;
+        }
+        guint32 privilege = 0;
+        if (arv_device_read_register(device, kControlPrivilegeRegister, &privilege, nullptr) == FALSE) {
+            return ControlChannel::Presence::Silent;
+        }
+        return (privilege & kControlBits) != 0 ? ControlChannel::Presence::Answers
+                                               : ControlChannel::Presence::GaveUpTheSession;
+    };
+    watch.period = kLookPeriod;
+    watch.lostAfter = lostAfter;
+    // The channel belongs to the link: its thread holds the link only while it says so.
+    watch.lost = [weak = std::weak_ptr<DeviceLink>(link)] {
+        if (const std::shared_ptr<DeviceLink> gone = weak.lock()) {
+            gone->declareLost();
+        }
+    };
+    link->control->watch(std::move(watch));
 }
 
 // Called on Aravis's heartbeat thread (GigE Vision) or its USB event thread.
 void AravisDevice::onControlLost(ArvDevice* /*device*/, gpointer link) {
     const std::shared_ptr<DeviceLink>& state = *static_cast<std::shared_ptr<DeviceLink>*>(link);
-    state->lost.store(true);
-    qCWarning(lcAravis()) << "camera" << state->serial.c_str() << "is no longer reachable (control lost)";
+    state->declareLost();
 }
 
 // The stream ends once no hand-over of it is in progress; it keeps Aravis's device as long as it needs it.
@@ -70,17 +136,29 @@ void AravisDevice::doEndStreams() noexcept {
     m_pStream.reset();
 }
 
-// Streams go first, then the features, then Aravis's device. A lost camera's last release runs in the
-// background: Aravis would wait out a timeout for each goodbye it sends.
+// Streams go first, then the features, then Aravis's device. Its last release runs on the control channel's
+// thread after any call still in progress there (which may still use it); the close waits for it only while the
+// camera answers. A silent or lost camera's release waits out a timeout for each goodbye it sends: it runs in the
+// background.
 void AravisDevice::release() noexcept {
     doEndStreams();
     m_pFeatures.reset();
     if (m_pDevice != nullptr) {
         g_signal_handler_disconnect(m_pDevice.get(), m_nLostHandler);
-        if (m_pLink->lost.load()) {
-            releaseInBackground(m_pDevice.release());
-        }
-        m_pDevice.reset();
+        const bool answers = !m_pLink->silent();
+        // A silent camera's release goes on to the background thread, which nothing waits for: on the channel's
+        // thread it would hold up the last delete, which waits for that thread.
+        const bool inBackground = !answers;
+        m_pLink->control->retire(
+            [device = m_pDevice.release(), inBackground] {
+                if (inBackground) {
+                    releaseInBackground(device);
+                } else {
+                    g_object_unref(device);
+                }
+            },
+            answers);
+        m_pLastControl = m_pLink->control;
     }
 }
 

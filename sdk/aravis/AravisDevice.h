@@ -46,6 +46,8 @@ private:
     friend class AravisDataStreamList;
     void release() noexcept;
     static void onControlLost(ArvDevice* device, gpointer link);
+    // Has the link's control channel look at a GigE Vision camera between calls and declare it lost.
+    static void watchGevCamera(ArvDevice* device, const std::shared_ptr<DeviceLink>& link);
 
     core::CallGate& m_gate;
     Transport m_transport;
@@ -55,6 +57,8 @@ private:
     std::shared_ptr<DeviceLink> m_pLink = std::make_shared<DeviceLink>();
     GObjectPtr<ArvDevice> m_pDevice; // null while closed
     gulong m_nLostHandler = 0;
+    // The control channel of the last session, while its goodbye to the camera may still be on its way.
+    std::shared_ptr<ControlChannel> m_pLastControl;
     std::unique_ptr<AravisNodeMap> m_pFeatures;
     // Made by the stream list's first refresh after opening, ended by the close. Shared with the stream's
     // hand-over in progress.

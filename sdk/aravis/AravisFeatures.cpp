@@ -14,6 +14,24 @@ AravisNode::AravisNode(const CallSite& site, const DeviceLink& link, ArvGcFeatur
 
 AravisNode::~AravisNode() = default;
 
+// Runs `call` with a GError slot on the camera's control channel and raises its error under `function`. `call`
+// captures only values and the node: the caller may give up and the node map end while it still runs.
+template <typename Call>
+auto AravisNode::onCamera(const char* function, std::string what, Call call) const {
+    m_link.requireConnected(function);
+    return m_link.control->run(function, [function, what = std::move(what), call = std::move(call)] {
+        ErrorSlot error;
+        if constexpr (std::is_void_v<std::invoke_result_t<Call&, GError**>>) {
+            call(error.out());
+            error.check(function, what);
+        } else {
+            auto value = call(error.out());
+            error.check(function, what);
+            return value;
+        }
+    });
+}
+
 bool AravisNode::typeOf(ArvGcFeatureNode* node, NodeType& type) noexcept {
     if (ARV_IS_GC_COMMAND(node)) {
         type = NodeType::Command;
@@ -35,141 +53,120 @@ bool AravisNode::typeOf(ArvGcFeatureNode* node, NodeType& type) noexcept {
     return true;
 }
 
+// Whether a feature is implemented or available may depend on the camera's registers: a control call. Their
+// errors read as "no".
 AccessMode AravisNode::doGetAccessMode() {
     m_link.requireConnected("Node::GetAccessMode");
-    ErrorSlot implementedError;
-    if (arv_gc_feature_node_is_implemented(m_pNode, implementedError.out()) == FALSE) {
-        return AccessMode::NotImplemented;
-    }
-    ErrorSlot availableError;
-    if (arv_gc_feature_node_is_available(m_pNode, availableError.out()) == FALSE) {
-        return AccessMode::NotAvailable;
-    }
-    if (GetType() == NodeType::EnumEntry) {
-        return AccessMode::ReadOnly;
-    }
-    switch (arv_gc_feature_node_get_actual_access_mode(m_pNode)) {
-    case ARV_GC_ACCESS_MODE_RO:
-        return AccessMode::ReadOnly;
-    case ARV_GC_ACCESS_MODE_WO:
-        return AccessMode::WriteOnly;
-    default:
-        return GetType() == NodeType::Command ? AccessMode::WriteOnly : AccessMode::ReadWrite;
-    }
+    return m_link.control->run("Node::GetAccessMode", [node = m_pNode, type = GetType()] {
+        ErrorSlot implementedError;
+        if (arv_gc_feature_node_is_implemented(node, implementedError.out()) == FALSE) {
+            return AccessMode::NotImplemented;
+        }
+        ErrorSlot availableError;
+        if (arv_gc_feature_node_is_available(node, availableError.out()) == FALSE) {
+            return AccessMode::NotAvailable;
+        }
+        if (type == NodeType::EnumEntry) {
+            return AccessMode::ReadOnly;
+        }
+        switch (arv_gc_feature_node_get_actual_access_mode(node)) {
+        case ARV_GC_ACCESS_MODE_RO:
+            return AccessMode::ReadOnly;
+        case ARV_GC_ACCESS_MODE_WO:
+            return AccessMode::WriteOnly;
+        default:
+            return type == NodeType::Command ? AccessMode::WriteOnly : AccessMode::ReadWrite;
+        }
+    });
 }
 
 void AravisNode::doExecute() {
-    m_link.requireConnected("Node::Execute");
-    ErrorSlot error;
-    arv_gc_command_execute(ARV_GC_COMMAND(m_pNode), error.out());
-    error.check("Node::Execute", m_name);
+    onCamera("Node::Execute", m_name,
+             [node = m_pNode](GError** error) { arv_gc_command_execute(ARV_GC_COMMAND(node), error); });
 }
 
 void AravisNode::doSetString(const std::string& value) {
-    m_link.requireConnected("Node::SetString");
-    ErrorSlot error;
-    if (GetType() == NodeType::Enumeration) {
-        arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(m_pNode), value.c_str(), error.out());
-    } else {
-        arv_gc_string_set_value(ARV_GC_STRING(m_pNode), value.c_str(), error.out());
-    }
-    error.check("Node::SetString", m_name + " = " + value);
+    onCamera("Node::SetString", m_name + " = " + value,
+             [node = m_pNode, enumeration = GetType() == NodeType::Enumeration, value](GError** error) {
+                 if (enumeration) {
+                     arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(node), value.c_str(), error);
+                 } else {
+                     arv_gc_string_set_value(ARV_GC_STRING(node), value.c_str(), error);
+                 }
+             });
 }
 
 std::string AravisNode::doGetString() {
-    m_link.requireConnected("Node::GetString");
-    ErrorSlot error;
-    const char* value = GetType() == NodeType::Enumeration
-                            ? arv_gc_enumeration_get_string_value(ARV_GC_ENUMERATION(m_pNode), error.out())
-                            : arv_gc_string_get_value(ARV_GC_STRING(m_pNode), error.out());
-    error.check("Node::GetString", m_name);
-    return value != nullptr ? std::string(value) : std::string();
+    return onCamera(
+        "Node::GetString", m_name, [node = m_pNode, enumeration = GetType() == NodeType::Enumeration](GError** error) {
+            const char* value = enumeration ? arv_gc_enumeration_get_string_value(ARV_GC_ENUMERATION(node), error)
+                                            : arv_gc_string_get_value(ARV_GC_STRING(node), error);
+            return value != nullptr ? std::string(value) : std::string();
+        });
 }
 
 void AravisNode::doSetDouble(double value) {
-    m_link.requireConnected("Node::SetDouble");
-    ErrorSlot error;
-    arv_gc_float_set_value(ARV_GC_FLOAT(m_pNode), value, error.out());
-    error.check("Node::SetDouble", m_name + " = " + std::to_string(value));
+    onCamera("Node::SetDouble", m_name + " = " + std::to_string(value),
+             [node = m_pNode, value](GError** error) { arv_gc_float_set_value(ARV_GC_FLOAT(node), value, error); });
 }
 
 double AravisNode::doGetDouble() {
-    m_link.requireConnected("Node::GetDouble");
-    ErrorSlot error;
-    const double value = arv_gc_float_get_value(ARV_GC_FLOAT(m_pNode), error.out());
-    error.check("Node::GetDouble", m_name);
-    return value;
+    return onCamera("Node::GetDouble", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_value(ARV_GC_FLOAT(node), error); });
 }
 
 double AravisNode::doGetDoubleMin() {
-    m_link.requireConnected("Node::GetDoubleMin");
-    ErrorSlot error;
-    const double value = arv_gc_float_get_min(ARV_GC_FLOAT(m_pNode), error.out());
-    error.check("Node::GetDoubleMin", m_name);
-    return value;
+    return onCamera("Node::GetDoubleMin", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_min(ARV_GC_FLOAT(node), error); });
 }
 
 double AravisNode::doGetDoubleMax() {
-    m_link.requireConnected("Node::GetDoubleMax");
-    ErrorSlot error;
-    const double value = arv_gc_float_get_max(ARV_GC_FLOAT(m_pNode), error.out());
-    error.check("Node::GetDoubleMax", m_name);
-    return value;
+    return onCamera("Node::GetDoubleMax", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_float_get_max(ARV_GC_FLOAT(node), error); });
 }
 
 void AravisNode::doSetInt(int64_t value) {
-    m_link.requireConnected("Node::SetInt");
-    ErrorSlot error;
-    arv_gc_integer_set_value(ARV_GC_INTEGER(m_pNode), value, error.out());
-    error.check("Node::SetInt", m_name + " = " + std::to_string(value));
-    gev::noteHostSetting(m_pNode, m_name); // a packet size or delay the host chose is kept by the stream
+    onCamera("Node::SetInt", m_name + " = " + std::to_string(value),
+             [node = m_pNode, name = m_name, value](GError** error) {
+                 arv_gc_integer_set_value(ARV_GC_INTEGER(node), value, error);
+                 if (error == nullptr || *error == nullptr) {
+                     gev::noteHostSetting(node, name); // a packet size or delay the host chose is kept by the stream
+                 }
+             });
 }
 
 int64_t AravisNode::doGetInt() {
-    m_link.requireConnected("Node::GetInt");
-    ErrorSlot error;
-    const int64_t value = arv_gc_integer_get_value(ARV_GC_INTEGER(m_pNode), error.out());
-    error.check("Node::GetInt", m_name);
-    return value;
+    return onCamera("Node::GetInt", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_value(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntMin() {
-    m_link.requireConnected("Node::GetIntMin");
-    ErrorSlot error;
-    const int64_t value = arv_gc_integer_get_min(ARV_GC_INTEGER(m_pNode), error.out());
-    error.check("Node::GetIntMin", m_name);
-    return value;
+    return onCamera("Node::GetIntMin", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_min(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntMax() {
-    m_link.requireConnected("Node::GetIntMax");
-    ErrorSlot error;
-    const int64_t value = arv_gc_integer_get_max(ARV_GC_INTEGER(m_pNode), error.out());
-    error.check("Node::GetIntMax", m_name);
-    return value;
+    return onCamera("Node::GetIntMax", m_name,
+                    [node = m_pNode](GError** error) { return arv_gc_integer_get_max(ARV_GC_INTEGER(node), error); });
 }
 
 int64_t AravisNode::doGetIntInc() {
-    m_link.requireConnected("Node::GetIntInc");
-    ErrorSlot error;
-    const int64_t value = arv_gc_integer_get_inc(ARV_GC_INTEGER(m_pNode), error.out());
-    error.check("Node::GetIntInc", m_name);
+    const int64_t value = onCamera("Node::GetIntInc", m_name, [node = m_pNode](GError** error) {
+        return arv_gc_integer_get_inc(ARV_GC_INTEGER(node), error);
+    });
     return value > 0 ? value : 1;
 }
 
 void AravisNode::doSetBool(bool value) {
-    m_link.requireConnected("Node::SetBool");
-    ErrorSlot error;
-    arv_gc_boolean_set_value(ARV_GC_BOOLEAN(m_pNode), value ? TRUE : FALSE, error.out());
-    error.check("Node::SetBool", m_name);
+    onCamera("Node::SetBool", m_name, [node = m_pNode, value](GError** error) {
+        arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), value ? TRUE : FALSE, error);
+    });
 }
 
 bool AravisNode::doGetBool() {
-    m_link.requireConnected("Node::GetBool");
-    ErrorSlot error;
-    const gboolean value = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(m_pNode), error.out());
-    error.check("Node::GetBool", m_name);
-    return value != FALSE;
+    return onCamera("Node::GetBool", m_name, [node = m_pNode](GError** error) {
+        return arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), error) != FALSE;
+    });
 }
 
 NodeMap* AravisNode::doGetEnumNodeList() {
@@ -191,12 +188,12 @@ AravisNodeMap::AravisNodeMap(const CallSite& site, const DeviceLink& link, ArvGc
 
 AravisNodeMap::~AravisNodeMap() = default;
 
-ArvGcFeatureNode* AravisNodeMap::lookUp(const std::string& name) const {
-    if (m_pGenicam != nullptr) {
-        ArvGcNode* node = arv_gc_get_node(m_pGenicam, name.c_str());
+ArvGcFeatureNode* AravisNodeMap::lookUp(ArvGc* genicam, ArvGcEnumeration* enumeration, const std::string& name) {
+    if (genicam != nullptr) {
+        ArvGcNode* node = arv_gc_get_node(genicam, name.c_str());
         return ARV_IS_GC_FEATURE_NODE(node) ? ARV_GC_FEATURE_NODE(node) : nullptr;
     }
-    for (const GSList* entry = arv_gc_enumeration_get_entries(m_pEnumeration); entry != nullptr; entry = entry->next) {
+    for (const GSList* entry = arv_gc_enumeration_get_entries(enumeration); entry != nullptr; entry = entry->next) {
         auto* node = static_cast<ArvGcFeatureNode*>(entry->data);
         const char* entryName = arv_gc_feature_node_get_name(node);
         if (entryName != nullptr && name == entryName) {
@@ -213,13 +210,20 @@ AravisNode* AravisNodeMap::find(std::string_view name) {
         return known->second.get();
     }
     const std::string key(name);
-    ArvGcFeatureNode* node = lookUp(key);
+    // Whether it is implemented may depend on the camera's registers: a control call.
+    ArvGcFeatureNode* node = m_link.control->run(
+        "NodeMap::GetNode", [genicam = m_pGenicam, enumeration = m_pEnumeration, key]() -> ArvGcFeatureNode* {
+            ArvGcFeatureNode* found = lookUp(genicam, enumeration, key);
+            NodeType kind{};
+            ErrorSlot error;
+            if (found == nullptr || !AravisNode::typeOf(found, kind) ||
+                arv_gc_feature_node_is_implemented(found, error.out()) == FALSE) {
+                return nullptr;
+            }
+            return found;
+        });
     NodeType type{};
     if (node == nullptr || !AravisNode::typeOf(node, type)) {
-        return nullptr;
-    }
-    ErrorSlot error;
-    if (arv_gc_feature_node_is_implemented(node, error.out()) == FALSE) {
         return nullptr;
     }
     auto& slot = m_nodes[key];

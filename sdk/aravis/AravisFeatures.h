@@ -43,6 +43,9 @@ protected:
     NodeMap* doGetEnumNodeList() override;
 
 private:
+    template <typename Call>
+    auto onCamera(const char* function, std::string what, Call call) const;
+
     const CallSite& m_deviceSite;
     const DeviceLink& m_link;
     ArvGcFeatureNode* m_pNode; // owned by the camera's GenICam tree
@@ -68,7 +71,9 @@ protected:
     uint64_t doGetNodeCount() override;
 
 private:
-    [[nodiscard]] ArvGcFeatureNode* lookUp(const std::string& name) const;
+    // The feature (or entry) `name` of `genicam` (or of `enumeration`); null when there is none.
+    [[nodiscard]] static ArvGcFeatureNode* lookUp(ArvGc* genicam, ArvGcEnumeration* enumeration,
+                                                  const std::string& name);
 
     const CallSite& m_deviceSite;
     const DeviceLink& m_link;

@@ -102,6 +102,12 @@ ArvInterface* interfaceOf(Transport transport) {
     return arv_fake_interface_get_instance();
 }
 
+void DeviceLink::declareLost() noexcept {
+    if (!lost.exchange(true)) {
+        qCWarning(lcAravis()) << "camera" << serial.c_str() << "is no longer reachable (control lost)";
+    }
+}
+
 void DeviceLink::requireConnected(const char* function) const {
     if (lost.load()) {
         Exceptions::raise("NotAvailableException", function,

@@ -2,6 +2,8 @@
 // the link state of an open camera.
 #pragma once
 
+#include "sdk/aravis/AravisControl.h"
+
 #include <QLoggingCategory>
 #include <arv.h>
 
@@ -64,9 +66,21 @@ struct DeviceLink {
     // Set by Aravis's control-lost signal, on Aravis's heartbeat or USB thread; read by every thread. Once
     // set, the producer makes no further control call to the camera (each would wait for its timeout).
     std::atomic<bool> lost{false};
+    // Every call that talks to the camera runs here. A GigE Vision camera's link gets a channel with a thread and
+    // a deadline before the camera is opened (the open runs on it too); other links (and the GenTL producer's,
+    // which shares the feature map) run their calls in place. Never replaced once the camera is open.
+    // Thread-safe.
+    std::shared_ptr<ControlChannel> control =
+        std::make_shared<ControlChannel>(std::string(), ControlChannel::Runs::OnTheCallersThread);
 
     // Raises the SDK error for a call on a camera that is gone.
     void requireConnected(const char* function) const;
+    // Marks the camera as gone and says so, once, whoever noticed it first (Aravis's heartbeat or the control
+    // channel's watch). Any thread.
+    void declareLost() noexcept;
+    // True when a control call would not be answered now: the camera is lost, or silent (its channel says why).
+    // Teardown then sends the camera nothing and leaves its last releases to other threads.
+    [[nodiscard]] bool silent() const noexcept { return lost.load() || control->silent(); }
 };
 
 } // namespace sdk::aravis

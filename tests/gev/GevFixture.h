@@ -8,14 +8,18 @@
 #include "tests/support/SdkInspection.h"
 
 #include <QByteArray>
+#include <QString>
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vxcam::test {
 
@@ -24,51 +28,109 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr int32_t kExposureProperty = 1; // the property record's identifier for the exposure time
 
-// Waits for the producer's warning that a camera stopped answering.
-class ControlLostWatch {
+// Waits for a log line that contains a text: the producer's warnings that a camera stopped answering, its notes
+// that it answers again. Watches may live and end on any thread while others log: the handler, installed once and
+// never removed, reaches only watches that are registered.
+class LogLineWatch {
 public:
-    ControlLostWatch() {
-        m_previous = qInstallMessageHandler(&ControlLostWatch::handler);
-        s_active.store(this);
+    explicit LogLineWatch(QString text) : m_text(std::move(text)) {
+        const std::lock_guard lock(registryMutex());
+        if (!s_bInstalled) {
+            s_previous = qInstallMessageHandler(&LogLineWatch::handler);
+            s_bInstalled = true;
+        }
+        watches().push_back(this);
     }
-    ~ControlLostWatch() {
-        s_active.store(nullptr);
-        qInstallMessageHandler(m_previous);
+    ~LogLineWatch() {
+        const std::lock_guard lock(registryMutex());
+        auto& all = watches();
+        all.erase(std::remove(all.begin(), all.end(), this), all.end());
     }
-    ControlLostWatch(const ControlLostWatch&) = delete;
-    ControlLostWatch& operator=(const ControlLostWatch&) = delete;
+    LogLineWatch(const LogLineWatch&) = delete;
+    LogLineWatch& operator=(const LogLineWatch&) = delete;
 
+    // True once a line with the text was logged since the watch was made (or since forget()).
     [[nodiscard]] bool wait(std::chrono::milliseconds timeout) {
         std::unique_lock lock(m_mutex);
-        return m_seen.wait_for(lock, timeout, [this] { return m_bLost; });
+        return m_seen.wait_for(lock, timeout, [this] { return m_bSeen; });
+    }
+    void forget() {
+        const std::lock_guard lock(m_mutex);
+        m_bSeen = false;
     }
 
 private:
-    // Called on any thread that logs; Aravis's heartbeat thread reports the loss.
+    // Called on any thread that logs; Aravis's heartbeat thread reports a loss.
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        ControlLostWatch* watch = s_active.load();
-        if (watch == nullptr) {
-            return;
-        }
         QtMessageHandler previous = nullptr;
         {
-            const std::lock_guard lock(watch->m_mutex);
-            if (text.contains(QLatin1String("control lost"))) {
-                watch->m_bLost = true;
-                watch->m_seen.notify_all();
+            const std::lock_guard lock(registryMutex());
+            for (LogLineWatch* watch : watches()) {
+                if (text.contains(watch->m_text)) {
+                    const std::lock_guard seen(watch->m_mutex);
+                    watch->m_bSeen = true;
+                    watch->m_seen.notify_all();
+                }
             }
-            previous = watch->m_previous;
+            previous = s_previous;
         }
         if (previous != nullptr) {
             previous(type, context, text);
         }
     }
+    // Guards the watches, s_previous and s_bInstalled.
+    static std::mutex& registryMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<LogLineWatch*>& watches() {
+        static std::vector<LogLineWatch*> all;
+        return all;
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline bool s_bInstalled = false;
 
-    static inline std::atomic<ControlLostWatch*> s_active{nullptr}; // the test's watch while it lives
-    QtMessageHandler m_previous = nullptr;                          // set before the watch is published in s_active
-    std::mutex m_mutex;                                             // guards m_bLost
+    const QString m_text;
+    std::mutex m_mutex; // guards m_bSeen
     std::condition_variable m_seen;
-    bool m_bLost = false;
+    bool m_bSeen = false;
+};
+
+// Waits for the producer's warning that a camera stopped answering.
+class ControlLostWatch : public LogLineWatch {
+public:
+    ControlLostWatch() : LogLineWatch(QStringLiteral("control lost")) {}
+};
+
+// The fake camera draws a diagonal ramp: every line is the line above moved one pixel to the left. A frame with
+// data missing (zeros where packets or IP fragments should have been) breaks that.
+struct PixelCheck {
+    std::mutex mutex; // guards the counts: written on the delivery thread, read by the test
+    int checked = 0;
+    int wrong = 0;
+
+    FrameRecorder::Action action() {
+        return [this](ICameraObject&, const RecordedFrame& frame) {
+            const bool right = isDiagonalRamp(frame);
+            const std::lock_guard lock(mutex);
+            ++checked;
+            wrong += right ? 0 : 1;
+        };
+    }
+    static bool isDiagonalRamp(const RecordedFrame& frame) {
+        const int width = frame.width;
+        bool varies = false;
+        for (int y = 0; y + 1 < frame.height; ++y) {
+            const unsigned char* line = frame.data + static_cast<std::ptrdiff_t>(y) * width;
+            for (int x = 0; x + 1 < width; ++x) {
+                if (line[x + 1] != line[width + x]) {
+                    return false;
+                }
+                varies = varies || line[x] != line[x + 1];
+            }
+        }
+        return varies;
+    }
 };
 
 // Runs one of the test network script's controls ("camera-stop 3", "link-loss 5 30", ...); true on success.

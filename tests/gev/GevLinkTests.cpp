@@ -21,37 +21,6 @@ constexpr const char* kSerial = "GV05";
 constexpr int kCamera = 5;
 constexpr const char* kHostAddress = "198.18.5.2"; // the host's end of camera 5's link
 
-// The fake camera draws a diagonal ramp: every line is the line above moved one pixel to the left. A frame with
-// data missing (zeros where packets or IP fragments should have been) breaks that.
-struct PixelCheck {
-    std::mutex mutex; // guards the counts: written on the delivery thread, read by the test
-    int checked = 0;
-    int wrong = 0;
-
-    FrameRecorder::Action action() {
-        return [this](ICameraObject&, const RecordedFrame& frame) {
-            const bool right = isDiagonalRamp(frame);
-            const std::lock_guard lock(mutex);
-            ++checked;
-            wrong += right ? 0 : 1;
-        };
-    }
-    static bool isDiagonalRamp(const RecordedFrame& frame) {
-        const int width = frame.width;
-        bool varies = false;
-        for (int y = 0; y + 1 < frame.height; ++y) {
-            const unsigned char* line = frame.data + static_cast<std::ptrdiff_t>(y) * width;
-            for (int x = 0; x + 1 < width; ++x) {
-                if (line[x + 1] != line[width + x]) {
-                    return false;
-                }
-                varies = varies || line[x] != line[x + 1];
-            }
-        }
-        return varies;
-    }
-};
-
 class GevLinkTest : public GevTest {
 protected:
     void TearDown() override {
