@@ -104,6 +104,24 @@ TEST_F(GevLinkTest, ACleanLinkTearsNoFrameOfManyPackets) {
     EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
 }
 
+// A link slower than the camera's bursts (a camera held to its share of a shared link, a slow uplink): each frame
+// takes longer to arrive than a frame may wait for resent packets, and every one still arrives whole.
+TEST_F(GevLinkTest, FramesThatTakeLongToArriveOverASlowLinkAreWhole) {
+    // 8 Mb/s: a 128 KiB frame takes about 130 ms; four frames a second fill half the link.
+    ASSERT_TRUE(controlNetwork("link-rate 5 8000"));
+    PixelCheck pixels;
+    m_frames.setAction(pixels.action());
+    startFreeRun(512, 256, 4.0);
+    EXPECT_TRUE(m_frames.waitForFrames(8, 10s)) << "only " << m_frames.count() << " frames";
+    m_camera->IStopCamera();
+    VeyraStreamStatistics statistics;
+    ASSERT_EQ(asVeyraCamera(m_camera.get())->IGetStreamStatistics(&statistics), 1);
+    EXPECT_EQ(statistics.framesIncomplete, 0U);
+    const std::lock_guard lock(pixels.mutex);
+    EXPECT_GE(pixels.checked, 8);
+    EXPECT_EQ(pixels.wrong, 0) << "of " << pixels.checked << " frames";
+}
+
 // A host whose callback takes 50 ms a frame, with the camera at 100 frames a second: half the frames find no
 // buffer. The IDs say so and no more, the frames delivered are whole, and the process's memory does not grow
 // with the frames the host cannot take.
