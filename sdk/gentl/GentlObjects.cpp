@@ -5,10 +5,9 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
+#include "sdk/gentl/GentlDescription.h"
 #include "sdk/gentl/GentlError.h"
 #include "sdk/gentl/GentlPortDevice.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <array>
@@ -466,9 +465,8 @@ void GentlDevice::doOpen() {
     m_pModule = std::move(module);
 }
 
-// The description where the port's first URL says: in the port's own registers ("Local:"), or in a file
-// ("File:"). A web address cannot be served offline, and a zipped description is not unpacked yet: both are
-// refused with what they are.
+// The description where the port's first URL says (GentlDescription.h); what cannot be had is refused with the
+// URL and the reason.
 std::string GentlDevice::readDescription(PORT_HANDLE port) const {
     const GentlFunctions& f = m_pLibrary->fn();
     std::string url = infoText(
@@ -476,50 +474,23 @@ std::string GentlDevice::readDescription(PORT_HANDLE port) const {
     if (url.empty()) {
         url = idText([&](char* b, size_t* s) { return f.GCGetPortURL(port, b, s); });
     }
-    const std::string what = "the GenICam description of camera " + m_pLink->serial;
-    const auto refuse = [&](const std::string& why) {
-        Exceptions::raise("NotAvailableException", "Device::Open", what + " (" + url + ") " + why);
-    };
-    const QString text = QString::fromStdString(url);
-    if (text.startsWith(QLatin1String("local:"), Qt::CaseInsensitive)) {
-        // "Local:[///]name.xml;address;length[?SchemaVersion=...]", hexadecimal numbers.
-        const QStringList parts = text.mid(6).section(QLatin1Char('?'), 0, 0).split(QLatin1Char(';'));
-        bool addressOk = false;
-        bool lengthOk = false;
-        const uint64_t address = parts.size() == 3 ? parts[1].toULongLong(&addressOk, 16) : 0;
-        const uint64_t length = parts.size() == 3 ? parts[2].toULongLong(&lengthOk, 16) : 0;
-        if (!addressOk || !lengthOk || length == 0 || length > (uint64_t{64} << 20)) {
-            refuse("is no valid local address");
-        }
-        if (parts[0].endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)) {
-            refuse("is zipped, which this transport does not unpack yet");
-        }
-        std::string xml(length, '\0');
+    const PortRead read = [&](uint64_t address, uint64_t length, std::string& bytes, std::string& error) {
+        bytes.assign(length, '\0');
         size_t size = length;
-        check(*m_pLibrary, f.GCReadPort(port, address, xml.data(), &size), "Device::Open", what);
-        xml.resize(std::min<size_t>(size, length));
-        // Registers may hold padding after the document's end.
-        if (const size_t end = xml.find('\0'); end != std::string::npos) {
-            xml.resize(end);
+        if (const GC_ERROR code = f.GCReadPort(port, address, bytes.data(), &size)) {
+            error = "cannot be read from the port: GenTL " + m_pLibrary->lastError(code);
+            return false;
         }
-        return xml;
+        bytes.resize(std::min<size_t>(size, length));
+        return true;
+    };
+    std::string error;
+    std::optional<std::string> description = fetchDescription(url, read, error);
+    if (!description) {
+        Exceptions::raise("NotAvailableException", "Device::Open",
+                          "the GenICam description of camera " + m_pLink->serial + " (" + url + ") " + error);
     }
-    if (text.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        QString path = text.mid(5).section(QLatin1Char('?'), 0, 0);
-        while (path.startsWith(QLatin1String("//"))) {
-            path.remove(0, 1);
-        }
-        if (path.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)) {
-            refuse("is zipped, which this transport does not unpack yet");
-        }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            refuse("cannot be read: " + file.errorString().toStdString());
-        }
-        return file.readAll().toStdString();
-    }
-    refuse("is not in the port or a file, and cannot be fetched offline");
-    return {};
+    return std::move(*description);
 }
 
 void GentlDevice::makeStreams() {

@@ -171,7 +171,7 @@ GC_ERROR needPointer(const void* pointer, const char* what) {
 
 // Interfaces from the file: one per interface entry, its ID the file's (prefixed with the system's ID when two
 // systems use the same one).
-std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config) {
+std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config, DescriptionForm form) {
     std::map<std::string, int> uses;
     for (const sim::SimSystemConfig& system : config.systems) {
         for (const sim::SimInterfaceConfig& iface : system.interfaces) {
@@ -188,7 +188,7 @@ std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config) {
                     std::find(entry.deviceIds.begin(), entry.deviceIds.end(), device.serial) != entry.deviceIds.end();
                 entry.deviceIds.push_back(
                     device.serial.empty() || taken ? "device" + std::to_string(entry.cameras.size()) : device.serial);
-                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device));
+                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device, form));
             }
             list.push_back(std::move(entry));
         }
@@ -378,6 +378,12 @@ GC_API TLOpen(TL_HANDLE* phTL) {
             }
         }
     }
+    const std::optional<DescriptionForm> form = descriptionFormFromEnvironment();
+    if (!form) {
+        return fail(GC_ERR_INVALID_PARAMETER, "VXCAM_SIM_CTI_DESCRIPTION is \"" +
+                                                  qEnvironmentVariable("VXCAM_SIM_CTI_DESCRIPTION").toStdString() +
+                                                  "\"; it takes local, local-zip, file or file-zip");
+    }
     const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
     sim::SimConfig config;
     if (!path.isEmpty()) {
@@ -388,7 +394,7 @@ GC_API TLOpen(TL_HANDLE* phTL) {
         }
         config = std::move(*loaded);
     }
-    *phTL = add(std::make_shared<SystemModule>(interfacesOf(config)));
+    *phTL = add(std::make_shared<SystemModule>(interfacesOf(config, *form)));
     return GC_ERR_SUCCESS;
 }
 
@@ -748,13 +754,16 @@ GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInf
     case URL_INFO_FILE_VER_SUBMINOR:
         return putInt32(piType, pBuffer, piSize, 0);
     case URL_INFO_FILE_REGISTER_ADDRESS:
+        if (!camera.descriptionInPort()) {
+            return fail(GC_ERR_NOT_AVAILABLE, "the description is in a file, not in the port");
+        }
         return putUint64(piType, pBuffer, piSize, reg::kDescription);
     case URL_INFO_FILE_SIZE:
-        return putUint64(piType, pBuffer, piSize, camera.description().size());
+        return putUint64(piType, pBuffer, piSize, camera.descriptionFileSize());
     case URL_INFO_SCHEME:
-        return putInt32(piType, pBuffer, piSize, URL_SCHEME_LOCAL);
+        return putInt32(piType, pBuffer, piSize, camera.descriptionInPort() ? URL_SCHEME_LOCAL : URL_SCHEME_FILE);
     case URL_INFO_FILENAME:
-        return putString(piType, pBuffer, piSize, "vxcam-sim.xml");
+        return putString(piType, pBuffer, piSize, camera.descriptionFileName());
     default:
         return unknownCommand(iInfoCmd);
     }

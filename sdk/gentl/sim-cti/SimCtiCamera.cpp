@@ -2,7 +2,10 @@
 
 #include "sdk/core/PixelFormats.h"
 #include "sdk/gentl/sim-cti/SimCtiReply.h"
+#include "sdk/gentl/sim-cti/SimCtiZip.h"
 #include "sdk/sim/SimPattern.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -250,16 +253,62 @@ uint32_t pfncCodeOf(const std::string& name) {
 }
 } // namespace
 
-SimCtiCamera::SimCtiCamera(sim::SimDeviceConfig config)
+std::optional<DescriptionForm> descriptionFormFromEnvironment() {
+    const QString form = qEnvironmentVariable("VXCAM_SIM_CTI_DESCRIPTION", QStringLiteral("local"));
+    const std::pair<const char*, DescriptionForm> forms[] = {{"local", DescriptionForm::Local},
+                                                             {"local-zip", DescriptionForm::LocalZip},
+                                                             {"file", DescriptionForm::File},
+                                                             {"file-zip", DescriptionForm::FileZip}};
+    for (const auto& [name, value] : forms) {
+        if (form == QLatin1String(name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+SimCtiCamera::SimCtiCamera(sim::SimDeviceConfig config, DescriptionForm form)
     : m_config(std::move(config)), m_nPayloadSize(payloadSizeOf(m_config)),
       m_nPixelFormatCode(pfncCodeOf(m_config.pixelFormat)), m_powerOn(Clock::now()),
-      m_description(describeCamera(m_config, m_nPixelFormatCode)), m_exposure(m_config.exposure.value) {
+      m_description(describeCamera(m_config, m_nPixelFormatCode)),
+      m_bZipped(form == DescriptionForm::LocalZip || form == DescriptionForm::FileZip),
+      m_descriptionFile(m_bZipped ? zipOneFile("vxcam-sim.xml", m_description) : m_description),
+      m_exposure(m_config.exposure.value) {
     trigger.source = m_config.triggerSources.empty() ? std::string() : m_config.triggerSources.front();
+    if (form == DescriptionForm::File || form == DescriptionForm::FileZip) {
+        writeDescriptionFile();
+    }
+}
+
+SimCtiCamera::~SimCtiCamera() = default;
+
+void SimCtiCamera::writeDescriptionFile() {
+    auto folder = std::make_unique<QTemporaryDir>();
+    if (!folder->isValid()) {
+        return;
+    }
+    QFile file(folder->filePath(QString::fromStdString(descriptionFileName())));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(m_descriptionFile.data(), static_cast<qint64>(m_descriptionFile.size())) !=
+            static_cast<qint64>(m_descriptionFile.size())) {
+        return;
+    }
+    m_descriptionPath = file.fileName().toStdString();
+    m_folder = std::move(folder);
+}
+
+std::string SimCtiCamera::descriptionFileName() const {
+    return m_bZipped ? "vxcam-sim.zip" : "vxcam-sim.xml";
 }
 
 std::string SimCtiCamera::descriptionUrl() const {
+    if (!descriptionInPort()) {
+        // "File:///" and the absolute path, without its leading slash, percent-encoded.
+        return "File:///" +
+               QString::fromStdString(m_descriptionPath).mid(1).toUtf8().toPercentEncoding("/").toStdString();
+    }
     std::ostringstream out;
-    out << "Local:vxcam-sim.xml;" << std::hex << reg::kDescription << ";" << m_description.size();
+    out << "Local:" << descriptionFileName() << ";" << std::hex << reg::kDescription << ";" << m_descriptionFile.size();
     return out.str();
 }
 
@@ -323,8 +372,8 @@ GC_ERROR SimCtiCamera::readPort(uint64_t address, void* buffer, size_t size) {
     const auto inside = [&](uint64_t begin, uint64_t end) {
         return address >= begin && address <= end && size <= end - address;
     };
-    if (inside(reg::kDescription, reg::kDescription + m_description.size())) {
-        std::memcpy(buffer, m_description.data() + (address - reg::kDescription), size);
+    if (descriptionInPort() && inside(reg::kDescription, reg::kDescription + m_descriptionFile.size())) {
+        std::memcpy(buffer, m_descriptionFile.data() + (address - reg::kDescription), size);
         return GC_ERR_SUCCESS;
     }
     if (inside(0, reg::kRegistersEnd)) {
@@ -366,8 +415,8 @@ GC_ERROR SimCtiCamera::writeRegister(uint64_t address, const unsigned char* data
         }
     }
     if (target == nullptr) {
-        const bool known = address < reg::kRegistersEnd ||
-                           (address >= reg::kDescription && address < reg::kDescription + m_description.size());
+        const bool known = address < reg::kRegistersEnd || (descriptionInPort() && address >= reg::kDescription &&
+                                                            address < reg::kDescription + m_descriptionFile.size());
         return known ? fail(GC_ERR_ACCESS_DENIED, "the register at " + hex(address) + " is read-only")
                      : fail(GC_ERR_INVALID_ADDRESS, "no register at " + hex(address));
     }
