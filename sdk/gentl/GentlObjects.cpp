@@ -5,6 +5,7 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
+#include "sdk/core/PixelFormats.h"
 #include "sdk/gentl/GentlDescription.h"
 #include "sdk/gentl/GentlError.h"
 #include "sdk/gentl/GentlPortDevice.h"
@@ -202,9 +203,11 @@ void GentlDataStream::doStartAcquisition() {
     const char* name = arv_device_get_string_feature_value(m_pFeatures.get(), "PixelFormat", error.out());
     error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of data stream " + site().objectName());
     const char* interned = core::internPixelFormatName(name != nullptr ? name : "");
+    const core::PixelFormatInfo* known = core::findPixelFormat(interned);
     {
         const std::lock_guard lock(m_mutex);
         m_formatName = interned;
+        m_formatCode = known != nullptr ? known->code : 0;
         queueAllToProducer("DataStream::StartAcquisitionContinuous");
         check(library(), fn().DSStartAcquisition(m_hStream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE),
               "DataStream::StartAcquisitionContinuous", "data stream " + site().objectName());
@@ -356,6 +359,27 @@ void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const st
     }
 }
 
+// The buffer's own word wins: a producer may change the format from one buffer to the next, or its "PixelFormat"
+// may lag behind what it sends. A code of the naming convention (or of GigE Vision's, whose codes it took over)
+// that the table lacks, or of another namespace, cannot be read: the frame is not passed off as something it
+// is not. Only a buffer that gives no code leaves the camera's "PixelFormat" in charge.
+const char* GentlDataStream::formatNameOf(const ReportedFormat& reported) const noexcept {
+    if (!reported.given || reported.code == 0) {
+        return m_formatName; // no code: 0 is none of the convention's
+    }
+    const bool convention = !reported.spaceGiven || reported.space == PIXELFORMAT_NAMESPACE_PFNC_32BIT ||
+                            reported.space == PIXELFORMAT_NAMESPACE_GEV;
+    if (!convention || reported.code > UINT32_MAX) {
+        return nullptr;
+    }
+    const auto code = static_cast<uint32_t>(reported.code);
+    if (code != 0 && code == m_formatCode) {
+        return m_formatName; // the camera's own name for it ("RGB8Packed" stays so)
+    }
+    const core::PixelFormatInfo* known = core::findPixelFormatByCode(code);
+    return known != nullptr ? known->name : nullptr;
+}
+
 void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     Buffer* buffer = nullptr;
     {
@@ -382,6 +406,7 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     size_t filled = 0;
     bool8_t incomplete = 0;
     bool described = false;
+    ReportedFormat reported;
     {
         const std::shared_lock hold(m_pWakeup->module);
         described = m_pWakeup->open && info(BUFFER_INFO_FRAMEID, frame.frameId) &&
@@ -390,9 +415,14 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
         if (described && !info(BUFFER_INFO_TIMESTAMP_NS, frame.timestamp)) {
             static_cast<void>(info(BUFFER_INFO_TIMESTAMP, frame.timestamp));
         }
+        if (described) {
+            reported.given = info(BUFFER_INFO_PIXELFORMAT, reported.code);
+            reported.spaceGiven = reported.given && info(BUFFER_INFO_PIXELFORMAT_NAMESPACE, reported.space);
+        }
     }
     frame.width = width;
     frame.height = height;
+    bool warnUnreadable = false;
     {
         // The buffer is touched only while its slot says it is being delivered: a revocation made from inside a
         // handler call waits for no delivery, and the buffer's owner may free it as soon as the slot is gone.
@@ -403,12 +433,27 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
             return;
         }
         const uint64_t memSize = buffer->GetMemSize();
+        const char* format = formatNameOf(reported);
         frame.payloadSize = std::min<uint64_t>(filled, memSize);
-        frame.status = !described                              ? BufferStatus::Failed
+        frame.status = !described || format == nullptr         ? BufferStatus::Failed
                        : (incomplete != 0 || filled > memSize) ? BufferStatus::Incomplete
                                                                : BufferStatus::Complete;
-        frame.pixelFormat = m_formatName; // cannot change while grabbing
+        frame.pixelFormat = format != nullptr ? format : m_formatName;
         core::BufferAccess::describeFrame(*buffer, frame);
+        if (format == nullptr) {
+            const std::pair<uint64_t, uint64_t> key(reported.space, reported.code);
+            if (std::find(m_unreadableFormats.begin(), m_unreadableFormats.end(), key) == m_unreadableFormats.end()) {
+                m_unreadableFormats.push_back(key);
+                warnUnreadable = true;
+            }
+        }
+    }
+    if (warnUnreadable) {
+        qCWarning(lcGentl()).noquote() << "data stream" << QString::fromStdString(site().objectName())
+                                       << "drops frames of pixel format code"
+                                       << QStringLiteral("0x%1").arg(reported.code, 8, 16, QLatin1Char('0'))
+                                       << "in namespace" << reported.space
+                                       << "- the code is not one of the pixel-format naming convention's it knows";
     }
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));

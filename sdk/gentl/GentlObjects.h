@@ -90,6 +90,16 @@ private:
 
     static void run(const std::weak_ptr<GentlDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup);
     void handOver(const EVENT_NEW_BUFFER_DATA& event);
+    // What a buffer says of its pixel format (BUFFER_INFO_PIXELFORMAT and its namespace), as far as it says.
+    struct ReportedFormat {
+        bool given = false;      // the buffer gives a code
+        uint64_t code = 0;       //
+        bool spaceGiven = false; // the buffer gives the code's namespace
+        uint64_t space = 0;      //
+    };
+    // The name the frame's format goes by; null when the buffer gives a code this layer cannot read. With
+    // m_mutex held.
+    [[nodiscard]] const char* formatNameOf(const ReportedFormat& reported) const noexcept;
     void stopGrabbing() noexcept;
     void awaitNoDelivery(std::unique_lock<std::mutex>& lock);
     // Every queued slot to the producer's input queue, after emptying its queues. With m_mutex held.
@@ -112,6 +122,9 @@ private:
     std::map<Buffer*, Slot> m_slots;
     bool m_bGrabbing = false;
     const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
+    uint32_t m_formatCode = 0;     // its naming-convention code; 0 when it has none
+    // The buffer formats this stream cannot read, each warned about once: (namespace, code).
+    std::vector<std::pair<uint64_t, uint64_t>> m_unreadableFormats;
 };
 
 class GentlDevice;

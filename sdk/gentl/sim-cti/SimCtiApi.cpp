@@ -171,7 +171,7 @@ GC_ERROR needPointer(const void* pointer, const char* what) {
 
 // Interfaces from the file: one per interface entry, its ID the file's (prefixed with the system's ID when two
 // systems use the same one).
-std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config, DescriptionForm form) {
+std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config, const ProducerSettings& settings) {
     std::map<std::string, int> uses;
     for (const sim::SimSystemConfig& system : config.systems) {
         for (const sim::SimInterfaceConfig& iface : system.interfaces) {
@@ -188,7 +188,7 @@ std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config, Descripti
                     std::find(entry.deviceIds.begin(), entry.deviceIds.end(), device.serial) != entry.deviceIds.end();
                 entry.deviceIds.push_back(
                     device.serial.empty() || taken ? "device" + std::to_string(entry.cameras.size()) : device.serial);
-                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device, form));
+                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device, settings));
             }
             list.push_back(std::move(entry));
         }
@@ -378,11 +378,10 @@ GC_API TLOpen(TL_HANDLE* phTL) {
             }
         }
     }
-    const std::optional<DescriptionForm> form = descriptionFormFromEnvironment();
-    if (!form) {
-        return fail(GC_ERR_INVALID_PARAMETER, "VXCAM_SIM_CTI_DESCRIPTION is \"" +
-                                                  qEnvironmentVariable("VXCAM_SIM_CTI_DESCRIPTION").toStdString() +
-                                                  "\"; it takes local, local-zip, file or file-zip");
+    std::string settingsError;
+    const std::optional<ProducerSettings> settings = settingsFromEnvironment(settingsError);
+    if (!settings) {
+        return fail(GC_ERR_INVALID_PARAMETER, settingsError);
     }
     const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
     sim::SimConfig config;
@@ -394,7 +393,7 @@ GC_API TLOpen(TL_HANDLE* phTL) {
         }
         config = std::move(*loaded);
     }
-    *phTL = add(std::make_shared<SystemModule>(interfacesOf(config, *form)));
+    *phTL = add(std::make_shared<SystemModule>(interfacesOf(config, *settings)));
     return GC_ERR_SUCCESS;
 }
 
