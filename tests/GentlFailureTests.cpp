@@ -15,6 +15,7 @@ struct FailingCase {
     bool listsItsCamera;      // its camera "BAD1" is listed
     const char* warningSays;  // a warning line holds this, or "" for none
     const char* criticalSays; // a critical line holds this, or "" for none
+    const char* garbage = ""; // VXCAM_FAILING_CTI_GARBAGE: how the answers are broken
 };
 
 // The producer answers as far as opening its camera, whose port it refuses.
@@ -38,6 +39,7 @@ protected:
         ModuleFixture::SetUp();
         m_transports = "gentl";
         qputenv("VXCAM_FAILING_CTI_ANSWERS", GetParam().answers);
+        qputenv("VXCAM_FAILING_CTI_GARBAGE", GetParam().garbage);
         // The failing producer first, so that its failures come before the good one is reached.
         qputenv("VXCAM_GENTL_CTI",
                 (failingCti() + QDir::listSeparator() + QStringLiteral(VXCAM_SIM_CTI)).toLocal8Bit());
@@ -57,6 +59,7 @@ protected:
     void TearDown() override {
         ModuleFixture::TearDown();
         qunsetenv("VXCAM_FAILING_CTI_ANSWERS");
+        qunsetenv("VXCAM_FAILING_CTI_GARBAGE");
         qunsetenv("VXCAM_GENTL_CTI");
     }
 };
@@ -110,7 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   "does not open its system - error -1001: the failing producer refuses TLOpen", ""},
                       FailingCase{"NoInterfaceList", "GCInitLib,TLOpen", false, "",
                                   "the failing producer refuses TLUpdateInterfaceList"},
-                      kNoPort),
+                      kNoPort,
+                      // Broken answers where the producer answers at all: never taken for what they claim.
+                      FailingCase{"NullHandles", kNoPort.answers, false, "TLOpen reported success without a handle", "",
+                                  "null-handles"},
+                      FailingCase{"UnterminatedTexts", kNoPort.answers, false,
+                                  "gives interface 0 no readable ID; it is left out", "", "unterminated"},
+                      FailingCase{"AbsurdCounts", kNoPort.answers, false, "",
+                                  "reports 4294967295 entries, more than 1024 (a broken answer)", "counts"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // Only a producer that gets as far as a camera has one to open.

@@ -71,9 +71,12 @@ std::string GentlLibrary::lastError(GC_ERROR code) const {
     GC_ERROR lastCode = GC_ERR_SUCCESS;
     char description[1024] = {};
     size_t size = sizeof description;
-    if (m_functions.GCGetLastError(&lastCode, description, &size) == GC_ERR_SUCCESS && description[0] != '\0') {
-        description[sizeof description - 1] = '\0'; // a producer that forgets the terminator
-        text += std::string(": ") + description;
+    if (m_functions.GCGetLastError(&lastCode, description, &size) == GC_ERR_SUCCESS) {
+        // A description that does not end within its size is cut at the room given: it is said, not parsed.
+        description[sizeof description - 1] = '\0';
+        if (description[0] != '\0') {
+            text += std::string(": ") + description;
+        }
     }
     return text;
 }

@@ -6,6 +6,7 @@
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
 #include "sdk/core/PixelFormats.h"
+#include "sdk/gentl/GentlAnswers.h"
 #include "sdk/gentl/GentlDescription.h"
 #include "sdk/gentl/GentlError.h"
 #include "sdk/gentl/GentlPortDevice.h"
@@ -22,17 +23,22 @@ namespace {
 // once with a producer that honours it.
 constexpr uint64_t kEventWaitMs = 500;
 
-// A text answer of a producer's information call; nothing when it gives none.
+// The most pixels a frame's side may have: far beyond any sensor, and small enough that no size made of two
+// sides overflows.
+constexpr uint64_t kMaxSide = uint64_t{1} << 20U;
+
+// A text answer of a producer's information call; nothing when it gives none, or one that is no text ending
+// within its size (GentlAnswers.h).
 template <typename Call>
 std::optional<std::string> infoAnswer(Call call) {
     std::array<char, 512> text{};
     size_t size = text.size();
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    if (call(&type, text.data(), &size) != GC_ERR_SUCCESS) {
+    if (call(&type, text.data(), &size) != GC_ERR_SUCCESS ||
+        (type != INFO_DATATYPE_STRING && type != INFO_DATATYPE_UNKNOWN)) {
         return std::nullopt;
     }
-    text.back() = '\0'; // a producer that forgets the terminator
-    return std::string(text.data());
+    return producerText(text.data(), text.size(), size);
 }
 
 template <typename Call>
@@ -40,7 +46,7 @@ std::string infoText(Call call) {
     return infoAnswer(call).value_or(std::string());
 }
 
-// A list entry (an ID) of a producer; empty when it gives none.
+// A list entry (an ID) of a producer; empty when it gives none, or no text ending within its size.
 template <typename Call>
 std::string idText(Call call) {
     std::array<char, 512> text{};
@@ -48,17 +54,16 @@ std::string idText(Call call) {
     if (call(text.data(), &size) != GC_ERR_SUCCESS) {
         return {};
     }
-    text.back() = '\0';
-    return text.data();
+    return producerText(text.data(), text.size(), size).value_or(std::string());
 }
 
-// A numeric information value; false when the producer gives none of the expected size.
+// A numeric information value; false when the producer gives none of the expected size and kind.
 template <typename T, typename Call>
 bool infoNumber(Call call, T& value) {
     T result{};
     size_t size = sizeof result;
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    if (call(&type, &result, &size) != GC_ERR_SUCCESS || size != sizeof result) {
+    if (call(&type, &result, &size) != GC_ERR_SUCCESS || !numberFits<T>(type, size)) {
         return false;
     }
     value = result;
@@ -159,6 +164,7 @@ void GentlDataStream::doAnnounceBuffer(Buffer& buffer) {
     check(library(),
           fn().DSAnnounceBuffer(m_hStream, core::BufferAccess::memory(buffer), buffer.GetMemSize(), &buffer, &handle),
           "BufferList::Add", "announcing a buffer to data stream " + site().objectName());
+    needHandle(library(), handle, "BufferList::Add", "announcing a buffer to data stream " + site().objectName());
     const std::lock_guard lock(m_mutex);
     m_slots[&buffer] = Slot{handle, Place::Idle};
 }
@@ -207,7 +213,7 @@ void GentlDataStream::doStartAcquisition() {
     {
         const std::lock_guard lock(m_mutex);
         m_formatName = interned;
-        m_formatCode = known != nullptr ? known->code : 0;
+        m_formatInfo = known;
         queueAllToProducer("DataStream::StartAcquisitionContinuous");
         check(library(), fn().DSStartAcquisition(m_hStream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE),
               "DataStream::StartAcquisitionContinuous", "data stream " + site().objectName());
@@ -363,21 +369,22 @@ void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const st
 // may lag behind what it sends. A code of the naming convention (or of GigE Vision's, whose codes it took over)
 // that the table lacks, or of another namespace, cannot be read: the frame is not passed off as something it
 // is not. Only a buffer that gives no code leaves the camera's "PixelFormat" in charge.
-const char* GentlDataStream::formatNameOf(const ReportedFormat& reported) const noexcept {
+GentlDataStream::FrameFormat GentlDataStream::formatOf(const ReportedFormat& reported) const noexcept {
+    const FrameFormat camera{m_formatName, m_formatInfo};
     if (!reported.given || reported.code == 0) {
-        return m_formatName; // no code: 0 is none of the convention's
+        return camera; // no code: 0 is none of the convention's
     }
     const bool convention = !reported.spaceGiven || reported.space == PIXELFORMAT_NAMESPACE_PFNC_32BIT ||
                             reported.space == PIXELFORMAT_NAMESPACE_GEV;
     if (!convention || reported.code > UINT32_MAX) {
-        return nullptr;
+        return {};
     }
     const auto code = static_cast<uint32_t>(reported.code);
-    if (code != 0 && code == m_formatCode) {
-        return m_formatName; // the camera's own name for it ("RGB8Packed" stays so)
+    if (m_formatInfo != nullptr && code == m_formatInfo->code) {
+        return camera; // the camera's own name for it ("RGB8Packed" stays so)
     }
     const core::PixelFormatInfo* known = core::findPixelFormatByCode(code);
-    return known != nullptr ? known->name : nullptr;
+    return known != nullptr ? FrameFormat{known->name, known} : FrameFormat{};
 }
 
 void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
@@ -433,14 +440,17 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
             return;
         }
         const uint64_t memSize = buffer->GetMemSize();
-        const char* format = formatNameOf(reported);
+        const FrameFormat format = formatOf(reported);
+        // Sides no sensor has (a producer's garbage) make no frame: sizes computed from them would overflow.
+        // A frame merely larger than its buffer goes on, cut to the buffer, as on every transport.
+        const bool fits = width <= kMaxSide && height <= kMaxSide;
         frame.payloadSize = std::min<uint64_t>(filled, memSize);
-        frame.status = !described || format == nullptr         ? BufferStatus::Failed
-                       : (incomplete != 0 || filled > memSize) ? BufferStatus::Incomplete
-                                                               : BufferStatus::Complete;
-        frame.pixelFormat = format != nullptr ? format : m_formatName;
+        frame.status = !described || format.name == nullptr || !fits ? BufferStatus::Failed
+                       : (incomplete != 0 || filled > memSize)       ? BufferStatus::Incomplete
+                                                                     : BufferStatus::Complete;
+        frame.pixelFormat = format.name != nullptr ? format.name : m_formatName;
         core::BufferAccess::describeFrame(*buffer, frame);
-        if (format == nullptr) {
+        if (format.name == nullptr) {
             const std::pair<uint64_t, uint64_t> key(reported.space, reported.code);
             if (std::find(m_unreadableFormats.begin(), m_unreadableFormats.end(), key) == m_unreadableFormats.end()) {
                 m_unreadableFormats.push_back(key);
@@ -492,9 +502,11 @@ void GentlDevice::doOpen() {
     DEV_HANDLE handle = nullptr;
     check(*m_pLibrary, f.IFOpenDevice(m_hInterface, m_id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &handle), "Device::Open",
           "camera " + m_pLink->serial);
+    needHandle(*m_pLibrary, handle, "Device::Open", "camera " + m_pLink->serial);
     auto module = std::make_shared<DeviceModule>(m_pLibrary, handle);
     PORT_HANDLE port = nullptr;
     check(*m_pLibrary, f.DevGetPort(handle, &port), "Device::Open", "the port of camera " + m_pLink->serial);
+    needHandle(*m_pLibrary, port, "Device::Open", "the port of camera " + m_pLink->serial);
     const std::string description = readDescription(port);
     std::string error;
     aravis::GObjectPtr<ArvDevice> device(newPortDevice(m_pLibrary, port, description, error));
@@ -546,16 +558,22 @@ void GentlDevice::makeStreams() {
     uint32_t count = 0;
     check(*m_pLibrary, f.DevGetNumDataStreams(m_pModule->handle, &count), "DataStreamList::Refresh",
           "camera " + m_pLink->serial);
+    needSaneCount(*m_pLibrary, count, "DataStreamList::Refresh", "the data streams of camera " + m_pLink->serial);
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id =
             idText([&](char* b, size_t* s) { return f.DevGetDataStreamID(m_pModule->handle, index, b, s); });
         DS_HANDLE stream = nullptr;
         check(*m_pLibrary, f.DevOpenDataStream(m_pModule->handle, id.c_str(), &stream), "DataStreamList::Refresh",
               "data stream " + id + " of camera " + m_pLink->serial);
+        needHandle(*m_pLibrary, stream, "DataStreamList::Refresh",
+                   "data stream " + id + " of camera " + m_pLink->serial);
         EVENT_HANDLE event = nullptr;
-        if (const GC_ERROR code = f.GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event)) {
+        if (const GC_ERROR code = f.GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event);
+            code != GC_ERR_SUCCESS || event == nullptr) {
             static_cast<void>(f.DSClose(stream));
             check(*m_pLibrary, code, "DataStreamList::Refresh", "the new-buffer event of camera " + m_pLink->serial);
+            needHandle(*m_pLibrary, event, "DataStreamList::Refresh",
+                       "the new-buffer event of camera " + m_pLink->serial);
         }
         m_streams.push_back(std::make_shared<GentlDataStream>(m_gate, m_pLink->serial + "/" + std::to_string(index),
                                                               m_pLibrary, stream, event, m_pPortDevice.get()));
@@ -594,10 +612,14 @@ void GentlDeviceList::doRefresh(uint64_t timeout) {
           "interface " + m_interface.site().objectName());
     uint32_t count = 0;
     check(lib, f.IFGetNumDevices(iface, &count), "DeviceList::Refresh", "interface " + m_interface.site().objectName());
+    needSaneCount(lib, count, "DeviceList::Refresh", "the devices of interface " + m_interface.site().objectName());
     m_entries.clear();
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id = idText([&](char* b, size_t* s) { return f.IFGetDeviceID(iface, index, b, s); });
         if (id.empty()) {
+            qCWarning(lcGentl()).noquote()
+                << "GenTL producer" << lib.path() << "gives device" << index << "of interface"
+                << QString::fromStdString(m_interface.site().objectName()) << "no readable ID; it is left out";
             continue;
         }
         auto& device = m_interface.m_known[id];
@@ -642,6 +664,7 @@ void GentlInterface::openModule() {
     IF_HANDLE handle = nullptr;
     check(*m_pLibrary, m_pLibrary->fn().TLOpenInterface(m_hSystem, site().objectName().c_str(), &handle),
           "Interface::Open", "interface " + site().objectName());
+    needHandle(*m_pLibrary, handle, "Interface::Open", "interface " + site().objectName());
     m_hInterface = handle;
 }
 
@@ -658,11 +681,14 @@ void GentlInterfaceList::doRefresh(uint64_t timeout) {
     uint32_t count = 0;
     check(lib, f.TLGetNumInterfaces(m_system.m_hSystem, &count), "InterfaceList::Refresh",
           "system " + m_system.site().objectName());
+    needSaneCount(lib, count, "InterfaceList::Refresh", "the interfaces of system " + m_system.site().objectName());
     m_entries.clear();
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id =
             idText([&](char* b, size_t* s) { return f.TLGetInterfaceID(m_system.m_hSystem, index, b, s); });
         if (id.empty()) {
+            qCWarning(lcGentl()).noquote()
+                << "GenTL producer" << lib.path() << "gives interface" << index << "no readable ID; it is left out";
             continue;
         }
         auto& iface = m_system.m_known[id];

@@ -16,6 +16,7 @@
 #include "sdk/System.h"
 #include "sdk/aravis/AravisFeatures.h"
 #include "sdk/aravis/AravisObjects.h"
+#include "sdk/core/PixelFormats.h"
 #include "sdk/gentl/GentlFunctions.h"
 
 #include <atomic>
@@ -97,9 +98,13 @@ private:
         bool spaceGiven = false; // the buffer gives the code's namespace
         uint64_t space = 0;      //
     };
-    // The name the frame's format goes by; null when the buffer gives a code this layer cannot read. With
-    // m_mutex held.
-    [[nodiscard]] const char* formatNameOf(const ReportedFormat& reported) const noexcept;
+    // The format the frame goes by: its name (null when the buffer gives a code this layer cannot read) and its
+    // table entry (null for a name the table lacks). With m_mutex held.
+    struct FrameFormat {
+        const char* name = nullptr;
+        const core::PixelFormatInfo* info = nullptr;
+    };
+    [[nodiscard]] FrameFormat formatOf(const ReportedFormat& reported) const noexcept;
     void stopGrabbing() noexcept;
     void awaitNoDelivery(std::unique_lock<std::mutex>& lock);
     // Every queued slot to the producer's input queue, after emptying its queues. With m_mutex held.
@@ -122,7 +127,7 @@ private:
     std::map<Buffer*, Slot> m_slots;
     bool m_bGrabbing = false;
     const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
-    uint32_t m_formatCode = 0;     // its naming-convention code; 0 when it has none
+    const core::PixelFormatInfo* m_formatInfo = nullptr; // its table entry; null for a name the table lacks
     // The buffer formats this stream cannot read, each warned about once: (namespace, code).
     std::vector<std::pair<uint64_t, uint64_t>> m_unreadableFormats;
 };

@@ -2,6 +2,11 @@
 // of what a broken maker's producer does to the host. The functions that VXCAM_FAILING_CTI_ANSWERS names
 // (comma-separated) answer instead, as a producer with one system, one interface "bad0" and one device "BAD1"
 // would, so that a test chooses how far a consumer gets before the refusals start.
+//
+// VXCAM_FAILING_CTI_GARBAGE makes those answers broken instead, as a faulty producer's can be:
+// - "null-handles": success, with a null handle;
+// - "unterminated": texts that fill the whole room given, without a terminator, and report a size beyond it;
+// - "counts": four billion interfaces, devices or streams.
 #define GENTL_PRODUCER
 #include "sdk/gentl/GenTL.h"
 
@@ -16,6 +21,11 @@ namespace {
 
 thread_local std::string t_lastError;
 int g_token = 0; // the one handle of every kind this producer gives
+
+bool garbage(const char* kind) {
+    const char* chosen = std::getenv("VXCAM_FAILING_CTI_GARBAGE"); // NOLINT(concurrency-mt-unsafe): read only
+    return chosen != nullptr && std::strcmp(chosen, kind) == 0;
+}
 
 bool answers(const char* function) {
     const char* list = std::getenv("VXCAM_FAILING_CTI_ANSWERS"); // NOLINT(concurrency-mt-unsafe): read only
@@ -36,6 +46,13 @@ GC_ERROR putText(const char* text, void* buffer, size_t* size) {
         return GC_ERR_INVALID_PARAMETER;
     }
     const size_t needed = std::strlen(text) + 1;
+    if (garbage("unterminated")) {
+        if (buffer != nullptr) {
+            std::memset(buffer, 'X', *size);
+        }
+        *size += 100;
+        return GC_ERR_SUCCESS;
+    }
     if (buffer != nullptr) {
         if (*size < needed) {
             return GC_ERR_BUFFER_TOO_SMALL;
@@ -48,14 +65,14 @@ GC_ERROR putText(const char* text, void* buffer, size_t* size) {
 
 GC_ERROR putHandle(void** handle) {
     if (handle != nullptr) {
-        *handle = &g_token;
+        *handle = garbage("null-handles") ? nullptr : &g_token;
     }
     return GC_ERR_SUCCESS;
 }
 
 GC_ERROR putOne(uint32_t* count) {
     if (count != nullptr) {
-        *count = 1;
+        *count = garbage("counts") ? 0xFFFFFFFFU : 1;
     }
     return GC_ERR_SUCCESS;
 }
