@@ -1,5 +1,16 @@
 #include "sdk/gentl/GentlFunctions.h"
 
+#include "sdk/gentl/GentlError.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace sdk::gentl {
@@ -15,9 +26,62 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
+
+// This thread's calls go straight to the producers (a delivery thread's).
+thread_local bool t_direct = false;
+
+// The description of the last call this thread made through a deadline, read on the call's own thread (a
+// producer's last error is per thread), or why the call was not made.
+struct CapturedError {
+    const GentlLibrary* library = nullptr;
+    std::string text;
+};
+thread_local CapturedError t_captured;
+
+// Calls whose last argument is their own timeout in milliseconds.
+bool lastIsTimeout(const char* function) {
+    return std::strcmp(function, "TLUpdateInterfaceList") == 0 || std::strcmp(function, "IFUpdateDeviceList") == 0 ||
+           std::strcmp(function, "EventGetData") == 0;
+}
+
+uint64_t deadlineFromEnvironment() {
+    bool ok = false;
+    const qulonglong ms = qEnvironmentVariable("VXCAM_GENTL_CALL_TIMEOUT_MS").toULongLong(&ok);
+    return ok && ms > 0 ? ms : 2000;
+}
+
+// The producer's description of this thread's last error; "" when it gives none.
+std::string describeLastError(PGCGetLastError getLastError) {
+    if (getLastError == nullptr) {
+        return {};
+    }
+    GC_ERROR lastCode = GC_ERR_SUCCESS;
+    std::array<char, 1024> description{};
+    size_t size = description.size();
+    if (getLastError(&lastCode, description.data(), &size) != GC_ERR_SUCCESS) {
+        return {};
+    }
+    // A description that does not end within its size is cut at the room given: it is said, not parsed.
+    description.back() = '\0';
+    return description.data();
+}
+
 } // namespace
 
-GentlLibrary::GentlLibrary(const QString& path) : m_path(path), m_library(path) {}
+GentlLibrary::DirectCalls::DirectCalls() noexcept : m_bBefore(t_direct) {
+    t_direct = true;
+}
+
+GentlLibrary::DirectCalls::~DirectCalls() {
+    t_direct = m_bBefore;
+}
+
+bool GentlLibrary::callsDirectly() noexcept {
+    return t_direct;
+}
+
+GentlLibrary::GentlLibrary(const QString& path)
+    : m_path(path), m_library(path), m_nDeadlineMs(deadlineFromEnvironment()) {}
 
 std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::string& error) {
     std::unique_ptr<GentlLibrary> library(new GentlLibrary(path)); // NOLINT: private constructor
@@ -30,13 +94,15 @@ std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::strin
         error = library->m_library.errorString().toStdString();
         return nullptr;
     }
+    RawFunctions& raw = library->m_raw;
     GentlFunctions& f = library->m_functions;
     std::vector<const char*> missing;
 #define VXCAM_GENTL_RESOLVE(name)                                                                                      \
-    f.name = reinterpret_cast<P##name>(library->m_library.resolve(#name)); /* NOLINT: the standard's signature */      \
-    if (f.name == nullptr) {                                                                                           \
+    raw.name = reinterpret_cast<P##name>(library->m_library.resolve(#name)); /* NOLINT: the standard's signature */    \
+    if (raw.name == nullptr) {                                                                                         \
         missing.push_back(#name);                                                                                      \
-    }
+    }                                                                                                                  \
+    f.name = GuardedCall<P##name>(library.get(), raw.name, #name, lastIsTimeout(#name));
     VXCAM_GENTL_FUNCTIONS(VXCAM_GENTL_RESOLVE)
 #undef VXCAM_GENTL_RESOLVE
     if (!missing.empty()) {
@@ -56,29 +122,99 @@ std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::strin
 }
 
 GentlLibrary::~GentlLibrary() {
-    if (m_bInitialised) {
+    if (m_bInitialised && usable()) {
         static_cast<void>(m_functions.GCCloseLib());
     }
-    // The library stays mapped: a producer may have threads of its own still ending, and unloading code under
-    // them would crash the host. QLibrary unloads only on an explicit unload().
+    // The library stays mapped: a producer may have threads of its own still ending (or a call of ours stuck
+    // in it), and unloading code under them would crash the host. QLibrary unloads only on an explicit unload().
+}
+
+std::string GentlLibrary::producersLastError() const {
+    return describeLastError(m_raw.GCGetLastError);
 }
 
 std::string GentlLibrary::lastError(GC_ERROR code) const {
     std::string text = "error " + std::to_string(code);
-    if (m_functions.GCGetLastError == nullptr) {
-        return text;
-    }
-    GC_ERROR lastCode = GC_ERR_SUCCESS;
-    char description[1024] = {};
-    size_t size = sizeof description;
-    if (m_functions.GCGetLastError(&lastCode, description, &size) == GC_ERR_SUCCESS) {
-        // A description that does not end within its size is cut at the room given: it is said, not parsed.
-        description[sizeof description - 1] = '\0';
-        if (description[0] != '\0') {
-            text += std::string(": ") + description;
-        }
+    const std::string description = t_captured.library == this ? t_captured.text : producersLastError();
+    if (!description.empty()) {
+        text += ": " + description;
     }
     return text;
+}
+
+GC_ERROR GentlLibrary::refuseWhenStuck(const char* function) const {
+    if (usable()) {
+        return GC_ERR_SUCCESS;
+    }
+    const std::lock_guard lock(m_stuckMutex);
+    t_captured = {this, "GenTL producer " + m_path.toStdString() + " is no longer called (" + m_stuckWhy +
+                            "), so neither is " + function};
+    return GC_ERR_NOT_AVAILABLE;
+}
+
+void GentlLibrary::markStuck(const std::string& why) const {
+    {
+        const std::lock_guard lock(m_stuckMutex);
+        if (m_bStuck.load()) {
+            return;
+        }
+        m_stuckWhy = why;
+        m_bStuck.store(true);
+    }
+    qCWarning(lcGentl()).noquote() << "GenTL producer" << m_path << "-" << QString::fromStdString(why)
+                                   << "; it is no longer called, and its cameras are unusable until the process "
+                                      "restarts";
+}
+
+GC_ERROR GentlLibrary::invoke(const char* function, uint64_t timeoutMs, const std::function<GC_ERROR()>& call,
+                              const std::function<void()>& copyBack) const {
+    if (const GC_ERROR refused = refuseWhenStuck(function)) {
+        return refused;
+    }
+    // Shared with the call's thread, which may outlive this wait.
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool returned = false;          // guarded by mutex
+        GC_ERROR code = GC_ERR_SUCCESS; // guarded by mutex
+        std::string error;              // guarded by mutex
+    };
+    auto outcome = std::make_shared<Outcome>();
+    try {
+        std::thread([outcome, call, getLastError = m_raw.GCGetLastError] {
+            const GC_ERROR code = call();
+            std::string error = code != GC_ERR_SUCCESS ? describeLastError(getLastError) : std::string();
+            {
+                const std::lock_guard lock(outcome->mutex);
+                outcome->code = code;
+                outcome->error = std::move(error);
+                outcome->returned = true;
+            }
+            outcome->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        t_captured = {this, std::string("no thread could be started for ") + function};
+        return GC_ERR_RESOURCE_EXHAUSTED;
+    }
+    std::unique_lock lock(outcome->mutex);
+    const auto returned = [&] { return outcome->returned; };
+    if (timeoutMs == GENTL_INFINITE) {
+        outcome->done.wait(lock, returned);
+    } else {
+        constexpr uint64_t kLongestOwnTimeout = uint64_t{24} * 3600 * 1000;
+        const auto deadline = std::chrono::milliseconds(m_nDeadlineMs + std::min(timeoutMs, kLongestOwnTimeout));
+        if (!outcome->done.wait_for(lock, deadline, returned)) {
+            const std::string why =
+                std::string(function) + " did not return within " + std::to_string(deadline.count()) + " ms";
+            lock.unlock();
+            markStuck(why);
+            t_captured = {this, why};
+            return GC_ERR_TIMEOUT;
+        }
+    }
+    copyBack(); // also on failure: a producer reports the size it needs with GC_ERR_BUFFER_TOO_SMALL
+    t_captured = {this, outcome->error};
+    return outcome->code;
 }
 
 } // namespace sdk::gentl

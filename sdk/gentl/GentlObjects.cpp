@@ -89,7 +89,7 @@ GentlDataStream::GentlDataStream(core::CallGate& gate, std::string objectName, L
     m_pWakeup->event = event;
 }
 
-std::shared_lock<std::shared_mutex> GentlDataStream::holdModule(const char* function) const {
+std::shared_lock<std::shared_timed_mutex> GentlDataStream::holdModule(const char* function) const {
     std::shared_lock hold(m_pWakeup->module);
     if (!m_pWakeup->open) {
         Exceptions::raise("NotAvailableException", function, "data stream " + site().objectName() + " is closed");
@@ -109,7 +109,13 @@ void GentlDataStream::closeModule() noexcept {
         }
         static_cast<void>(fn().EventKill(m_pWakeup->event));
     }
-    const std::unique_lock lock(m_pWakeup->module);
+    // The delivery thread gives its hold back within its event wait (or at once, killed); one that does not is
+    // stuck in the producer, which is then given up: its stream stays open, its thread is left to it.
+    std::unique_lock lock(m_pWakeup->module, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kEventWaitMs + library().deadlineMs()))) {
+        library().markStuck("the delivery of data stream " + site().objectName() + " did not return from the producer");
+        return;
+    }
     if (!m_pWakeup->open) {
         return;
     }
@@ -124,7 +130,11 @@ void GentlDataStream::closeModule() noexcept {
 // No hand-over is in progress (it would hold the stream); the delivery thread waits for an event or ends.
 GentlDataStream::~GentlDataStream() {
     closeModule();
-    core::joinOrReap(std::move(m_delivery));
+    if (library().usable()) {
+        core::joinOrReap(std::move(m_delivery));
+    } else if (m_delivery.joinable()) {
+        m_delivery.detach(); // it may be stuck in the producer; it holds what it uses
+    }
 }
 
 uint64_t GentlDataStream::doGetBufferSize() {
@@ -334,6 +344,8 @@ uint64_t GentlDataStream::doGetQueuedCount() {
 // The delivery thread: waits for the next new-buffer event and, holding the stream, hands the buffer over. When
 // the hand-over held the stream's last reference, the stream ends on this thread, which then returns.
 void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup) {
+    // The frame path calls the producer straight: no thread or deadline of ours per frame.
+    const GentlLibrary::DirectCalls direct;
     const GentlFunctions& f = wakeup->library->fn();
     std::mutex pauseMutex;
     std::condition_variable pause; // never notified: a bounded wait after a failing producer's answer

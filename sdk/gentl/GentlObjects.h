@@ -85,7 +85,8 @@ private:
         std::atomic<bool> quit{false};
         // Held shared by every GenTL call on the stream's handles (the delivery thread's wait for an event
         // included), exclusively by closeModule: no call reaches a closed handle. Taken before m_mutex.
-        std::shared_mutex module;
+        // closeModule waits for it a bounded time: a delivery thread stuck in the producer is abandoned.
+        std::shared_timed_mutex module;
         bool open = true; // guarded by module
     };
 
@@ -112,7 +113,7 @@ private:
     [[nodiscard]] const GentlFunctions& fn() const noexcept { return m_pLibrary->fn(); }
     [[nodiscard]] const GentlLibrary& library() const noexcept { return *m_pLibrary; }
     // Holds the stream's handles for a call that needs them; raises when the GenTL stream is closed already.
-    [[nodiscard]] std::shared_lock<std::shared_mutex> holdModule(const char* function) const;
+    [[nodiscard]] std::shared_lock<std::shared_timed_mutex> holdModule(const char* function) const;
 
     const Library m_pLibrary;
     DS_HANDLE const m_hStream;                       // NOLINT(misc-misplaced-const): the handle itself is fixed

@@ -7,6 +7,8 @@
 // - "null-handles": success, with a null handle;
 // - "unterminated": texts that fill the whole room given, without a terminator, and report a size beyond it;
 // - "counts": four billion interfaces, devices or streams.
+//
+// VXCAM_FAILING_CTI_BLOCKS names one function that never returns, whether it answers or refuses.
 #define GENTL_PRODUCER
 #include "sdk/gentl/GenTL.h"
 
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +28,17 @@ int g_token = 0; // the one handle of every kind this producer gives
 bool garbage(const char* kind) {
     const char* chosen = std::getenv("VXCAM_FAILING_CTI_GARBAGE"); // NOLINT(concurrency-mt-unsafe): read only
     return chosen != nullptr && std::strcmp(chosen, kind) == 0;
+}
+
+// Blocks the calling thread for good when `function` is the one chosen to block.
+void blockIfChosen(const char* function) {
+    const char* chosen = std::getenv("VXCAM_FAILING_CTI_BLOCKS"); // NOLINT(concurrency-mt-unsafe): read only
+    if (chosen == nullptr || std::strcmp(chosen, function) != 0) {
+        return;
+    }
+    for (;;) {
+        pause(); // NOLINT: waits for a signal, forever; no object of ours to destroy under it at exit
+    }
 }
 
 bool answers(const char* function) {
@@ -80,6 +94,7 @@ GC_ERROR putOne(uint32_t* count) {
 } // namespace
 
 #define REFUSE_UNLESS(name)                                                                                            \
+    blockIfChosen(#name);                                                                                              \
     if (!answers(#name)) {                                                                                             \
         return refuse(#name);                                                                                          \
     }
@@ -146,6 +161,7 @@ GC_API DevGetPort(DEV_HANDLE, PORT_HANDLE* phRemoteDevice) {
 // Everything else refuses whatever the list says.
 #define ALWAYS_REFUSE(name, ...)                                                                                       \
     GC_API name(__VA_ARGS__) {                                                                                         \
+        blockIfChosen(#name);                                                                                          \
         return refuse(#name);                                                                                          \
     }
 
