@@ -9,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -65,6 +67,66 @@ std::string describeLastError(PGCGetLastError getLastError) {
     description.back() = '\0';
     return description.data();
 }
+
+// The threads that make the calls of the host's side: an idle one takes the next call, a new one starts when
+// none is idle. A thread stuck in a producer is never idle again and is left to it. Process-wide and never
+// destroyed: a stuck thread may still come back to it at exit.
+class CallThreads {
+public:
+    static CallThreads& instance() {
+        static auto* const threads = new CallThreads; // NOLINT(cppcoreguidelines-owning-memory): see above
+        return *threads;
+    }
+
+    // Runs `job` on an idle thread or a new one; raises std::system_error when no thread can be started.
+    void run(std::function<void()> job) {
+        std::shared_ptr<Worker> worker;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_idle.empty()) {
+                worker = std::move(m_idle.back());
+                m_idle.pop_back();
+            }
+        }
+        if (worker == nullptr) {
+            worker = std::make_shared<Worker>();
+            worker->job = std::move(job);
+            std::thread([this, worker] { serve(worker); }).detach();
+            return;
+        }
+        {
+            const std::lock_guard lock(worker->mutex);
+            worker->job = std::move(job);
+        }
+        worker->wake.notify_one();
+    }
+
+private:
+    struct Worker {
+        std::mutex mutex;
+        std::condition_variable wake; // a job was given
+        std::function<void()> job;    // guarded by mutex; empty while idle
+    };
+
+    void serve(const std::shared_ptr<Worker>& worker) {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(worker->mutex);
+                worker->wake.wait(lock, [&] { return static_cast<bool>(worker->job); });
+                job = std::move(worker->job);
+                worker->job = nullptr;
+            }
+            job();
+            job = nullptr; // what the job holds goes before the thread is offered again
+            const std::lock_guard lock(m_mutex);
+            m_idle.push_back(worker);
+        }
+    }
+
+    std::mutex m_mutex;                          // guards m_idle
+    std::vector<std::shared_ptr<Worker>> m_idle; // threads waiting for a job
+};
 
 } // namespace
 
@@ -181,7 +243,7 @@ GC_ERROR GentlLibrary::invoke(const char* function, uint64_t timeoutMs, const st
     };
     auto outcome = std::make_shared<Outcome>();
     try {
-        std::thread([outcome, call, getLastError = m_raw.GCGetLastError] {
+        CallThreads::instance().run([outcome, call, getLastError = m_raw.GCGetLastError] {
             const GC_ERROR code = call();
             std::string error = code != GC_ERR_SUCCESS ? describeLastError(getLastError) : std::string();
             {
@@ -191,7 +253,7 @@ GC_ERROR GentlLibrary::invoke(const char* function, uint64_t timeoutMs, const st
                 outcome->returned = true;
             }
             outcome->done.notify_all();
-        }).detach();
+        });
     } catch (const std::system_error&) {
         t_captured = {this, std::string("no thread could be started for ") + function};
         return GC_ERR_RESOURCE_EXHAUSTED;
