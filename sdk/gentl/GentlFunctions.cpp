@@ -69,63 +69,112 @@ std::string describeLastError(PGCGetLastError getLastError) {
 }
 
 // The threads that make the calls of the host's side: an idle one takes the next call, a new one starts when
-// none is idle. A thread stuck in a producer is never idle again and is left to it. Process-wide and never
-// destroyed: a stuck thread may still come back to it at exit.
+// none is idle. A thread stuck in a producer is never idle again and is left to it. Process-wide; at the
+// process's end the idle threads are ended and joined (a thread that holds a producer's thread-local data must
+// not outlive the process's last checks), the others are let go.
 class CallThreads {
 public:
     static CallThreads& instance() {
-        static auto* const threads = new CallThreads; // NOLINT(cppcoreguidelines-owning-memory): see above
-        return *threads;
+        static CallThreads threads;
+        return threads;
+    }
+
+    CallThreads() = default;
+    CallThreads(const CallThreads&) = delete;
+    CallThreads& operator=(const CallThreads&) = delete;
+
+    // True once the set has ended (the process's static objects are going): calls are then made on the
+    // caller's thread.
+    [[nodiscard]] static bool ended() noexcept { return s_ended.load(); }
+
+    ~CallThreads() {
+        s_ended.store(true);
+        std::vector<std::shared_ptr<Worker>> idle;
+        {
+            const std::lock_guard lock(m_pShared->mutex);
+            m_pShared->closing = true;
+            idle.swap(m_pShared->idle);
+            for (auto& worker : m_pShared->busy) {
+                worker->thread.detach(); // stuck in a producer, or about to see `closing` and end
+            }
+            m_pShared->busy.clear();
+        }
+        for (auto& worker : idle) {
+            {
+                const std::lock_guard lock(worker->mutex);
+                worker->quit = true;
+            }
+            worker->wake.notify_one();
+            worker->thread.join();
+        }
     }
 
     // Runs `job` on an idle thread or a new one; raises std::system_error when no thread can be started.
     void run(std::function<void()> job) {
         std::shared_ptr<Worker> worker;
         {
-            const std::lock_guard lock(m_mutex);
-            if (!m_idle.empty()) {
-                worker = std::move(m_idle.back());
-                m_idle.pop_back();
+            const std::lock_guard lock(m_pShared->mutex);
+            if (!m_pShared->idle.empty()) {
+                worker = std::move(m_pShared->idle.back());
+                m_pShared->idle.pop_back();
+            } else {
+                worker = std::make_shared<Worker>();
+                worker->job = std::move(job);
+                worker->thread = std::thread(&CallThreads::serve, m_pShared, worker);
             }
+            m_pShared->busy.push_back(worker);
         }
-        if (worker == nullptr) {
-            worker = std::make_shared<Worker>();
-            worker->job = std::move(job);
-            std::thread([this, worker] { serve(worker); }).detach();
-            return;
+        if (job) {
+            {
+                const std::lock_guard lock(worker->mutex);
+                worker->job = std::move(job);
+            }
+            worker->wake.notify_one();
         }
-        {
-            const std::lock_guard lock(worker->mutex);
-            worker->job = std::move(job);
-        }
-        worker->wake.notify_one();
     }
 
 private:
     struct Worker {
-        std::mutex mutex;
-        std::condition_variable wake; // a job was given
+        std::thread thread;           // joined at the end when idle, else let go
+        std::mutex mutex;             //
+        std::condition_variable wake; // a job was given, or the end came
         std::function<void()> job;    // guarded by mutex; empty while idle
+        bool quit = false;            // guarded by mutex
+    };
+    // What the threads share with the set; they keep it alive, since a stuck one may come back after the end.
+    struct Shared {
+        std::mutex mutex;                          // guards the members below
+        std::vector<std::shared_ptr<Worker>> idle; // waiting for a job
+        std::vector<std::shared_ptr<Worker>> busy; // running one
+        bool closing = false;                      // the process ends: no thread is offered again
     };
 
-    void serve(const std::shared_ptr<Worker>& worker) {
+    static void serve(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker) {
         for (;;) {
             std::function<void()> job;
             {
                 std::unique_lock lock(worker->mutex);
-                worker->wake.wait(lock, [&] { return static_cast<bool>(worker->job); });
+                worker->wake.wait(lock, [&] { return static_cast<bool>(worker->job) || worker->quit; });
+                if (worker->quit) {
+                    return;
+                }
                 job = std::move(worker->job);
                 worker->job = nullptr;
             }
             job();
             job = nullptr; // what the job holds goes before the thread is offered again
-            const std::lock_guard lock(m_mutex);
-            m_idle.push_back(worker);
+            const std::lock_guard lock(shared->mutex);
+            if (shared->closing) {
+                return; // let go by the set's end
+            }
+            auto& busy = shared->busy;
+            busy.erase(std::remove(busy.begin(), busy.end(), worker), busy.end());
+            shared->idle.push_back(worker);
         }
     }
 
-    std::mutex m_mutex;                          // guards m_idle
-    std::vector<std::shared_ptr<Worker>> m_idle; // threads waiting for a job
+    static inline std::atomic<bool> s_ended{false};
+    const std::shared_ptr<Shared> m_pShared = std::make_shared<Shared>();
 };
 
 } // namespace
@@ -241,6 +290,12 @@ GC_ERROR GentlLibrary::invoke(const char* function, uint64_t timeoutMs, const st
         GC_ERROR code = GC_ERR_SUCCESS; // guarded by mutex
         std::string error;              // guarded by mutex
     };
+    if (CallThreads::ended()) {
+        const GC_ERROR code = call();
+        t_captured = {this, code != GC_ERR_SUCCESS ? describeLastError(m_raw.GCGetLastError) : std::string()};
+        copyBack();
+        return code;
+    }
     auto outcome = std::make_shared<Outcome>();
     try {
         CallThreads::instance().run([outcome, call, getLastError = m_raw.GCGetLastError] {
