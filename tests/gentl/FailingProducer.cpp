@@ -8,17 +8,20 @@
 // - "unterminated": texts that fill the whole room given, without a terminator, and report a size beyond it;
 // - "counts": four billion interfaces, devices or streams.
 //
-// VXCAM_FAILING_CTI_BLOCKS names one function that never returns, whether it answers or refuses.
+// VXCAM_FAILING_CTI_BLOCKS names one function that does not return until the process ends, whether it answers
+// or refuses.
 #define GENTL_PRODUCER
 #include "sdk/gentl/GenTL.h"
 
 // The refusals need none of their arguments, and the answers few.
 // NOLINTBEGIN(readability-named-parameter)
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -30,15 +33,34 @@ bool garbage(const char* kind) {
     return chosen != nullptr && std::strcmp(chosen, kind) == 0;
 }
 
-// Blocks the calling thread for good when `function` is the one chosen to block.
+// Calls blocked by the choice below. They are let go when the process ends, and the end waits (a second at
+// most) until they have left the producer: a thread still inside it would be in the way of the process's last
+// checks (the leak checker's).
+std::mutex g_blockMutex;
+std::condition_variable g_blockChanged;
+bool g_released = false; // guarded by g_blockMutex
+int g_blocked = 0;       // guarded by g_blockMutex
+
+void releaseBlocked() {
+    std::unique_lock lock(g_blockMutex);
+    g_released = true;
+    g_blockChanged.notify_all();
+    g_blockChanged.wait_for(lock, std::chrono::seconds(1), [] { return g_blocked == 0; });
+}
+
+const int g_releaseAtExit = std::atexit(&releaseBlocked);
+
+// Blocks the calling thread until the process ends when `function` is the one chosen to block.
 void blockIfChosen(const char* function) {
     const char* chosen = std::getenv("VXCAM_FAILING_CTI_BLOCKS"); // NOLINT(concurrency-mt-unsafe): read only
     if (chosen == nullptr || std::strcmp(chosen, function) != 0) {
         return;
     }
-    for (;;) {
-        pause(); // NOLINT: waits for a signal, forever; no object of ours to destroy under it at exit
-    }
+    std::unique_lock lock(g_blockMutex);
+    ++g_blocked;
+    g_blockChanged.wait(lock, [] { return g_released; });
+    --g_blocked;
+    g_blockChanged.notify_all();
 }
 
 bool answers(const char* function) {
