@@ -32,14 +32,18 @@ using vxcam::test::simConfig;
 using vxcam::test::simDevice;
 using vxcam::test::SimEnvironment;
 
-const std::string kDocument = R"(<?xml version="1.0"?><RegisterDescription ModelName="X">)" + std::string(2000, ' ') +
-                              "<Port Name=\"Device\"/></RegisterDescription>\n";
+// A description of the tests' own, long enough that its archive is deflated.
+const std::string& document() {
+    static const std::string text = R"(<?xml version="1.0"?><RegisterDescription ModelName="X">)" +
+                                    std::string(2000, ' ') + "<Port Name=\"Device\"/></RegisterDescription>\n";
+    return text;
+}
 
 // ---- archives ------------------------------------------------------------------------------------------------
 
 TEST(GentlDescriptionArchive, AnArchivesDescriptionComesOutWhole) {
     std::string error;
-    EXPECT_EQ(unzipDescription(zipOneFile("camera.xml", kDocument), error), kDocument) << error;
+    EXPECT_EQ(unzipDescription(zipOneFile("camera.xml", document()), error), document()) << error;
     EXPECT_EQ(unzipDescription(zipOneFile("CAMERA.XML", ""), error), std::string()) << error;
 }
 
@@ -50,7 +54,7 @@ TEST(GentlDescriptionArchive, WhatIsNoArchiveOrHoldsNoDescriptionIsRefusedWithTh
         const char* says;
     } cases[] = {
         {"empty", "", "is no zip archive"},
-        {"text", kDocument, "no end record"},
+        {"text", document(), "no end record"},
         {"no description", zipOneFile("readme.txt", "hello"), "without an .xml file (it holds: readme.txt)"},
     };
     for (const auto& c : cases) {
@@ -63,7 +67,7 @@ TEST(GentlDescriptionArchive, WhatIsNoArchiveOrHoldsNoDescriptionIsRefusedWithTh
 // Every cut and every damaged byte of an archive: the document whole, or a refusal with a reason, never anything
 // read past the archive's end (the sanitizer builds see to that).
 TEST(GentlDescriptionArchive, ACutOrDamagedArchiveGivesTheDocumentOrARefusalNeverGarbage) {
-    const std::string archive = zipOneFile("camera.xml", kDocument);
+    const std::string archive = zipOneFile("camera.xml", document());
     for (size_t length = 0; length < archive.size(); ++length) {
         std::string error;
         EXPECT_FALSE(unzipDescription(archive.substr(0, length), error).has_value()) << "cut at " << length;
@@ -76,7 +80,7 @@ TEST(GentlDescriptionArchive, ACutOrDamagedArchiveGivesTheDocumentOrARefusalNeve
             std::string error;
             const auto result = unzipDescription(damaged, error);
             if (result.has_value()) {
-                EXPECT_EQ(*result, kDocument) << "byte " << at << " flipped by " << int{flip};
+                EXPECT_EQ(*result, document()) << "byte " << at << " flipped by " << int{flip};
             } else {
                 EXPECT_FALSE(error.empty());
             }
@@ -105,8 +109,8 @@ std::string hexSize(size_t size) {
 }
 
 TEST(GentlDescriptionUrl, LocalAndFileUrlsAsTheDocumentOrZippedAreServed) {
-    const std::string zipped = zipOneFile("camera.xml", kDocument);
-    const std::string padded = kDocument + std::string(64, '\0');
+    const std::string zipped = zipOneFile("camera.xml", document());
+    const std::string padded = document() + std::string(64, '\0');
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const auto writeFile = [&](const QString& name, const std::string& bytes) {
@@ -121,20 +125,20 @@ TEST(GentlDescriptionUrl, LocalAndFileUrlsAsTheDocumentOrZippedAreServed) {
         std::string port;
     } cases[] = {
         {"local", "Local:camera.xml;1000;" + hexSize(padded.size()), padded},
-        {"local with schema", "local:///camera.xml;1000;" + hexSize(kDocument.size()) + "?SchemaVersion=1.1.0",
-         kDocument},
+        {"local with schema", "local:///camera.xml;1000;" + hexSize(document().size()) + "?SchemaVersion=1.1.0",
+         document()},
         {"local zipped", "Local:camera.zip;1000;" + hexSize(zipped.size()), zipped},
-        {"file", writeFile(QStringLiteral("camera.xml"), kDocument), ""},
+        {"file", writeFile(QStringLiteral("camera.xml"), document()), ""},
         {"file zipped", writeFile(QStringLiteral("a camera.zip"), zipped), ""},
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_EQ(fetchDescription(c.url, portHolding(c.port), error), kDocument) << c.name << ": " << error;
+        EXPECT_EQ(fetchDescription(c.url, portHolding(c.port), error), document()) << c.name << ": " << error;
     }
 }
 
 TEST(GentlDescriptionUrl, WhatCannotBeHadOfflineOrIsDamagedIsRefusedWithTheReason) {
-    std::string zipped = zipOneFile("camera.xml", kDocument);
+    std::string zipped = zipOneFile("camera.xml", document());
     zipped[zipped.size() / 2] ^= 0x55; // in the deflated data
     const struct {
         const char* name;
@@ -150,7 +154,7 @@ TEST(GentlDescriptionUrl, WhatCannotBeHadOfflineOrIsDamagedIsRefusedWithTheReaso
         {"too long", "Local:camera.xml;1000;7fffffff", "", "no valid local address"},
         {"port refuses", "Local:camera.xml;2000;10", "", "no such register"},
         {"damaged archive", "Local:camera.zip;1000;" + hexSize(zipped.size()), zipped, "damaged"},
-        {"not an archive", "Local:camera.zip;1000;" + hexSize(kDocument.size()), kDocument, "is no zip archive"},
+        {"not an archive", "Local:camera.zip;1000;" + hexSize(document().size()), document(), "is no zip archive"},
         {"missing file", "File:///nonexistent/camera.xml", "", "cannot be read"},
     };
     for (const auto& c : cases) {

@@ -74,7 +74,7 @@ private:
 template <typename Byte>
 class OutBuffer {
 public:
-    OutBuffer(Byte* target, size_t* size) : m_target(target) {
+    OutBuffer(Byte* target, const size_t* size) : m_target(target) {
         if (target != nullptr && size != nullptr) {
             m_copy.assign(reinterpret_cast<const char*>(target),          // NOLINT: bytes of the caller's buffer
                           reinterpret_cast<const char*>(target) + *size); // NOLINT
@@ -97,13 +97,13 @@ private:
 template <>
 class Shadow<void*, size_t*> : public OutBuffer<void> {
 public:
-    Shadow(void* target, size_t* size) : OutBuffer(target, size) {}
+    Shadow(void* target, const size_t* size) : OutBuffer(target, size) {}
 };
 
 template <>
 class Shadow<char*, size_t*> : public OutBuffer<char> {
 public:
-    Shadow(char* target, size_t* size) : OutBuffer(target, size) {}
+    Shadow(char* target, const size_t* size) : OutBuffer(target, size) {}
 };
 
 // An input buffer: a copy of as many bytes as its size (or the pointer to it) says.
@@ -125,7 +125,7 @@ private:
 template <>
 class Shadow<const void*, size_t*> : public InBuffer {
 public:
-    Shadow(const void* source, size_t* size) : InBuffer(source, size != nullptr ? *size : 0) {}
+    Shadow(const void* source, const size_t* size) : InBuffer(source, size != nullptr ? *size : 0) {}
 };
 
 template <>

@@ -154,7 +154,7 @@ std::optional<std::string> unzipDescription(std::string_view archive, std::strin
     if (data == nullptr && description->unpackedSize != 0) {
         return fail(error, "holds " + description->name + ", which cannot be unpacked");
     }
-    std::string xml(data.get() != nullptr ? data.get() : "", data != nullptr ? size : 0);
+    std::string xml(data != nullptr ? data.get() : "", data != nullptr ? size : 0);
     if (xml.size() != description->unpackedSize || zipCrc32(xml) != description->crc) {
         return fail(error, "holds " + description->name + ", which unpacks damaged (size or checksum)");
     }

@@ -112,6 +112,7 @@ public:
     // Runs `job` on an idle thread or a new one; raises std::system_error when no thread can be started.
     void run(std::function<void()> job) {
         std::shared_ptr<Worker> worker;
+        bool started = false;
         {
             const std::lock_guard lock(m_pShared->mutex);
             if (!m_pShared->idle.empty()) {
@@ -121,16 +122,18 @@ public:
                 worker = std::make_shared<Worker>();
                 worker->job = std::move(job);
                 worker->thread = std::thread(&CallThreads::serve, m_pShared, worker);
+                started = true;
             }
             m_pShared->busy.push_back(worker);
         }
-        if (job) {
-            {
-                const std::lock_guard lock(worker->mutex);
-                worker->job = std::move(job);
-            }
-            worker->wake.notify_one();
+        if (started) {
+            return; // the new thread has its job
         }
+        {
+            const std::lock_guard lock(worker->mutex);
+            worker->job = std::move(job);
+        }
+        worker->wake.notify_one();
     }
 
 private:

@@ -103,7 +103,7 @@ private:
 };
 
 struct GentlFunctions {
-#define VXCAM_GENTL_MEMBER(name) GuardedCall<P##name> name;
+#define VXCAM_GENTL_MEMBER(name) GuardedCall<P##name> name; // NOLINT(bugprone-macro-parentheses): a declaration
     VXCAM_GENTL_FUNCTIONS(VXCAM_GENTL_MEMBER)
 #undef VXCAM_GENTL_MEMBER
 };
