@@ -29,6 +29,9 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
+// Producer libraries in the process: the call threads end when the last one goes.
+std::atomic<int> s_liveLibraries{0};
+
 // This thread's calls go straight to the producers (a delivery thread's).
 thread_local bool t_direct = false;
 
@@ -89,15 +92,24 @@ public:
 
     ~CallThreads() {
         s_ended.store(true);
-        std::vector<std::shared_ptr<Worker>> idle;
         {
             const std::lock_guard lock(m_pShared->mutex);
             m_pShared->closing = true;
-            idle.swap(m_pShared->idle);
             for (auto& worker : m_pShared->busy) {
                 worker->thread.detach(); // stuck in a producer, or about to see `closing` and end
             }
             m_pShared->busy.clear();
+        }
+        endIdle();
+    }
+
+    // Ends and joins the idle threads: no thread of the SDK layer runs once the last producer is gone (a stuck
+    // one excepted). Not on a call thread.
+    void endIdle() {
+        std::vector<std::shared_ptr<Worker>> idle;
+        {
+            const std::lock_guard lock(m_pShared->mutex);
+            idle.swap(m_pShared->idle);
         }
         for (auto& worker : idle) {
             {
@@ -109,8 +121,12 @@ public:
         }
     }
 
+    // A job: the call, which gives the step that tells its waiting caller. The step runs once the thread is
+    // idle again, so that a caller told of its call's end never finds the thread still busy.
+    using Job = std::function<std::function<void()>()>;
+
     // Runs `job` on an idle thread or a new one; raises std::system_error when no thread can be started.
-    void run(std::function<void()> job) {
+    void run(Job job) {
         std::shared_ptr<Worker> worker;
         bool started = false;
         {
@@ -141,7 +157,7 @@ private:
         std::thread thread;           // joined at the end when idle, else let go
         std::mutex mutex;             //
         std::condition_variable wake; // a job was given, or the end came
-        std::function<void()> job;    // guarded by mutex; empty while idle
+        Job job;                      // guarded by mutex; empty while idle
         bool quit = false;            // guarded by mutex
     };
     // What the threads share with the set; they keep it alive, since a stuck one may come back after the end.
@@ -154,7 +170,7 @@ private:
 
     static void serve(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker) {
         for (;;) {
-            std::function<void()> job;
+            Job job;
             {
                 std::unique_lock lock(worker->mutex);
                 worker->wake.wait(lock, [&] { return static_cast<bool>(worker->job) || worker->quit; });
@@ -164,15 +180,22 @@ private:
                 job = std::move(worker->job);
                 worker->job = nullptr;
             }
-            job();
+            std::function<void()> tell = job();
             job = nullptr; // what the job holds goes before the thread is offered again
-            const std::lock_guard lock(shared->mutex);
-            if (shared->closing) {
+            bool closing = false;
+            {
+                const std::lock_guard lock(shared->mutex);
+                closing = shared->closing;
+                if (!closing) {
+                    auto& busy = shared->busy;
+                    busy.erase(std::remove(busy.begin(), busy.end(), worker), busy.end());
+                    shared->idle.push_back(worker);
+                }
+            }
+            tell();
+            if (closing) {
                 return; // let go by the set's end
             }
-            auto& busy = shared->busy;
-            busy.erase(std::remove(busy.begin(), busy.end(), worker), busy.end());
-            shared->idle.push_back(worker);
         }
     }
 
@@ -195,7 +218,9 @@ bool GentlLibrary::callsDirectly() noexcept {
 }
 
 GentlLibrary::GentlLibrary(const QString& path)
-    : m_path(path), m_library(path), m_nDeadlineMs(deadlineFromEnvironment()) {}
+    : m_path(path), m_library(path), m_nDeadlineMs(deadlineFromEnvironment()) {
+    s_liveLibraries.fetch_add(1);
+}
 
 std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::string& error) {
     std::unique_ptr<GentlLibrary> library(new GentlLibrary(path)); // NOLINT: private constructor
@@ -238,6 +263,9 @@ std::shared_ptr<GentlLibrary> GentlLibrary::load(const QString& path, std::strin
 GentlLibrary::~GentlLibrary() {
     if (m_bInitialised && usable()) {
         static_cast<void>(m_functions.GCCloseLib());
+    }
+    if (s_liveLibraries.fetch_sub(1) == 1 && !CallThreads::ended()) {
+        CallThreads::instance().endIdle(); // the call threads end with the last producer
     }
     // The library stays mapped: a producer may have threads of its own still ending (or a call of ours stuck
     // in it), and unloading code under them would crash the host. QLibrary unloads only on an explicit unload().
@@ -301,16 +329,18 @@ GC_ERROR GentlLibrary::invoke(const char* function, uint64_t timeoutMs, const st
     }
     auto outcome = std::make_shared<Outcome>();
     try {
-        CallThreads::instance().run([outcome, call, getLastError = m_raw.GCGetLastError] {
+        CallThreads::instance().run([outcome, call, getLastError = m_raw.GCGetLastError]() -> std::function<void()> {
             const GC_ERROR code = call();
             std::string error = code != GC_ERR_SUCCESS ? describeLastError(getLastError) : std::string();
-            {
-                const std::lock_guard lock(outcome->mutex);
-                outcome->code = code;
-                outcome->error = std::move(error);
-                outcome->returned = true;
-            }
-            outcome->done.notify_all();
+            return [outcome, code, error = std::move(error)]() mutable {
+                {
+                    const std::lock_guard lock(outcome->mutex);
+                    outcome->code = code;
+                    outcome->error = std::move(error);
+                    outcome->returned = true;
+                }
+                outcome->done.notify_all();
+            };
         });
     } catch (const std::system_error&) {
         t_captured = {this, std::string("no thread could be started for ") + function};
