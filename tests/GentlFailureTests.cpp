@@ -15,6 +15,10 @@ struct FailingCase {
     bool listsItsCamera;      // its camera "BAD1" is listed
     const char* warningSays;  // a warning line holds this, or "" for none
     const char* criticalSays; // a critical line holds this, or "" for none
+    const char* garbage = ""; // VXCAM_FAILING_CTI_GARBAGE: how the answers are broken
+    const char* blocks = "";  // VXCAM_FAILING_CTI_BLOCKS: the function that never returns
+    // What the failing producer's own camera's open failure says, where it has a camera.
+    const char* ownCameraSays = "the failing producer refuses DevGetPort";
 };
 
 // The producer answers as far as opening its camera, whose port it refuses.
@@ -22,6 +26,10 @@ const FailingCase kNoPort{"NoPort",
                           "GCInitLib,TLOpen,TLUpdateInterfaceList,TLGetNumInterfaces,TLGetInterfaceID,TLOpenInterface,"
                           "IFUpdateDeviceList,IFGetNumDevices,IFGetDeviceID,IFGetDeviceInfo,IFOpenDevice",
                           true, "", ""};
+
+// As kNoPort, but the port's call never returns.
+const FailingCase kBlocksInPort{
+    "BlocksInPort", kNoPort.answers, true, "", "", "", "DevGetPort", "DevGetPort did not return within 300 ms"};
 
 QString failingCti() {
     return QFileInfo(QStringLiteral(VXCAM_SIM_CTI)).absolutePath() + QStringLiteral("/failing-cti/vxcam-failing.cti");
@@ -38,6 +46,10 @@ protected:
         ModuleFixture::SetUp();
         m_transports = "gentl";
         qputenv("VXCAM_FAILING_CTI_ANSWERS", GetParam().answers);
+        qputenv("VXCAM_FAILING_CTI_GARBAGE", GetParam().garbage);
+        qputenv("VXCAM_FAILING_CTI_BLOCKS", GetParam().blocks);
+        // A stuck call is given up after this long (the default, two seconds, would only slow the tests).
+        qputenv("VXCAM_GENTL_CALL_TIMEOUT_MS", "300");
         // The failing producer first, so that its failures come before the good one is reached.
         qputenv("VXCAM_GENTL_CTI",
                 (failingCti() + QDir::listSeparator() + QStringLiteral(VXCAM_SIM_CTI)).toLocal8Bit());
@@ -57,6 +69,9 @@ protected:
     void TearDown() override {
         ModuleFixture::TearDown();
         qunsetenv("VXCAM_FAILING_CTI_ANSWERS");
+        qunsetenv("VXCAM_FAILING_CTI_GARBAGE");
+        qunsetenv("VXCAM_FAILING_CTI_BLOCKS");
+        qunsetenv("VXCAM_GENTL_CALL_TIMEOUT_MS");
         qunsetenv("VXCAM_GENTL_CTI");
     }
 };
@@ -98,23 +113,36 @@ TEST_P(GentlFailingProducersCamera, ItsOwnCameraFailsToOpenWithTheProducersDescr
     ICameraObject& cam = camera(simConfig({simDevice(QStringLiteral("SN1"))}), QStringLiteral("veyra BAD1"));
     EXPECT_EQ(cam.IOpenCamera(), 0);
     EXPECT_FALSE(cam.m_bOpened);
-    EXPECT_TRUE(anyHolds(m_log.texts(QtCriticalMsg), "the failing producer refuses DevGetPort"))
+    EXPECT_TRUE(anyHolds(m_log.texts(QtCriticalMsg), GetParam().ownCameraSays))
         << m_log.texts(QtCriticalMsg).join(QLatin1Char('\n')).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, GentlFailingProducer,
-    ::testing::Values(FailingCase{"NothingAnswers", "", false,
-                                  "GCInitLib failed: error -1001: the failing producer refuses GCInitLib", ""},
-                      FailingCase{"NoSystem", "GCInitLib", false,
-                                  "does not open its system - error -1001: the failing producer refuses TLOpen", ""},
-                      FailingCase{"NoInterfaceList", "GCInitLib,TLOpen", false, "",
-                                  "the failing producer refuses TLUpdateInterfaceList"},
-                      kNoPort),
+    ::testing::Values(
+        FailingCase{"NothingAnswers", "", false,
+                    "GCInitLib failed: error -1001: the failing producer refuses GCInitLib", ""},
+        FailingCase{"NoSystem", "GCInitLib", false,
+                    "does not open its system - error -1001: the failing producer refuses TLOpen", ""},
+        FailingCase{"NoInterfaceList", "GCInitLib,TLOpen", false, "",
+                    "the failing producer refuses TLUpdateInterfaceList"},
+        kNoPort,
+        // Broken answers where the producer answers at all: never taken for what they claim.
+        FailingCase{"NullHandles", kNoPort.answers, false, "TLOpen reported success without a handle", "",
+                    "null-handles"},
+        FailingCase{"UnterminatedTexts", kNoPort.answers, false, "gives interface 0 no readable ID; it is left out", "",
+                    "unterminated"},
+        FailingCase{"AbsurdCounts", kNoPort.answers, false, "",
+                    "reports 4294967295 entries, more than 1024 (a broken answer)", "counts"},
+        // Calls that never return: given up after the deadline, the producer no longer called.
+        FailingCase{"BlocksInInit", "", false, "GCInitLib did not return within 300 ms", "", "", "GCInitLib"},
+        FailingCase{"BlocksInListing", kNoPort.answers, false, "TLUpdateInterfaceList did not return within",
+                    "TLUpdateInterfaceList did not return", "", "TLUpdateInterfaceList"},
+        kBlocksInPort),
     [](const auto& param) { return std::string(param.param.name); });
 
 // Only a producer that gets as far as a camera has one to open.
-INSTANTIATE_TEST_SUITE_P(Steps, GentlFailingProducersCamera, ::testing::Values(kNoPort),
+INSTANTIATE_TEST_SUITE_P(Steps, GentlFailingProducersCamera, ::testing::Values(kNoPort, kBlocksInPort),
                          [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -8,7 +8,9 @@
 #include "sdk/SdkExceptions.h"
 #include "sdk/System.h"
 #include "sdk/SystemList.h"
+#include "sdk/aravis/AravisObjects.h"
 #include "sdk/gentl/GentlFunctions.h"
+#include "sdk/gentl/GentlPortDevice.h"
 #include "sdk/sim/SimPattern.h"
 #include "tests/support/SimEnvironment.h"
 
@@ -527,6 +529,118 @@ TEST_F(GentlSimStream, EveryStreamOfACameraDeliversItsOwnBuffers) {
     ASSERT_EQ(fn().EventGetData(secondEvent, &event, &size, kWaitMs), GC_ERR_SUCCESS) << lastError();
     EXPECT_EQ(event.BufferHandle, buffer);
     EXPECT_EQ(fn().DSClose(second), GC_ERR_SUCCESS);
+}
+
+// ---- the modules' own node maps ----------------------------------------------------------------------------------
+
+// The node map behind a module's handle (system, interface, device, stream), as a GenTL consumer reads it: its
+// URL and description through the C interface, its features evaluated by Aravis's GenICam tree over the same
+// handle's GCReadPort/GCWritePort, selectors included.
+class GentlSimNodeMaps : public GentlSimStream {
+protected:
+    // Aravis's device over the node map of `handle`.
+    sdk::aravis::GObjectPtr<ArvDevice> nodeMap(void* handle) {
+        std::array<char, 256> url{};
+        size_t size = url.size();
+        EXPECT_EQ(fn().GCGetPortURL(handle, url.data(), &size), GC_ERR_SUCCESS) << lastError();
+        const std::string text = url.data();
+        const size_t first = text.find(';');
+        const size_t second = text.find(';', first + 1);
+        EXPECT_EQ(text.rfind("Local:", 0), 0U) << text;
+        const uint64_t address = std::stoull(text.substr(first + 1, second - first - 1), nullptr, 16);
+        size_t length = std::stoull(text.substr(second + 1), nullptr, 16);
+        std::string xml(length, '\0');
+        EXPECT_EQ(fn().GCReadPort(handle, address, xml.data(), &length), GC_ERR_SUCCESS) << lastError();
+        std::string error;
+        sdk::aravis::GObjectPtr<ArvDevice> device(sdk::gentl::newPortDevice(m_lib, handle, xml, error));
+        EXPECT_NE(device, nullptr) << error;
+        return device;
+    }
+    static std::string text(ArvDevice* device, const char* feature) {
+        GError* error = nullptr;
+        const char* value = arv_device_get_string_feature_value(device, feature, &error);
+        std::string result = error == nullptr && value != nullptr ? value : std::string("<") + feature + " failed>";
+        g_clear_error(&error);
+        return result;
+    }
+    static int64_t number(ArvDevice* device, const char* feature) {
+        GError* error = nullptr;
+        const gint64 value = arv_device_get_integer_feature_value(device, feature, &error);
+        EXPECT_EQ(error, nullptr) << feature << ": " << (error != nullptr ? error->message : "");
+        g_clear_error(&error);
+        return value;
+    }
+    static void select(ArvDevice* device, const char* selector, int64_t value) {
+        GError* error = nullptr;
+        arv_device_set_integer_feature_value(device, selector, value, &error);
+        EXPECT_EQ(error, nullptr) << selector << ": " << (error != nullptr ? error->message : "");
+        g_clear_error(&error);
+    }
+    std::string portModule(void* handle) {
+        return infoString([&](INFO_DATATYPE* t, void* b, size_t* s) {
+            return fn().GCGetPortInfo(handle, PORT_INFO_MODULE, t, b, s);
+        });
+    }
+};
+
+TEST_F(GentlSimNodeMaps, SystemAndInterfaceNameThemselvesAndSelectTheirChildren) {
+    openStream(R"("streams": 2)");
+    EXPECT_EQ(portModule(m_system), "TLSystem");
+    const auto system = nodeMap(m_system);
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(text(system.get(), "TLID"), "vxcam-sim");
+    EXPECT_EQ(text(system.get(), "TLVendorName"), "Veyra");
+    EXPECT_EQ(text(system.get(), "TLModelName"), "simulated cameras");
+    EXPECT_EQ(text(system.get(), "TLType"), "Custom");
+    EXPECT_EQ(number(system.get(), "GenTLVersionMajor"), GENTL_VERSION_MAJOR);
+    select(system.get(), "InterfaceSelector", 0);
+    EXPECT_EQ(text(system.get(), "InterfaceID"), "if0");
+    GError* error = nullptr;
+    arv_device_set_integer_feature_value(system.get(), "InterfaceSelector", 1, &error);
+    EXPECT_NE(error, nullptr) << "the system has one interface";
+    g_clear_error(&error);
+
+    EXPECT_EQ(portModule(m_iface), "TLInterface");
+    const auto iface = nodeMap(m_iface);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(text(iface.get(), "InterfaceID"), "if0");
+    EXPECT_EQ(number(iface.get(), "DeviceSelectorMax"), 0);
+    EXPECT_EQ(text(iface.get(), "DeviceID"), "SN1001");
+
+    EXPECT_EQ(portModule(m_device), "TLDevice");
+    const auto device = nodeMap(m_device);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(text(device.get(), "DeviceID"), "SN1001");
+    EXPECT_EQ(text(device.get(), "DeviceVendorName"), "Veyra");
+    EXPECT_EQ(text(device.get(), "DeviceModelName"), "VX-1");
+    EXPECT_EQ(text(device.get(), "DeviceSerialNumber"), "SN1001");
+    EXPECT_EQ(number(device.get(), "DeviceAccessStatus"), DEVICE_ACCESS_STATUS_OPEN_READWRITE);
+    select(device.get(), "DataStreamSelector", 1);
+    EXPECT_EQ(text(device.get(), "DataStreamID"), "Stream1");
+    select(device.get(), "DataStreamSelector", 0);
+    EXPECT_EQ(text(device.get(), "DataStreamID"), "Stream0");
+    // The camera's own port is another node map.
+    EXPECT_EQ(portModule(m_port), "Device");
+}
+
+TEST_F(GentlSimNodeMaps, AStreamsNodeMapFollowsItsBuffersAndFrames) {
+    openStream(R"("frameRate": 500)");
+    EXPECT_EQ(portModule(m_stream), "TLDataStream");
+    const auto stream = nodeMap(m_stream);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(text(stream.get(), "StreamID"), "Stream0");
+    EXPECT_EQ(number(stream.get(), "StreamAnnouncedBufferCount"), 4);
+    EXPECT_EQ(number(stream.get(), "StreamIsGrabbing"), 0);
+    EXPECT_EQ(number(stream.get(), "PayloadSize"), int64_t{kWidth} * kHeight);
+    startGrab();
+    EXPECT_EQ(number(stream.get(), "StreamIsGrabbing"), 1);
+    EVENT_NEW_BUFFER_DATA event{};
+    ASSERT_EQ(nextBuffer(event), GC_ERR_SUCCESS) << lastError();
+    EXPECT_GE(number(stream.get(), "StreamDeliveredFrameCount"), 1);
+    // Read-only features refuse writes through the port.
+    const uint32_t value = 7;
+    size_t size = sizeof value;
+    EXPECT_EQ(fn().GCWritePort(m_stream, 0x100, &value, &size), GC_ERR_ACCESS_DENIED);
 }
 
 // ---- the same camera through the SDK's "gentl" transport ----------------------------------------------------------

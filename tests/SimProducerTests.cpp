@@ -1,6 +1,7 @@
 // The simulated producer as the driver meets it: the object tree, the features, injected faults and the
 // trace of every call.
 #include "sdk/Sdk.h"
+#include "tests/support/GrabbingStream.h"
 #include "tests/support/SdkInspection.h"
 #include "tests/support/SimEnvironment.h"
 
@@ -15,19 +16,6 @@
 
 namespace vxcam::test {
 namespace {
-
-// The first device of the first interface of the first system, opened.
-sdk::Device* firstDevice() {
-    sdk::System* system = sdk::SystemList::GetInstance()->begin()->second;
-    system->Open();
-    sdk::InterfaceList* interfaces = system->GetInterfaces();
-    interfaces->Refresh(100);
-    sdk::Interface* iface = interfaces->begin()->second;
-    iface->Open();
-    sdk::DeviceList* devices = iface->GetDevices();
-    devices->Refresh(100);
-    return devices->begin()->second;
-}
 
 // Runs `call` and returns the description of the SDK error it raised, or "" when it raised none.
 template <typename Call>
@@ -240,92 +228,6 @@ TEST(SimProducer, BuffersGetMemoryForOneFrameAndLeaveTheirStreamSafely) {
     EXPECT_NE(sdkError([&] { buffers->RevokeBuffer(&loose); }), "");
 }
 
-// A grabbing stream of the first device with eight queued buffers, bound to a handler that records each frame,
-// optionally takes its time over it, and queues the buffer again.
-class GrabbingStream {
-public:
-    explicit GrabbingStream(sdk::Device* device) : m_device(device) {
-        m_device->Open();
-        sdk::DataStreamList* streams = m_device->GetDataStreams();
-        streams->Refresh();
-        m_stream = streams->begin()->second;
-        m_stream->Open();
-        for (int i = 0; i < 8; ++i) {
-            m_pool.push_back(std::make_unique<sdk::Buffer>());
-            m_stream->GetBufferList()->Add(m_pool.back().get());
-            m_pool.back()->QueueBuffer();
-        }
-        m_stream->RegisterNewBufferEventHandler(this, &GrabbingStream::onBuffer);
-        m_stream->StartAcquisitionContinuous();
-        m_device->GetRemoteNode("AcquisitionStart")->Execute();
-    }
-    ~GrabbingStream() {
-        stop();
-        m_stream->RegisterNewBufferEventHandler(nullptr, nullptr);
-        for (const auto& buffer : m_pool) {
-            m_stream->GetBufferList()->RevokeBuffer(buffer.get());
-        }
-        m_stream->Close();
-        m_device->Close();
-    }
-    GrabbingStream(const GrabbingStream&) = delete;
-    GrabbingStream& operator=(const GrabbingStream&) = delete;
-
-    // The first `count` frames each hold the delivery thread for `cost`.
-    void slowFor(std::size_t count, std::chrono::milliseconds cost) {
-        const std::lock_guard lock(m_mutex);
-        m_nSlowFrames = count;
-        m_cost = cost;
-    }
-    [[nodiscard]] bool waitForFrames(std::size_t count) {
-        std::unique_lock lock(m_mutex);
-        return m_arrived.wait_for(lock, std::chrono::seconds(20), [&] { return m_frameIds.size() >= count; });
-    }
-    // The camera stops taking frames, then the stream stops: no frame is delivered after this returns.
-    void stop() {
-        m_device->GetRemoteNode("AcquisitionStop")->Execute();
-        m_stream->StopAcquisition();
-    }
-    [[nodiscard]] std::vector<uint64_t> frameIds() const {
-        const std::lock_guard lock(m_mutex);
-        return m_frameIds;
-    }
-    [[nodiscard]] bool allComplete() const {
-        const std::lock_guard lock(m_mutex);
-        return m_bAllComplete;
-    }
-    [[nodiscard]] sdk::DataStream& stream() const { return *m_stream; }
-
-private:
-    static void onBuffer(void* owner, sdk::Buffer* buffer) {
-        auto& self = *static_cast<GrabbingStream*>(owner);
-        std::chrono::milliseconds cost{0};
-        {
-            const std::lock_guard lock(self.m_mutex);
-            self.m_frameIds.push_back(buffer->GetFrameID());
-            self.m_bAllComplete =
-                self.m_bAllComplete && buffer->IsComplete() && buffer->GetPayloadSize() == buffer->GetMemSize();
-            if (self.m_frameIds.size() <= self.m_nSlowFrames) {
-                cost = self.m_cost;
-            }
-        }
-        self.m_arrived.notify_all();
-        std::this_thread::sleep_for(cost); // the host's own work on the frame, holding its buffer
-        buffer->QueueBuffer();
-    }
-
-    sdk::Device* m_device;
-    sdk::DataStream* m_stream = nullptr;
-    std::vector<std::unique_ptr<sdk::Buffer>> m_pool;
-    // Guards the members below: the delivery thread records while the test reads.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::vector<uint64_t> m_frameIds;
-    bool m_bAllComplete = true;
-    std::size_t m_nSlowFrames = 0;
-    std::chrono::milliseconds m_cost{0};
-};
-
 uint64_t idGaps(const std::vector<uint64_t>& ids) {
     uint64_t gaps = 0;
     for (std::size_t i = 1; i < ids.size(); ++i) {
@@ -334,8 +236,20 @@ uint64_t idGaps(const std::vector<uint64_t>& ids) {
     return gaps;
 }
 
-TEST(SimCamera, KeepsItsClockWhileTheHostIsSlowAndCountsTheFramesItLost) {
-    SimEnvironment sim(simConfig({simDevice(
+// The simulated camera's clock and counts on the SDK's simulated producer, and the same camera served by
+// vxcam-sim.cti through the gentl transport (the lost frames are then the producer's underrun count).
+class SimCameraOn : public ::testing::TestWithParam<const char*> {
+protected:
+    // The session on the test's transport, for the camera of `json`.
+    [[nodiscard]] std::unique_ptr<SimEnvironment> environment(const QString& json) const {
+        auto sim = std::make_unique<SimEnvironment>(json);
+        qputenv("VXCAM_TRANSPORTS", GetParam());
+        return sim;
+    }
+};
+
+TEST_P(SimCameraOn, KeepsItsClockWhileTheHostIsSlowAndCountsTheFramesItLost) {
+    const auto sim = environment(simConfig({simDevice(
         QStringLiteral("SN1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 50, "firstFrameId": 100)"))}));
     GrabbingStream grab(firstDevice());
     grab.slowFor(10, std::chrono::milliseconds(100)); // 10 frames per second against the camera's 50
@@ -354,9 +268,9 @@ TEST(SimCamera, KeepsItsClockWhileTheHostIsSlowAndCountsTheFramesItLost) {
     EXPECT_EQ(grab.stream().GetBufferList()->GetQueuedCount(), 8u) << "the pool keeps its eight buffers";
 }
 
-TEST(SimCamera, IncompleteFramesAreCountedAndNeverReachTheHandler) {
+TEST_P(SimCameraOn, IncompleteFramesAreCountedAndNeverReachTheHandler) {
     // Every fourth frame (frame indices 3, 7, 11, ...) loses packets.
-    SimEnvironment sim(simConfig(
+    const auto sim = environment(simConfig(
         {simDevice(QStringLiteral("SN1"),
                    QStringLiteral(R"("width": 16, "height": 4, "frameRate": 400, "incompleteRatio": 0.25)"))}));
     GrabbingStream grab(firstDevice());
@@ -373,6 +287,9 @@ TEST(SimCamera, IncompleteFramesAreCountedAndNeverReachTheHandler) {
     EXPECT_GE(incomplete + grab.stream().GetLostFrameCount(), idGaps(ids));
     EXPECT_EQ(grab.stream().GetBufferList()->GetQueuedCount(), 8u) << "the pool keeps its eight buffers";
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimCameraOn, ::testing::Values("sim", "gentl"),
+                         [](const auto& param) { return std::string(param.param); });
 
 TEST(SimCamera, ListingAHugeCameraRendersNothing) {
     // The largest frame the SDK layer takes: 1 GiB (a larger one is refused by the file, see SimConfigTests).

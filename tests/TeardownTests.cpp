@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -290,7 +291,9 @@ TEST_P(TeardownTest, NoThreadOfTheModuleRunsOnceTheLastObjectIsGone) {
     });
     requireWithin(*deleted, 10s, "no frame came to delete from");
     destroy(nullptr); // waits for the module's threads
-    if (GetParam().virtualA) {
+    // The GenTL transport's call threads live while a producer is loaded (they were counted before) and end
+    // with the last one, as Aravis's do with the session.
+    if (GetParam().virtualA || std::string_view(GetParam().transports) == "gentl") {
         EXPECT_LE(processThreads(), before) << "threads of the module still run";
     } else {
         EXPECT_EQ(processThreads(), before) << "threads of the module still run";

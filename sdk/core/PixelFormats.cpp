@@ -81,4 +81,16 @@ const PixelFormatInfo* findPixelFormat(std::string_view name) noexcept {
     return nullptr;
 }
 
+const PixelFormatInfo* findPixelFormatByCode(uint32_t code) noexcept {
+    if (code == 0) {
+        return nullptr; // the table's mark for a name the convention lacks
+    }
+    for (const PixelFormatInfo& format : kFormats) {
+        if (format.code == code) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace sdk::core

@@ -47,6 +47,10 @@ struct PixelFormatInfo {
 
 // The format called `name`, or null for a name the SDK does not know.
 [[nodiscard]] const PixelFormatInfo* findPixelFormat(std::string_view name) noexcept;
+// The format whose naming-convention code is `code` (a frame's own word on its format, as GenTL buffers give
+// it), or null for a code the SDK does not know. Where two names share a code ("RGB8" and its older name
+// "RGB8Packed") the naming convention's own comes.
+[[nodiscard]] const PixelFormatInfo* findPixelFormatByCode(uint32_t code) noexcept;
 
 // Bytes of one frame, rounded up to whole bytes.
 [[nodiscard]] constexpr uint64_t framePayloadSize(const PixelFormatInfo& format, uint64_t width,

@@ -5,10 +5,11 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/core/BufferAccess.h"
 #include "sdk/core/DeliveryThreads.h"
+#include "sdk/core/PixelFormats.h"
+#include "sdk/gentl/GentlAnswers.h"
+#include "sdk/gentl/GentlDescription.h"
 #include "sdk/gentl/GentlError.h"
 #include "sdk/gentl/GentlPortDevice.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <array>
@@ -22,17 +23,22 @@ namespace {
 // once with a producer that honours it.
 constexpr uint64_t kEventWaitMs = 500;
 
-// A text answer of a producer's information call; nothing when it gives none.
+// The most pixels a frame's side may have: far beyond any sensor, and small enough that no size made of two
+// sides overflows.
+constexpr uint64_t kMaxSide = uint64_t{1} << 20U;
+
+// A text answer of a producer's information call; nothing when it gives none, or one that is no text ending
+// within its size (GentlAnswers.h).
 template <typename Call>
 std::optional<std::string> infoAnswer(Call call) {
     std::array<char, 512> text{};
     size_t size = text.size();
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    if (call(&type, text.data(), &size) != GC_ERR_SUCCESS) {
+    if (call(&type, text.data(), &size) != GC_ERR_SUCCESS ||
+        (type != INFO_DATATYPE_STRING && type != INFO_DATATYPE_UNKNOWN)) {
         return std::nullopt;
     }
-    text.back() = '\0'; // a producer that forgets the terminator
-    return std::string(text.data());
+    return producerText(text.data(), text.size(), size);
 }
 
 template <typename Call>
@@ -40,7 +46,7 @@ std::string infoText(Call call) {
     return infoAnswer(call).value_or(std::string());
 }
 
-// A list entry (an ID) of a producer; empty when it gives none.
+// A list entry (an ID) of a producer; empty when it gives none, or no text ending within its size.
 template <typename Call>
 std::string idText(Call call) {
     std::array<char, 512> text{};
@@ -48,17 +54,16 @@ std::string idText(Call call) {
     if (call(text.data(), &size) != GC_ERR_SUCCESS) {
         return {};
     }
-    text.back() = '\0';
-    return text.data();
+    return producerText(text.data(), text.size(), size).value_or(std::string());
 }
 
-// A numeric information value; false when the producer gives none of the expected size.
+// A numeric information value; false when the producer gives none of the expected size and kind.
 template <typename T, typename Call>
 bool infoNumber(Call call, T& value) {
     T result{};
     size_t size = sizeof result;
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-    if (call(&type, &result, &size) != GC_ERR_SUCCESS || size != sizeof result) {
+    if (call(&type, &result, &size) != GC_ERR_SUCCESS || !numberFits<T>(type, size)) {
         return false;
     }
     value = result;
@@ -84,7 +89,7 @@ GentlDataStream::GentlDataStream(core::CallGate& gate, std::string objectName, L
     m_pWakeup->event = event;
 }
 
-std::shared_lock<std::shared_mutex> GentlDataStream::holdModule(const char* function) const {
+std::shared_lock<std::shared_timed_mutex> GentlDataStream::holdModule(const char* function) const {
     std::shared_lock hold(m_pWakeup->module);
     if (!m_pWakeup->open) {
         Exceptions::raise("NotAvailableException", function, "data stream " + site().objectName() + " is closed");
@@ -104,7 +109,13 @@ void GentlDataStream::closeModule() noexcept {
         }
         static_cast<void>(fn().EventKill(m_pWakeup->event));
     }
-    const std::unique_lock lock(m_pWakeup->module);
+    // The delivery thread gives its hold back within its event wait (or at once, killed); one that does not is
+    // stuck in the producer, which is then given up: its stream stays open, its thread is left to it.
+    std::unique_lock lock(m_pWakeup->module, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kEventWaitMs + library().deadlineMs()))) {
+        library().markStuck("the delivery of data stream " + site().objectName() + " did not return from the producer");
+        return;
+    }
     if (!m_pWakeup->open) {
         return;
     }
@@ -119,7 +130,11 @@ void GentlDataStream::closeModule() noexcept {
 // No hand-over is in progress (it would hold the stream); the delivery thread waits for an event or ends.
 GentlDataStream::~GentlDataStream() {
     closeModule();
-    core::joinOrReap(std::move(m_delivery));
+    if (library().usable()) {
+        core::joinOrReap(std::move(m_delivery));
+    } else if (m_delivery.joinable()) {
+        m_delivery.detach(); // it may be stuck in the producer; it holds what it uses
+    }
 }
 
 uint64_t GentlDataStream::doGetBufferSize() {
@@ -159,6 +174,7 @@ void GentlDataStream::doAnnounceBuffer(Buffer& buffer) {
     check(library(),
           fn().DSAnnounceBuffer(m_hStream, core::BufferAccess::memory(buffer), buffer.GetMemSize(), &buffer, &handle),
           "BufferList::Add", "announcing a buffer to data stream " + site().objectName());
+    needHandle(library(), handle, "BufferList::Add", "announcing a buffer to data stream " + site().objectName());
     const std::lock_guard lock(m_mutex);
     m_slots[&buffer] = Slot{handle, Place::Idle};
 }
@@ -203,9 +219,11 @@ void GentlDataStream::doStartAcquisition() {
     const char* name = arv_device_get_string_feature_value(m_pFeatures.get(), "PixelFormat", error.out());
     error.check("DataStream::StartAcquisitionContinuous", "PixelFormat of data stream " + site().objectName());
     const char* interned = core::internPixelFormatName(name != nullptr ? name : "");
+    const core::PixelFormatInfo* known = core::findPixelFormat(interned);
     {
         const std::lock_guard lock(m_mutex);
         m_formatName = interned;
+        m_formatInfo = known;
         queueAllToProducer("DataStream::StartAcquisitionContinuous");
         check(library(), fn().DSStartAcquisition(m_hStream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE),
               "DataStream::StartAcquisitionContinuous", "data stream " + site().objectName());
@@ -326,6 +344,8 @@ uint64_t GentlDataStream::doGetQueuedCount() {
 // The delivery thread: waits for the next new-buffer event and, holding the stream, hands the buffer over. When
 // the hand-over held the stream's last reference, the stream ends on this thread, which then returns.
 void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup) {
+    // The frame path calls the producer straight: no thread or deadline of ours per frame.
+    const GentlLibrary::DirectCalls direct;
     const GentlFunctions& f = wakeup->library->fn();
     std::mutex pauseMutex;
     std::condition_variable pause; // never notified: a bounded wait after a failing producer's answer
@@ -357,6 +377,28 @@ void GentlDataStream::run(const std::weak_ptr<GentlDataStream>& stream, const st
     }
 }
 
+// The buffer's own word wins: a producer may change the format from one buffer to the next, or its "PixelFormat"
+// may lag behind what it sends. A code of the naming convention (or of GigE Vision's, whose codes it took over)
+// that the table lacks, or of another namespace, cannot be read: the frame is not passed off as something it
+// is not. Only a buffer that gives no code leaves the camera's "PixelFormat" in charge.
+GentlDataStream::FrameFormat GentlDataStream::formatOf(const ReportedFormat& reported) const noexcept {
+    const FrameFormat camera{m_formatName, m_formatInfo};
+    if (!reported.given || reported.code == 0) {
+        return camera; // no code: 0 is none of the convention's
+    }
+    const bool convention = !reported.spaceGiven || reported.space == PIXELFORMAT_NAMESPACE_PFNC_32BIT ||
+                            reported.space == PIXELFORMAT_NAMESPACE_GEV;
+    if (!convention || reported.code > UINT32_MAX) {
+        return {};
+    }
+    const auto code = static_cast<uint32_t>(reported.code);
+    if (m_formatInfo != nullptr && code == m_formatInfo->code) {
+        return camera; // the camera's own name for it ("RGB8Packed" stays so)
+    }
+    const core::PixelFormatInfo* known = core::findPixelFormatByCode(code);
+    return known != nullptr ? FrameFormat{known->name, known} : FrameFormat{};
+}
+
 void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     Buffer* buffer = nullptr;
     {
@@ -383,6 +425,7 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
     size_t filled = 0;
     bool8_t incomplete = 0;
     bool described = false;
+    ReportedFormat reported;
     {
         const std::shared_lock hold(m_pWakeup->module);
         described = m_pWakeup->open && info(BUFFER_INFO_FRAMEID, frame.frameId) &&
@@ -391,9 +434,14 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
         if (described && !info(BUFFER_INFO_TIMESTAMP_NS, frame.timestamp)) {
             static_cast<void>(info(BUFFER_INFO_TIMESTAMP, frame.timestamp));
         }
+        if (described) {
+            reported.given = info(BUFFER_INFO_PIXELFORMAT, reported.code);
+            reported.spaceGiven = reported.given && info(BUFFER_INFO_PIXELFORMAT_NAMESPACE, reported.space);
+        }
     }
     frame.width = width;
     frame.height = height;
+    bool warnUnreadable = false;
     {
         // The buffer is touched only while its slot says it is being delivered: a revocation made from inside a
         // handler call waits for no delivery, and the buffer's owner may free it as soon as the slot is gone.
@@ -404,12 +452,30 @@ void GentlDataStream::handOver(const EVENT_NEW_BUFFER_DATA& event) {
             return;
         }
         const uint64_t memSize = buffer->GetMemSize();
+        const FrameFormat format = formatOf(reported);
+        // Sides no sensor has (a producer's garbage) make no frame: sizes computed from them would overflow.
+        // A frame merely larger than its buffer goes on, cut to the buffer, as on every transport.
+        const bool fits = width <= kMaxSide && height <= kMaxSide;
         frame.payloadSize = std::min<uint64_t>(filled, memSize);
-        frame.status = !described                              ? BufferStatus::Failed
-                       : (incomplete != 0 || filled > memSize) ? BufferStatus::Incomplete
-                                                               : BufferStatus::Complete;
-        frame.pixelFormat = m_formatName; // cannot change while grabbing
+        frame.status = !described || format.name == nullptr || !fits ? BufferStatus::Failed
+                       : (incomplete != 0 || filled > memSize)       ? BufferStatus::Incomplete
+                                                                     : BufferStatus::Complete;
+        frame.pixelFormat = format.name != nullptr ? format.name : m_formatName;
         core::BufferAccess::describeFrame(*buffer, frame);
+        if (format.name == nullptr) {
+            const std::pair<uint64_t, uint64_t> key(reported.space, reported.code);
+            if (std::find(m_unreadableFormats.begin(), m_unreadableFormats.end(), key) == m_unreadableFormats.end()) {
+                m_unreadableFormats.push_back(key);
+                warnUnreadable = true;
+            }
+        }
+    }
+    if (warnUnreadable) {
+        qCWarning(lcGentl()).noquote() << "data stream" << QString::fromStdString(site().objectName())
+                                       << "drops frames of pixel format code"
+                                       << QStringLiteral("0x%1").arg(reported.code, 8, 16, QLatin1Char('0'))
+                                       << "in namespace" << reported.space
+                                       << "- the code is not one of the pixel-format naming convention's it knows";
     }
     // The handler queues the buffer again from inside its call (an undelivered one is queued by the facade).
     static_cast<void>(deliverBuffer(*buffer));
@@ -448,9 +514,11 @@ void GentlDevice::doOpen() {
     DEV_HANDLE handle = nullptr;
     check(*m_pLibrary, f.IFOpenDevice(m_hInterface, m_id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &handle), "Device::Open",
           "camera " + m_pLink->serial);
+    needHandle(*m_pLibrary, handle, "Device::Open", "camera " + m_pLink->serial);
     auto module = std::make_shared<DeviceModule>(m_pLibrary, handle);
     PORT_HANDLE port = nullptr;
     check(*m_pLibrary, f.DevGetPort(handle, &port), "Device::Open", "the port of camera " + m_pLink->serial);
+    needHandle(*m_pLibrary, port, "Device::Open", "the port of camera " + m_pLink->serial);
     const std::string description = readDescription(port);
     std::string error;
     aravis::GObjectPtr<ArvDevice> device(newPortDevice(m_pLibrary, port, description, error));
@@ -466,9 +534,8 @@ void GentlDevice::doOpen() {
     m_pModule = std::move(module);
 }
 
-// The description where the port's first URL says: in the port's own registers ("Local:"), or in a file
-// ("File:"). A web address cannot be served offline, and a zipped description is not unpacked yet: both are
-// refused with what they are.
+// The description where the port's first URL says (GentlDescription.h); what cannot be had is refused with the
+// URL and the reason.
 std::string GentlDevice::readDescription(PORT_HANDLE port) const {
     const GentlFunctions& f = m_pLibrary->fn();
     std::string url = infoText(
@@ -476,50 +543,23 @@ std::string GentlDevice::readDescription(PORT_HANDLE port) const {
     if (url.empty()) {
         url = idText([&](char* b, size_t* s) { return f.GCGetPortURL(port, b, s); });
     }
-    const std::string what = "the GenICam description of camera " + m_pLink->serial;
-    const auto refuse = [&](const std::string& why) {
-        Exceptions::raise("NotAvailableException", "Device::Open", what + " (" + url + ") " + why);
-    };
-    const QString text = QString::fromStdString(url);
-    if (text.startsWith(QLatin1String("local:"), Qt::CaseInsensitive)) {
-        // "Local:[///]name.xml;address;length[?SchemaVersion=...]", hexadecimal numbers.
-        const QStringList parts = text.mid(6).section(QLatin1Char('?'), 0, 0).split(QLatin1Char(';'));
-        bool addressOk = false;
-        bool lengthOk = false;
-        const uint64_t address = parts.size() == 3 ? parts[1].toULongLong(&addressOk, 16) : 0;
-        const uint64_t length = parts.size() == 3 ? parts[2].toULongLong(&lengthOk, 16) : 0;
-        if (!addressOk || !lengthOk || length == 0 || length > (uint64_t{64} << 20)) {
-            refuse("is no valid local address");
-        }
-        if (parts[0].endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)) {
-            refuse("is zipped, which this transport does not unpack yet");
-        }
-        std::string xml(length, '\0');
+    const PortRead read = [&](uint64_t address, uint64_t length, std::string& bytes, std::string& error) {
+        bytes.assign(length, '\0');
         size_t size = length;
-        check(*m_pLibrary, f.GCReadPort(port, address, xml.data(), &size), "Device::Open", what);
-        xml.resize(std::min<size_t>(size, length));
-        // Registers may hold padding after the document's end.
-        if (const size_t end = xml.find('\0'); end != std::string::npos) {
-            xml.resize(end);
+        if (const GC_ERROR code = f.GCReadPort(port, address, bytes.data(), &size)) {
+            error = "cannot be read from the port: GenTL " + m_pLibrary->lastError(code);
+            return false;
         }
-        return xml;
+        bytes.resize(std::min<size_t>(size, length));
+        return true;
+    };
+    std::string error;
+    std::optional<std::string> description = fetchDescription(url, read, error);
+    if (!description) {
+        Exceptions::raise("NotAvailableException", "Device::Open",
+                          "the GenICam description of camera " + m_pLink->serial + " (" + url + ") " + error);
     }
-    if (text.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        QString path = text.mid(5).section(QLatin1Char('?'), 0, 0);
-        while (path.startsWith(QLatin1String("//"))) {
-            path.remove(0, 1);
-        }
-        if (path.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)) {
-            refuse("is zipped, which this transport does not unpack yet");
-        }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            refuse("cannot be read: " + file.errorString().toStdString());
-        }
-        return file.readAll().toStdString();
-    }
-    refuse("is not in the port or a file, and cannot be fetched offline");
-    return {};
+    return std::move(*description);
 }
 
 void GentlDevice::makeStreams() {
@@ -530,16 +570,22 @@ void GentlDevice::makeStreams() {
     uint32_t count = 0;
     check(*m_pLibrary, f.DevGetNumDataStreams(m_pModule->handle, &count), "DataStreamList::Refresh",
           "camera " + m_pLink->serial);
+    needSaneCount(*m_pLibrary, count, "DataStreamList::Refresh", "the data streams of camera " + m_pLink->serial);
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id =
             idText([&](char* b, size_t* s) { return f.DevGetDataStreamID(m_pModule->handle, index, b, s); });
         DS_HANDLE stream = nullptr;
         check(*m_pLibrary, f.DevOpenDataStream(m_pModule->handle, id.c_str(), &stream), "DataStreamList::Refresh",
               "data stream " + id + " of camera " + m_pLink->serial);
+        needHandle(*m_pLibrary, stream, "DataStreamList::Refresh",
+                   "data stream " + id + " of camera " + m_pLink->serial);
         EVENT_HANDLE event = nullptr;
-        if (const GC_ERROR code = f.GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event)) {
+        if (const GC_ERROR code = f.GCRegisterEvent(stream, EVENT_NEW_BUFFER, &event);
+            code != GC_ERR_SUCCESS || event == nullptr) {
             static_cast<void>(f.DSClose(stream));
             check(*m_pLibrary, code, "DataStreamList::Refresh", "the new-buffer event of camera " + m_pLink->serial);
+            needHandle(*m_pLibrary, event, "DataStreamList::Refresh",
+                       "the new-buffer event of camera " + m_pLink->serial);
         }
         m_streams.push_back(std::make_shared<GentlDataStream>(m_gate, m_pLink->serial + "/" + std::to_string(index),
                                                               m_pLibrary, stream, event, m_pPortDevice.get()));
@@ -578,10 +624,14 @@ void GentlDeviceList::doRefresh(uint64_t timeout) {
           "interface " + m_interface.site().objectName());
     uint32_t count = 0;
     check(lib, f.IFGetNumDevices(iface, &count), "DeviceList::Refresh", "interface " + m_interface.site().objectName());
+    needSaneCount(lib, count, "DeviceList::Refresh", "the devices of interface " + m_interface.site().objectName());
     m_entries.clear();
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id = idText([&](char* b, size_t* s) { return f.IFGetDeviceID(iface, index, b, s); });
         if (id.empty()) {
+            qCWarning(lcGentl()).noquote()
+                << "GenTL producer" << lib.path() << "gives device" << index << "of interface"
+                << QString::fromStdString(m_interface.site().objectName()) << "no readable ID; it is left out";
             continue;
         }
         auto& device = m_interface.m_known[id];
@@ -626,6 +676,7 @@ void GentlInterface::openModule() {
     IF_HANDLE handle = nullptr;
     check(*m_pLibrary, m_pLibrary->fn().TLOpenInterface(m_hSystem, site().objectName().c_str(), &handle),
           "Interface::Open", "interface " + site().objectName());
+    needHandle(*m_pLibrary, handle, "Interface::Open", "interface " + site().objectName());
     m_hInterface = handle;
 }
 
@@ -642,11 +693,14 @@ void GentlInterfaceList::doRefresh(uint64_t timeout) {
     uint32_t count = 0;
     check(lib, f.TLGetNumInterfaces(m_system.m_hSystem, &count), "InterfaceList::Refresh",
           "system " + m_system.site().objectName());
+    needSaneCount(lib, count, "InterfaceList::Refresh", "the interfaces of system " + m_system.site().objectName());
     m_entries.clear();
     for (uint32_t index = 0; index < count; ++index) {
         const std::string id =
             idText([&](char* b, size_t* s) { return f.TLGetInterfaceID(m_system.m_hSystem, index, b, s); });
         if (id.empty()) {
+            qCWarning(lcGentl()).noquote()
+                << "GenTL producer" << lib.path() << "gives interface" << index << "no readable ID; it is left out";
             continue;
         }
         auto& iface = m_system.m_known[id];

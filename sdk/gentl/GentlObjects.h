@@ -16,6 +16,7 @@
 #include "sdk/System.h"
 #include "sdk/aravis/AravisFeatures.h"
 #include "sdk/aravis/AravisObjects.h"
+#include "sdk/core/PixelFormats.h"
 #include "sdk/gentl/GentlFunctions.h"
 
 #include <atomic>
@@ -84,12 +85,27 @@ private:
         std::atomic<bool> quit{false};
         // Held shared by every GenTL call on the stream's handles (the delivery thread's wait for an event
         // included), exclusively by closeModule: no call reaches a closed handle. Taken before m_mutex.
-        std::shared_mutex module;
+        // closeModule waits for it a bounded time: a delivery thread stuck in the producer is abandoned.
+        std::shared_timed_mutex module;
         bool open = true; // guarded by module
     };
 
     static void run(const std::weak_ptr<GentlDataStream>& stream, const std::shared_ptr<Wakeup>& wakeup);
     void handOver(const EVENT_NEW_BUFFER_DATA& event);
+    // What a buffer says of its pixel format (BUFFER_INFO_PIXELFORMAT and its namespace), as far as it says.
+    struct ReportedFormat {
+        bool given = false;      // the buffer gives a code
+        uint64_t code = 0;       //
+        bool spaceGiven = false; // the buffer gives the code's namespace
+        uint64_t space = 0;      //
+    };
+    // The format the frame goes by: its name (null when the buffer gives a code this layer cannot read) and its
+    // table entry (null for a name the table lacks). With m_mutex held.
+    struct FrameFormat {
+        const char* name = nullptr;
+        const core::PixelFormatInfo* info = nullptr;
+    };
+    [[nodiscard]] FrameFormat formatOf(const ReportedFormat& reported) const noexcept;
     void stopGrabbing() noexcept;
     void awaitNoDelivery(std::unique_lock<std::mutex>& lock);
     // Every queued slot to the producer's input queue, after emptying its queues. With m_mutex held.
@@ -97,7 +113,7 @@ private:
     [[nodiscard]] const GentlFunctions& fn() const noexcept { return m_pLibrary->fn(); }
     [[nodiscard]] const GentlLibrary& library() const noexcept { return *m_pLibrary; }
     // Holds the stream's handles for a call that needs them; raises when the GenTL stream is closed already.
-    [[nodiscard]] std::shared_lock<std::shared_mutex> holdModule(const char* function) const;
+    [[nodiscard]] std::shared_lock<std::shared_timed_mutex> holdModule(const char* function) const;
 
     const Library m_pLibrary;
     DS_HANDLE const m_hStream;                       // NOLINT(misc-misplaced-const): the handle itself is fixed
@@ -112,6 +128,9 @@ private:
     std::map<Buffer*, Slot> m_slots;
     bool m_bGrabbing = false;
     const char* m_formatName = ""; // the camera's format since the last start; interned, lives for the process
+    const core::PixelFormatInfo* m_formatInfo = nullptr; // its table entry; null for a name the table lacks
+    // The buffer formats this stream cannot read, each warned about once: (namespace, code).
+    std::vector<std::pair<uint64_t, uint64_t>> m_unreadableFormats;
 };
 
 class GentlDevice;

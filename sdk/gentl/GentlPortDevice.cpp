@@ -146,10 +146,16 @@ void classInit(gpointer klass, gpointer /*data*/) {
     deviceClass->write_register = &writeRegister;
 }
 
+// GLib's type names are process-wide: a second copy of this file in one process (a test's own) names its type
+// otherwise.
+#ifndef VXCAM_GENTL_PORT_DEVICE_TYPE
+#define VXCAM_GENTL_PORT_DEVICE_TYPE "VxGentlPortDevice"
+#endif
+
 GType vxGentlPortDeviceType() {
-    static const GType type =
-        g_type_register_static_simple(arv_device_get_type(), "VxGentlPortDevice", sizeof(VxGentlPortDeviceClass),
-                                      &classInit, sizeof(VxGentlPortDevice), nullptr, GTypeFlags{});
+    static const GType type = g_type_register_static_simple(arv_device_get_type(), VXCAM_GENTL_PORT_DEVICE_TYPE,
+                                                            sizeof(VxGentlPortDeviceClass), &classInit,
+                                                            sizeof(VxGentlPortDevice), nullptr, GTypeFlags{});
     return type;
 }
 

@@ -5,6 +5,7 @@
 // A producer that cannot be loaded, lacks functions, or refuses to open its system is left out with one warning
 // saying which file and why; the other producers are offered all the same.
 #include "sdk/core/Producer.h"
+#include "sdk/gentl/GentlAnswers.h"
 #include "sdk/gentl/GentlError.h"
 #include "sdk/gentl/GentlObjects.h"
 
@@ -40,8 +41,7 @@ std::string systemText(const GentlLibrary& library, TL_HANDLE system, TL_INFO_CM
     if (library.fn().TLGetInfo(system, command, &type, text.data(), &size) != GC_ERR_SUCCESS) {
         return {};
     }
-    text.back() = '\0';
-    return text.data();
+    return producerText(text.data(), text.size(), size).value_or(std::string());
 }
 
 class GentlProducer final : public core::Producer {
@@ -78,6 +78,11 @@ private:
         if (const GC_ERROR code = library->fn().TLOpen(&system)) {
             qCWarning(lcGentl()).noquote() << "GenTL producer" << file << "does not open its system -"
                                            << QString::fromStdString(library->lastError(code));
+            return;
+        }
+        if (system == nullptr) {
+            qCWarning(lcGentl()).noquote()
+                << "GenTL producer" << file << "cannot be used - TLOpen reported success without a handle";
             return;
         }
         // The file's name tells systems apart (two makers may give the same system ID); a second file of the

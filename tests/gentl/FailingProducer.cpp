@@ -2,20 +2,66 @@
 // of what a broken maker's producer does to the host. The functions that VXCAM_FAILING_CTI_ANSWERS names
 // (comma-separated) answer instead, as a producer with one system, one interface "bad0" and one device "BAD1"
 // would, so that a test chooses how far a consumer gets before the refusals start.
+//
+// VXCAM_FAILING_CTI_GARBAGE makes those answers broken instead, as a faulty producer's can be:
+// - "null-handles": success, with a null handle;
+// - "unterminated": texts that fill the whole room given, without a terminator, and report a size beyond it;
+// - "counts": four billion interfaces, devices or streams.
+//
+// VXCAM_FAILING_CTI_BLOCKS names one function that does not return until the process ends, whether it answers
+// or refuses.
 #define GENTL_PRODUCER
 #include "sdk/gentl/GenTL.h"
 
 // The refusals need none of their arguments, and the answers few.
 // NOLINTBEGIN(readability-named-parameter)
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
 
 thread_local std::string t_lastError;
 int g_token = 0; // the one handle of every kind this producer gives
+
+bool garbage(const char* kind) {
+    const char* chosen = std::getenv("VXCAM_FAILING_CTI_GARBAGE"); // NOLINT(concurrency-mt-unsafe): read only
+    return chosen != nullptr && std::strcmp(chosen, kind) == 0;
+}
+
+// Calls blocked by the choice below. They are let go when the process ends, and the end waits (a second at
+// most) until they have left the producer: a thread still inside it would be in the way of the process's last
+// checks (the leak checker's).
+std::mutex g_blockMutex;
+std::condition_variable g_blockChanged;
+bool g_released = false; // guarded by g_blockMutex
+int g_blocked = 0;       // guarded by g_blockMutex
+
+void releaseBlocked() {
+    std::unique_lock lock(g_blockMutex);
+    g_released = true;
+    g_blockChanged.notify_all();
+    g_blockChanged.wait_for(lock, std::chrono::seconds(1), [] { return g_blocked == 0; });
+}
+
+const int g_releaseAtExit = std::atexit(&releaseBlocked);
+
+// Blocks the calling thread until the process ends when `function` is the one chosen to block.
+void blockIfChosen(const char* function) {
+    const char* chosen = std::getenv("VXCAM_FAILING_CTI_BLOCKS"); // NOLINT(concurrency-mt-unsafe): read only
+    if (chosen == nullptr || std::strcmp(chosen, function) != 0) {
+        return;
+    }
+    std::unique_lock lock(g_blockMutex);
+    ++g_blocked;
+    g_blockChanged.wait(lock, [] { return g_released; });
+    --g_blocked;
+    g_blockChanged.notify_all();
+}
 
 bool answers(const char* function) {
     const char* list = std::getenv("VXCAM_FAILING_CTI_ANSWERS"); // NOLINT(concurrency-mt-unsafe): read only
@@ -36,6 +82,13 @@ GC_ERROR putText(const char* text, void* buffer, size_t* size) {
         return GC_ERR_INVALID_PARAMETER;
     }
     const size_t needed = std::strlen(text) + 1;
+    if (garbage("unterminated")) {
+        if (buffer != nullptr) {
+            std::memset(buffer, 'X', *size);
+        }
+        *size += 100;
+        return GC_ERR_SUCCESS;
+    }
     if (buffer != nullptr) {
         if (*size < needed) {
             return GC_ERR_BUFFER_TOO_SMALL;
@@ -48,14 +101,14 @@ GC_ERROR putText(const char* text, void* buffer, size_t* size) {
 
 GC_ERROR putHandle(void** handle) {
     if (handle != nullptr) {
-        *handle = &g_token;
+        *handle = garbage("null-handles") ? nullptr : &g_token;
     }
     return GC_ERR_SUCCESS;
 }
 
 GC_ERROR putOne(uint32_t* count) {
     if (count != nullptr) {
-        *count = 1;
+        *count = garbage("counts") ? 0xFFFFFFFFU : 1;
     }
     return GC_ERR_SUCCESS;
 }
@@ -63,6 +116,7 @@ GC_ERROR putOne(uint32_t* count) {
 } // namespace
 
 #define REFUSE_UNLESS(name)                                                                                            \
+    blockIfChosen(#name);                                                                                              \
     if (!answers(#name)) {                                                                                             \
         return refuse(#name);                                                                                          \
     }
@@ -129,6 +183,7 @@ GC_API DevGetPort(DEV_HANDLE, PORT_HANDLE* phRemoteDevice) {
 // Everything else refuses whatever the list says.
 #define ALWAYS_REFUSE(name, ...)                                                                                       \
     GC_API name(__VA_ARGS__) {                                                                                         \
+        blockIfChosen(#name);                                                                                          \
         return refuse(#name);                                                                                          \
     }
 

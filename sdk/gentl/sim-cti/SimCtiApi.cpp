@@ -8,6 +8,7 @@
 // another thread ends an object only once the calls inside it returned (a wait for an event returns at once).
 #include "sdk/gentl/GenTL.h"
 #include "sdk/gentl/sim-cti/SimCtiCamera.h"
+#include "sdk/gentl/sim-cti/SimCtiModulePort.h"
 #include "sdk/gentl/sim-cti/SimCtiReply.h"
 #include "sdk/gentl/sim-cti/SimCtiStream.h"
 #include "sdk/sim/SimConfig.h"
@@ -35,6 +36,9 @@ struct Module {
     virtual ~Module() = default;
     const Kind kind;
     Module* const parent; // the module this one was opened from; closed with it
+    // The node map behind the module's own handle (GCReadPort on a system, interface, device or stream); set
+    // once, right after the module is made, before its handle is given out.
+    std::unique_ptr<ModulePort> nodeMap;
 };
 
 struct InterfaceEntry {
@@ -171,7 +175,7 @@ GC_ERROR needPointer(const void* pointer, const char* what) {
 
 // Interfaces from the file: one per interface entry, its ID the file's (prefixed with the system's ID when two
 // systems use the same one).
-std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config) {
+std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config, const ProducerSettings& settings) {
     std::map<std::string, int> uses;
     for (const sim::SimSystemConfig& system : config.systems) {
         for (const sim::SimInterfaceConfig& iface : system.interfaces) {
@@ -188,7 +192,7 @@ std::vector<InterfaceEntry> interfacesOf(const sim::SimConfig& config) {
                     std::find(entry.deviceIds.begin(), entry.deviceIds.end(), device.serial) != entry.deviceIds.end();
                 entry.deviceIds.push_back(
                     device.serial.empty() || taken ? "device" + std::to_string(entry.cameras.size()) : device.serial);
-                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device));
+                entry.cameras.push_back(std::make_shared<SimCtiCamera>(device, settings));
             }
             list.push_back(std::move(entry));
         }
@@ -301,6 +305,102 @@ bool deviceOpen(const InterfaceModule& iface, const SimCtiCamera& camera) {
                                    [&](const DeviceModule& d) { return d.camera.get() == &camera; }) != nullptr;
 }
 
+// A number of a stream's information, for its node map.
+int64_t streamNumber(SimCtiStream& stream, STREAM_INFO_CMD command) {
+    uint64_t value = 0;
+    size_t size = sizeof value;
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    if (command == STREAM_INFO_IS_GRABBING) {
+        bool8_t grabbing = 0;
+        size = sizeof grabbing;
+        return stream.info(command, &type, &grabbing, &size) == GC_ERR_SUCCESS ? grabbing : 0;
+    }
+    return stream.info(command, &type, &value, &size) == GC_ERR_SUCCESS ? static_cast<int64_t>(value) : 0;
+}
+
+ModuleFeature text(const char* name, std::function<std::string()> value) {
+    return ModuleFeature{name, std::move(value), {}};
+}
+ModuleFeature fixedText(const char* name, std::string value) {
+    return text(name, [value = std::move(value)] { return value; });
+}
+ModuleFeature number(const char* name, std::function<int64_t()> value) {
+    return ModuleFeature{name, {}, std::move(value)};
+}
+
+// The standard features of each module's node map.
+void giveNodeMap(SystemModule& system) {
+    system.nodeMap = std::make_unique<ModulePort>(
+        "vxcam-sim-system.xml",
+        std::vector<ModuleFeature>{fixedText("TLID", kProducerName), fixedText("TLVendorName", kVendor),
+                                   fixedText("TLModelName", "simulated cameras"), fixedText("TLVersion", "1.0"),
+                                   fixedText("TLType", kTlType), fixedText("TLPath", "vxcam-sim.cti"),
+                                   number("GenTLVersionMajor", [] { return GENTL_VERSION_MAJOR; }),
+                                   number("GenTLVersionMinor", [] { return GENTL_VERSION_MINOR; })},
+        ModuleSelector{"InterfaceSelector", "InterfaceID", [&system] {
+                           std::vector<std::string> ids;
+                           for (const InterfaceEntry& entry : system.interfaces) {
+                               ids.push_back(entry.id);
+                           }
+                           return ids;
+                       }});
+}
+
+void giveNodeMap(InterfaceModule& iface) {
+    const InterfaceEntry& entry = iface.entry;
+    iface.nodeMap = std::make_unique<ModulePort>(
+        "vxcam-sim-interface.xml",
+        std::vector<ModuleFeature>{fixedText("InterfaceID", entry.id), fixedText("InterfaceType", kTlType)},
+        ModuleSelector{"DeviceSelector", "DeviceID", [&entry] { return entry.deviceIds; }});
+}
+
+void giveNodeMap(DeviceModule& device, const std::string& id) {
+    const sim::SimDeviceConfig& config = device.camera->config();
+    std::vector<std::string> streams;
+    for (uint32_t i = 0; i < config.streams; ++i) {
+        streams.push_back("Stream" + std::to_string(i));
+    }
+    device.nodeMap = std::make_unique<ModulePort>(
+        "vxcam-sim-device.xml",
+        std::vector<ModuleFeature>{fixedText("DeviceID", id), fixedText("DeviceVendorName", kVendor),
+                                   fixedText("DeviceModelName", config.model),
+                                   fixedText("DeviceSerialNumber", config.serial), fixedText("DeviceType", kTlType),
+                                   number("DeviceAccessStatus", [] { return DEVICE_ACCESS_STATUS_OPEN_READWRITE; })},
+        ModuleSelector{"DataStreamSelector", "DataStreamID", [streams] { return streams; }});
+}
+
+void giveNodeMap(StreamModule& module) {
+    SimCtiStream& stream = *module.stream;
+    const auto info = [&stream](STREAM_INFO_CMD command) {
+        return [&stream, command] { return streamNumber(stream, command); };
+    };
+    module.nodeMap = std::make_unique<ModulePort>(
+        "vxcam-sim-stream.xml",
+        std::vector<ModuleFeature>{fixedText("StreamID", stream.id()), fixedText("StreamType", kTlType),
+                                   number("StreamAnnouncedBufferCount", info(STREAM_INFO_NUM_ANNOUNCED)),
+                                   number("StreamDeliveredFrameCount", info(STREAM_INFO_NUM_DELIVERED)),
+                                   number("StreamLostFrameCount", info(STREAM_INFO_NUM_UNDERRUN)),
+                                   number("StreamIsGrabbing", info(STREAM_INFO_IS_GRABBING)),
+                                   number("PayloadSize", info(STREAM_INFO_PAYLOAD_SIZE))},
+        std::nullopt);
+}
+
+// The node map behind a module's own handle; `holder` keeps the module for the call.
+GC_ERROR lookupNodeMap(const void* handle, std::shared_ptr<Module>& holder, ModulePort*& nodeMap) {
+    Library& lib = library();
+    const std::lock_guard lock(lib.mutex);
+    if (!lib.initialised) {
+        return fail(GC_ERR_NOT_INITIALIZED, "GCInitLib was not called");
+    }
+    const auto found = lib.live.find(handle);
+    if (handle == nullptr || found == lib.live.end() || found->second->nodeMap == nullptr) {
+        return fail(GC_ERR_INVALID_HANDLE, "the handle names no open port");
+    }
+    holder = found->second;
+    nodeMap = holder->nodeMap.get();
+    return GC_ERR_SUCCESS;
+}
+
 GC_ERROR putListEntry(const std::string& text, char* out, size_t* size) {
     return putString(nullptr, out, size, text);
 }
@@ -378,6 +478,11 @@ GC_API TLOpen(TL_HANDLE* phTL) {
             }
         }
     }
+    std::string settingsError;
+    const std::optional<ProducerSettings> settings = settingsFromEnvironment(settingsError);
+    if (!settings) {
+        return fail(GC_ERR_INVALID_PARAMETER, settingsError);
+    }
     const QString path = qEnvironmentVariable("VXCAM_SIM_CONFIG");
     sim::SimConfig config;
     if (!path.isEmpty()) {
@@ -388,7 +493,9 @@ GC_API TLOpen(TL_HANDLE* phTL) {
         }
         config = std::move(*loaded);
     }
-    *phTL = add(std::make_shared<SystemModule>(interfacesOf(config)));
+    auto system = std::make_shared<SystemModule>(interfacesOf(config, *settings));
+    giveNodeMap(*system);
+    *phTL = add(std::move(system));
     return GC_ERR_SUCCESS;
 }
 
@@ -461,6 +568,7 @@ GC_API TLOpenInterface(TL_HANDLE hTL, const char* sIfaceID, IF_HANDLE* phIface) 
         return GC_ERR_SUCCESS;
     }
     auto module = std::make_shared<InterfaceModule>(*system, *entry);
+    giveNodeMap(*module);
     *phIface = module.get();
     lib.live.emplace(module.get(), std::move(module));
     return GC_ERR_SUCCESS;
@@ -562,6 +670,7 @@ GC_API IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS
         return fail(GC_ERR_RESOURCE_IN_USE, "the device " + camera->config().serial + " is open already");
     }
     auto module = std::make_shared<DeviceModule>(*iface, std::move(camera));
+    giveNodeMap(*module, sDeviceID);
     *phDevice = module.get();
     lib.live.emplace(module.get(), std::move(module));
     return GC_ERR_SUCCESS;
@@ -679,105 +788,170 @@ GC_API DevOpenDataStream(DEV_HANDLE hDevice, const char* sDataStreamID, DS_HANDL
         }
     }
     auto stream = std::make_shared<SimCtiStream>(device->camera, index);
-    *phDataStream = add(std::make_shared<StreamModule>(*device, std::move(stream)));
+    auto module = std::make_shared<StreamModule>(*device, std::move(stream));
+    giveNodeMap(*module);
+    *phDataStream = add(std::move(module));
     return GC_ERR_SUCCESS;
 }
 
 // ---- port ------------------------------------------------------------------------------------------------------
 
-GC_API GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize) {
+namespace {
+// A port call on a camera's port (DevGetPort) or on a module's own node map (its system, interface, device or
+// stream handle).
+template <typename OnCamera, typename OnModule>
+GC_ERROR onPort(PORT_HANDLE handle, OnCamera onCamera, OnModule onModule) {
     std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
+    if (lookup(handle, Kind::Port, port) == GC_ERR_SUCCESS) {
+        return onCamera(*port);
+    }
+    std::shared_ptr<Module> holder;
+    ModulePort* map = nullptr;
+    if (const GC_ERROR error = lookupNodeMap(handle, holder, map)) {
         return error;
     }
+    return onModule(*map);
+}
+
+// The versions every description has: schema 1.1, file 1.0.0.
+GC_ERROR versionInfo(URL_INFO_CMD command, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    switch (command) {
+    case URL_INFO_SCHEMA_VER_MAJOR:
+    case URL_INFO_SCHEMA_VER_MINOR:
+    case URL_INFO_FILE_VER_MAJOR:
+        return putInt32(type, buffer, size, 1);
+    case URL_INFO_FILE_VER_MINOR:
+    case URL_INFO_FILE_VER_SUBMINOR:
+        return putInt32(type, buffer, size, 0);
+    default:
+        return unknownCommand(command);
+    }
+}
+
+const char* moduleName(Kind kind) {
+    switch (kind) {
+    case Kind::System:
+        return "TLSystem";
+    case Kind::Interface:
+        return "TLInterface";
+    case Kind::Device:
+        return "TLDevice";
+    case Kind::Stream:
+        return "TLDataStream";
+    default:
+        return "Device";
+    }
+}
+} // namespace
+
+GC_API GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize) {
     if (const GC_ERROR error = needPointer(piSize, "size")) {
         return error;
     }
-    return port->camera->readPort(iAddress, pBuffer, *piSize);
+    return onPort(
+        hPort, [&](PortModule& port) { return port.camera->readPort(iAddress, pBuffer, *piSize); },
+        [&](ModulePort& map) { return map.read(iAddress, pBuffer, *piSize); });
 }
 
 GC_API GCWritePort(PORT_HANDLE hPort, uint64_t iAddress, const void* pBuffer, size_t* piSize) {
-    std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
-        return error;
-    }
     if (const GC_ERROR error = needPointer(piSize, "size")) {
         return error;
     }
-    return port->camera->writePort(iAddress, pBuffer, *piSize);
+    return onPort(
+        hPort, [&](PortModule& port) { return port.camera->writePort(iAddress, pBuffer, *piSize); },
+        [&](ModulePort& map) { return map.write(iAddress, pBuffer, *piSize); });
 }
 
 GC_API GCGetPortURL(PORT_HANDLE hPort, char* sURL, size_t* piSize) {
-    std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
-        return error;
-    }
-    return putString(nullptr, sURL, piSize, port->camera->descriptionUrl());
+    return onPort(
+        hPort, [&](PortModule& port) { return putString(nullptr, sURL, piSize, port.camera->descriptionUrl()); },
+        [&](ModulePort& map) { return putString(nullptr, sURL, piSize, map.url()); });
 }
 
 GC_API GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t* piNumURLs) {
-    std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
-        return error;
-    }
     if (const GC_ERROR error = needPointer(piNumURLs, "place for the count")) {
         return error;
     }
-    *piNumURLs = 1;
-    return GC_ERR_SUCCESS;
+    const auto one = [&](auto& /*port*/) {
+        *piNumURLs = 1;
+        return GC_ERR_SUCCESS;
+    };
+    return onPort(hPort, one, one);
 }
 
 GC_API GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
                         void* pBuffer, size_t* piSize) {
-    std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
-        return error;
-    }
     if (iURLIndex != 0) {
         return fail(GC_ERR_INVALID_INDEX, "the port has one URL");
     }
-    const SimCtiCamera& camera = *port->camera;
-    switch (iInfoCmd) {
-    case URL_INFO_URL:
-        return putString(piType, pBuffer, piSize, camera.descriptionUrl());
-    case URL_INFO_SCHEMA_VER_MAJOR: // schema 1.1, file 1.0.0
-    case URL_INFO_SCHEMA_VER_MINOR:
-    case URL_INFO_FILE_VER_MAJOR:
-        return putInt32(piType, pBuffer, piSize, 1);
-    case URL_INFO_FILE_VER_MINOR:
-    case URL_INFO_FILE_VER_SUBMINOR:
-        return putInt32(piType, pBuffer, piSize, 0);
-    case URL_INFO_FILE_REGISTER_ADDRESS:
-        return putUint64(piType, pBuffer, piSize, reg::kDescription);
-    case URL_INFO_FILE_SIZE:
-        return putUint64(piType, pBuffer, piSize, camera.description().size());
-    case URL_INFO_SCHEME:
-        return putInt32(piType, pBuffer, piSize, URL_SCHEME_LOCAL);
-    case URL_INFO_FILENAME:
-        return putString(piType, pBuffer, piSize, "vxcam-sim.xml");
-    default:
-        return unknownCommand(iInfoCmd);
-    }
+    const auto camera = [&](PortModule& port) {
+        const SimCtiCamera& cam = *port.camera;
+        switch (iInfoCmd) {
+        case URL_INFO_URL:
+            return putString(piType, pBuffer, piSize, cam.descriptionUrl());
+        case URL_INFO_FILE_REGISTER_ADDRESS:
+            if (!cam.descriptionInPort()) {
+                return fail(GC_ERR_NOT_AVAILABLE, "the description is in a file, not in the port");
+            }
+            return putUint64(piType, pBuffer, piSize, reg::kDescription);
+        case URL_INFO_FILE_SIZE:
+            return putUint64(piType, pBuffer, piSize, cam.descriptionFileSize());
+        case URL_INFO_SCHEME:
+            return putInt32(piType, pBuffer, piSize, cam.descriptionInPort() ? URL_SCHEME_LOCAL : URL_SCHEME_FILE);
+        case URL_INFO_FILENAME:
+            return putString(piType, pBuffer, piSize, cam.descriptionFileName());
+        default:
+            return versionInfo(iInfoCmd, piType, pBuffer, piSize);
+        }
+    };
+    const auto module = [&](ModulePort& map) {
+        switch (iInfoCmd) {
+        case URL_INFO_URL:
+            return putString(piType, pBuffer, piSize, map.url());
+        case URL_INFO_FILE_REGISTER_ADDRESS:
+            return putUint64(piType, pBuffer, piSize, 0x100000);
+        case URL_INFO_FILE_SIZE:
+            return putUint64(piType, pBuffer, piSize, map.description().size());
+        case URL_INFO_SCHEME:
+            return putInt32(piType, pBuffer, piSize, URL_SCHEME_LOCAL);
+        case URL_INFO_FILENAME:
+            return putString(piType, pBuffer, piSize, map.fileName());
+        default:
+            return versionInfo(iInfoCmd, piType, pBuffer, piSize);
+        }
+    };
+    return onPort(hPort, camera, module);
 }
 
 GC_API GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
-    std::shared_ptr<PortModule> port;
-    if (const GC_ERROR error = lookup(hPort, Kind::Port, port)) {
-        return error;
+    std::string model;
+    std::string module;
+    {
+        std::shared_ptr<PortModule> port;
+        std::shared_ptr<Module> holder;
+        ModulePort* map = nullptr;
+        if (lookup(hPort, Kind::Port, port) == GC_ERR_SUCCESS) {
+            model = port->camera->config().model;
+            module = "Device";
+        } else if (const GC_ERROR error = lookupNodeMap(hPort, holder, map)) {
+            return error;
+        } else {
+            model = "simulated cameras";
+            module = moduleName(holder->kind);
+        }
     }
-    const sim::SimDeviceConfig& config = port->camera->config();
     switch (iInfoCmd) {
     case PORT_INFO_ID:
     case PORT_INFO_PORTNAME:
-        return putString(piType, pBuffer, piSize, "Device");
+        return putString(piType, pBuffer, piSize, module);
     case PORT_INFO_VENDOR:
         return putString(piType, pBuffer, piSize, kVendor);
     case PORT_INFO_MODEL:
-        return putString(piType, pBuffer, piSize, config.model);
+        return putString(piType, pBuffer, piSize, model);
     case PORT_INFO_TLTYPE:
         return putString(piType, pBuffer, piSize, kTlType);
     case PORT_INFO_MODULE:
-        return putString(piType, pBuffer, piSize, "Device");
+        return putString(piType, pBuffer, piSize, module);
     case PORT_INFO_LITTLE_ENDIAN:
     case PORT_INFO_ACCESS_READ:
     case PORT_INFO_ACCESS_WRITE:

@@ -2,7 +2,11 @@
 
 #include "sdk/core/PixelFormats.h"
 #include "sdk/gentl/sim-cti/SimCtiReply.h"
+#include "sdk/gentl/sim-cti/SimCtiZip.h"
 #include "sdk/sim/SimPattern.h"
+
+#include <QFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstring>
@@ -250,16 +254,122 @@ uint32_t pfncCodeOf(const std::string& name) {
 }
 } // namespace
 
-SimCtiCamera::SimCtiCamera(sim::SimDeviceConfig config)
+namespace {
+
+std::optional<DescriptionForm> descriptionForm(const QString& value) {
+    const std::pair<const char*, DescriptionForm> forms[] = {{"local", DescriptionForm::Local},
+                                                             {"local-zip", DescriptionForm::LocalZip},
+                                                             {"file", DescriptionForm::File},
+                                                             {"file-zip", DescriptionForm::FileZip}};
+    for (const auto& [name, form] : forms) {
+        if (value == QLatin1String(name)) {
+            return form;
+        }
+    }
+    return std::nullopt;
+}
+
+// "none", a name of the format table, or "0x<code>[/<namespace>]".
+std::optional<BufferFormat> bufferFormatOf(const QString& value) {
+    BufferFormat format;
+    if (value == QLatin1String("none")) {
+        format.given = false;
+        return format;
+    }
+    if (const core::PixelFormatInfo* known = core::findPixelFormat(value.toStdString());
+        known != nullptr && known->code != 0) {
+        format.code = known->code;
+        return format;
+    }
+    if (!value.startsWith(QLatin1String("0x"))) {
+        return std::nullopt;
+    }
+    const QStringList parts = value.mid(2).split(QLatin1Char('/'));
+    bool codeOk = false;
+    bool spaceOk = parts.size() == 1;
+    format.code = parts[0].toULongLong(&codeOk, 16);
+    if (parts.size() == 2) {
+        format.space = parts[1].toULongLong(&spaceOk, 10);
+    }
+    return codeOk && spaceOk && parts.size() <= 2 ? std::optional(format) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<ProducerSettings> settingsFromEnvironment(std::string& error) {
+    ProducerSettings settings;
+    const QString description = qEnvironmentVariable("VXCAM_SIM_CTI_DESCRIPTION", QStringLiteral("local"));
+    const std::optional<DescriptionForm> form = descriptionForm(description);
+    if (!form) {
+        error = "VXCAM_SIM_CTI_DESCRIPTION is \"" + description.toStdString() +
+                "\"; it takes local, local-zip, file or file-zip";
+        return std::nullopt;
+    }
+    settings.description = *form;
+    if (qEnvironmentVariableIsSet("VXCAM_SIM_CTI_ALTERNATE_PIXELFORMAT")) {
+        const QString value = qEnvironmentVariable("VXCAM_SIM_CTI_ALTERNATE_PIXELFORMAT");
+        settings.alternateFormat = bufferFormatOf(value);
+        if (!settings.alternateFormat) {
+            error = "VXCAM_SIM_CTI_ALTERNATE_PIXELFORMAT is \"" + value.toStdString() +
+                    "\"; it takes a pixel format's name, 0x<code>[/<namespace>] or none";
+            return std::nullopt;
+        }
+    }
+    return settings;
+}
+
+SimCtiCamera::SimCtiCamera(sim::SimDeviceConfig config, ProducerSettings settings)
     : m_config(std::move(config)), m_nPayloadSize(payloadSizeOf(m_config)),
       m_nPixelFormatCode(pfncCodeOf(m_config.pixelFormat)), m_powerOn(Clock::now()),
-      m_description(describeCamera(m_config, m_nPixelFormatCode)), m_exposure(m_config.exposure.value) {
+      m_alternateFormat(settings.alternateFormat), m_description(describeCamera(m_config, m_nPixelFormatCode)),
+      m_bZipped(settings.description == DescriptionForm::LocalZip || settings.description == DescriptionForm::FileZip),
+      m_descriptionFile(m_bZipped ? zipOneFile("vxcam-sim.xml", m_description) : m_description),
+      m_exposure(m_config.exposure.value) {
     trigger.source = m_config.triggerSources.empty() ? std::string() : m_config.triggerSources.front();
+    if (settings.description == DescriptionForm::File || settings.description == DescriptionForm::FileZip) {
+        writeDescriptionFile();
+    }
+}
+
+SimCtiCamera::~SimCtiCamera() = default;
+
+BufferFormat SimCtiCamera::bufferFormat(uint64_t frameId) const noexcept {
+    if (m_alternateFormat && (frameId - m_config.firstFrameId) % 2 == 1) {
+        return *m_alternateFormat;
+    }
+    BufferFormat own;
+    own.given = m_nPixelFormatCode != 0;
+    own.code = m_nPixelFormatCode;
+    return own;
+}
+
+void SimCtiCamera::writeDescriptionFile() {
+    auto folder = std::make_unique<QTemporaryDir>();
+    if (!folder->isValid()) {
+        return;
+    }
+    QFile file(folder->filePath(QString::fromStdString(descriptionFileName())));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(m_descriptionFile.data(), static_cast<qint64>(m_descriptionFile.size())) !=
+            static_cast<qint64>(m_descriptionFile.size())) {
+        return;
+    }
+    m_descriptionPath = file.fileName().toStdString();
+    m_folder = std::move(folder);
+}
+
+std::string SimCtiCamera::descriptionFileName() const {
+    return m_bZipped ? "vxcam-sim.zip" : "vxcam-sim.xml";
 }
 
 std::string SimCtiCamera::descriptionUrl() const {
+    if (!descriptionInPort()) {
+        // "File:///" and the absolute path, without its leading slash, percent-encoded.
+        return "File:///" +
+               QString::fromStdString(m_descriptionPath).mid(1).toUtf8().toPercentEncoding("/").toStdString();
+    }
     std::ostringstream out;
-    out << "Local:vxcam-sim.xml;" << std::hex << reg::kDescription << ";" << m_description.size();
+    out << "Local:" << descriptionFileName() << ";" << std::hex << reg::kDescription << ";" << m_descriptionFile.size();
     return out.str();
 }
 
@@ -323,8 +433,8 @@ GC_ERROR SimCtiCamera::readPort(uint64_t address, void* buffer, size_t size) {
     const auto inside = [&](uint64_t begin, uint64_t end) {
         return address >= begin && address <= end && size <= end - address;
     };
-    if (inside(reg::kDescription, reg::kDescription + m_description.size())) {
-        std::memcpy(buffer, m_description.data() + (address - reg::kDescription), size);
+    if (descriptionInPort() && inside(reg::kDescription, reg::kDescription + m_descriptionFile.size())) {
+        std::memcpy(buffer, m_descriptionFile.data() + (address - reg::kDescription), size);
         return GC_ERR_SUCCESS;
     }
     if (inside(0, reg::kRegistersEnd)) {
@@ -366,8 +476,8 @@ GC_ERROR SimCtiCamera::writeRegister(uint64_t address, const unsigned char* data
         }
     }
     if (target == nullptr) {
-        const bool known = address < reg::kRegistersEnd ||
-                           (address >= reg::kDescription && address < reg::kDescription + m_description.size());
+        const bool known = address < reg::kRegistersEnd || (descriptionInPort() && address >= reg::kDescription &&
+                                                            address < reg::kDescription + m_descriptionFile.size());
         return known ? fail(GC_ERR_ACCESS_DENIED, "the register at " + hex(address) + " is read-only")
                      : fail(GC_ERR_INVALID_ADDRESS, "no register at " + hex(address));
     }

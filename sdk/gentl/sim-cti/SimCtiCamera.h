@@ -7,10 +7,14 @@
 #include "sdk/gentl/GenTL.h"
 #include "sdk/sim/SimConfig.h"
 
+#include <QTemporaryDir>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,19 +43,55 @@ constexpr uint64_t kDescription = 0x100000; // the GenICam description, as many 
 
 constexpr const char* kVendor = "Veyra";
 
+// Where the port's URL says the GenICam description is: in the port's registers ("Local:") or in a file of the
+// producer's ("File:"), as the document itself or zipped, as makers ship it.
+enum class DescriptionForm : uint8_t { Local, LocalZip, File, FileZip };
+
+// The pixel format a buffer reports: its code and the code's namespace, or nothing at all.
+struct BufferFormat {
+    bool given = true;
+    uint64_t code = 0;
+    uint64_t space = PIXELFORMAT_NAMESPACE_PFNC_32BIT;
+};
+
+// How the producer behaves beyond the camera file, for consumers' tests; read from the environment when the
+// system opens:
+// - VXCAM_SIM_CTI_DESCRIPTION: "local" (the default), "local-zip", "file" or "file-zip";
+// - VXCAM_SIM_CTI_ALTERNATE_PIXELFORMAT: every second frame (an odd count of frames after the first ID) reports
+//   this pixel format in its buffer instead of the camera's: a format name ("Mono8"), a code with its namespace
+//   ("0x01080001/4", the namespace PFNC's when left out), or "none" (the buffer reports no pixel format). The
+//   pixels stay the camera's.
+struct ProducerSettings {
+    DescriptionForm description = DescriptionForm::Local;
+    std::optional<BufferFormat> alternateFormat;
+};
+// The settings the environment gives; nothing, with `error` saying why, for a value they do not take.
+[[nodiscard]] std::optional<ProducerSettings> settingsFromEnvironment(std::string& error);
+
 class SimCtiCamera {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit SimCtiCamera(sim::SimDeviceConfig config);
+    // A file form writes the description into a folder of its own, removed with the camera; when that fails the
+    // port serves it in its registers instead.
+    explicit SimCtiCamera(sim::SimDeviceConfig config, ProducerSettings settings = {});
+    ~SimCtiCamera();
+    SimCtiCamera(const SimCtiCamera&) = delete;
+    SimCtiCamera& operator=(const SimCtiCamera&) = delete;
 
     [[nodiscard]] const sim::SimDeviceConfig& config() const noexcept { return m_config; }
-    // The GenICam description served through the port, and the URL that points at it there.
+    // The GenICam description, the URL that points at it, and what that URL names: the file's name, its size and
+    // its address in the port (the file, zipped or not, lies at reg::kDescription for "Local:").
     [[nodiscard]] const std::string& description() const noexcept { return m_description; }
     [[nodiscard]] std::string descriptionUrl() const;
+    [[nodiscard]] std::string descriptionFileName() const;
+    [[nodiscard]] uint64_t descriptionFileSize() const noexcept { return m_descriptionFile.size(); }
+    [[nodiscard]] bool descriptionInPort() const noexcept { return m_descriptionPath.empty(); }
     [[nodiscard]] uint64_t payloadSize() const noexcept { return m_nPayloadSize; }
     // The pixel format's PFNC code; 0 for a name the format table lacks.
     [[nodiscard]] uint32_t pixelFormatCode() const noexcept { return m_nPixelFormatCode; }
+    // What a buffer of frame `frameId` reports as its pixel format.
+    [[nodiscard]] BufferFormat bufferFormat(uint64_t frameId) const noexcept;
     // Nanoseconds since the camera was powered (the producer's system opened): frame timestamps count from here.
     [[nodiscard]] uint64_t nowNs() const noexcept;
 
@@ -89,13 +129,19 @@ private:
     [[nodiscard]] std::vector<unsigned char> registerBlock() const; // with mutex held
     GC_ERROR writeRegister(uint64_t address, const unsigned char* data, size_t size);
     void changed(); // with mutex held
+    void writeDescriptionFile();
 
     const sim::SimDeviceConfig m_config;
     const uint64_t m_nPayloadSize;
     const uint32_t m_nPixelFormatCode;
     const Clock::time_point m_powerOn;
+    const std::optional<BufferFormat> m_alternateFormat;
     const std::string m_description;
-    double m_exposure; // guarded by mutex
+    const bool m_bZipped;
+    std::string m_descriptionFile;           // the description as the URL names it: the document or its archive
+    std::unique_ptr<QTemporaryDir> m_folder; // holds the file of a file form
+    std::string m_descriptionPath;           // that file; empty when the port serves the description
+    double m_exposure;                       // guarded by mutex
     std::once_flag m_pictureOnce;
     std::vector<unsigned char> m_picture;
 };

@@ -415,12 +415,13 @@ GC_ERROR SimCtiStream::bufferInfo(BUFFER_HANDLE handle, BUFFER_INFO_CMD command,
     case BUFFER_INFO_PAYLOADTYPE:
         return putSize(type, out, size, PAYLOAD_TYPE_IMAGE);
     case BUFFER_INFO_PIXELFORMAT:
-        if (m_pCamera->pixelFormatCode() == 0) {
-            return fail(GC_ERR_NOT_AVAILABLE, "the pixel format " + config.pixelFormat + " has no PFNC code");
+    case BUFFER_INFO_PIXELFORMAT_NAMESPACE: {
+        const BufferFormat format = m_pCamera->bufferFormat(buffer->frameId);
+        if (!format.given) {
+            return fail(GC_ERR_NOT_AVAILABLE, "the buffer has no pixel format code");
         }
-        return putUint64(type, out, size, m_pCamera->pixelFormatCode());
-    case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
-        return putUint64(type, out, size, PIXELFORMAT_NAMESPACE_PFNC_32BIT);
+        return putUint64(type, out, size, command == BUFFER_INFO_PIXELFORMAT ? format.code : format.space);
+    }
     case BUFFER_INFO_PIXEL_ENDIANNESS:
         return putInt32(type, out, size, PIXELENDIANNESS_LITTLE);
     case BUFFER_INFO_DATA_LARGER_THAN_BUFFER:
