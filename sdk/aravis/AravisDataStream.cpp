@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace sdk::aravis {
@@ -176,17 +177,27 @@ void AravisDataStream::joinLink() {
     }
     ArvGvDevice* device = ARV_GV_DEVICE(m_pDevice.get());
     std::unique_ptr<gev::LinkShare> share = gev::LinkShare::join(device, m_pLink);
-    // The trigger is programmed before the stream starts: a camera that is not triggered sends at once.
-    ErrorSlot error;
-    const char* triggerMode = arv_device_get_feature(m_pDevice.get(), "TriggerMode") != nullptr
-                                  ? arv_device_get_string_feature_value(m_pDevice.get(), "TriggerMode", error.out())
-                                  : "Off";
-    const bool freeRun = !error.failed() && triggerMode != nullptr && std::string(triggerMode) == "Off";
+    // The trigger is programmed before the stream starts: a camera that is not triggered sends at once. Reading
+    // it talks to the camera: on its control channel; a camera that does not answer now is not watched.
+    bool freeRun = false;
+    std::chrono::milliseconds patience{0};
+    try {
+        std::tie(freeRun, patience) = m_pLink->control->run("DataStream::WatchLink", [device = m_pDevice.get()] {
+            ErrorSlot error;
+            const char* triggerMode = arv_device_get_feature(device, "TriggerMode") != nullptr
+                                          ? arv_device_get_string_feature_value(device, "TriggerMode", error.out())
+                                          : "Off";
+            const bool untriggered = !error.failed() && triggerMode != nullptr && std::string(triggerMode) == "Off";
+            return std::make_pair(untriggered, patienceForFirstPacket(device));
+        });
+    } catch (const Exceptions::IException&) {
+        freeRun = false;
+    }
     std::unique_ptr<gev::SilentLinkWatch> watch;
     if (freeRun) {
         const std::lock_guard lock(m_mutex);
         if (m_pStream != nullptr) {
-            watch = std::make_unique<gev::SilentLinkWatch>(device, m_pStream.get(), m_pLink, patienceForFirstPacket());
+            watch = std::make_unique<gev::SilentLinkWatch>(device, m_pStream.get(), m_pLink, patience);
         }
     }
     {
@@ -201,14 +212,14 @@ void AravisDataStream::joinLink() {
 
 // A second, plus three frames of the camera's rate: the first frame leaves the camera within one frame time of
 // its start.
-std::chrono::milliseconds AravisDataStream::patienceForFirstPacket() const {
+std::chrono::milliseconds AravisDataStream::patienceForFirstPacket(ArvDevice* device) {
     constexpr std::chrono::milliseconds kBase{1000};
     constexpr std::chrono::milliseconds kLongest{10000};
-    if (arv_device_get_feature(m_pDevice.get(), "AcquisitionFrameRate") == nullptr) {
+    if (arv_device_get_feature(device, "AcquisitionFrameRate") == nullptr) {
         return kBase * 3;
     }
     ErrorSlot error;
-    const double rate = arv_device_get_float_feature_value(m_pDevice.get(), "AcquisitionFrameRate", error.out());
+    const double rate = arv_device_get_float_feature_value(device, "AcquisitionFrameRate", error.out());
     if (error.failed() || !(rate > 0)) {
         return kBase * 3;
     }

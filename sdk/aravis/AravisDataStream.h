@@ -85,7 +85,8 @@ private:
     void readFrameFormat();
     // GigE Vision: the camera's share of its link, and a watch for a link that lets none of its packets through.
     void joinLink();
-    [[nodiscard]] std::chrono::milliseconds patienceForFirstPacket() const;
+    // Talks to the camera: runs on its control channel.
+    [[nodiscard]] static std::chrono::milliseconds patienceForFirstPacket(ArvDevice* device);
     [[nodiscard]] bool virtualCameraSends() const;
     [[nodiscard]] bool extendsBlockIds() const noexcept { return m_transport != Transport::Usb3Vision; }
 

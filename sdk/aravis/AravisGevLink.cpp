@@ -1,5 +1,6 @@
 #include "sdk/aravis/AravisGevLink.h"
 
+#include "sdk/SdkExceptions.h"
 #include "sdk/aravis/AravisError.h"
 #include "sdk/aravis/AravisLinkBudget.h"
 #include "sdk/aravis/AravisObjects.h"
@@ -443,7 +444,8 @@ private:
     // delay beyond the camera's range is held at its largest, with a warning: the camera then may send faster
     // than its share.
     static std::optional<uint32_t> writeDelay(const LinkShare::Member& member, uint32_t delay) {
-        if (member.link->lost.load() || member.delayChosenByHost) {
+        // A camera that does not answer now is not waited for: the share is made again at the next start or stop.
+        if (member.link->silent() || member.delayChosenByHost) {
             return std::nullopt;
         }
         if (delay > member.largestDelay) {
@@ -455,9 +457,17 @@ private:
                                      "one) to keep the link from overflowing";
             delay = member.largestDelay;
         }
-        ErrorSlot error;
-        arv_device_write_register(member.device.get(), kInterPacketDelayRegister, delay, error.out());
-        if (error.failed()) {
+        bool written = false;
+        try {
+            written = member.link->control->run("LinkShare::WriteDelay", [device = member.device.get(), delay] {
+                ErrorSlot error;
+                arv_device_write_register(device, kInterPacketDelayRegister, delay, error.out());
+                return !error.failed();
+            });
+        } catch (const Exceptions::IException&) {
+            // Did not answer in time, or the camera is closing: said below.
+        }
+        if (!written) {
             qCWarning(lcAravis()) << "camera" << member.link->serial.c_str() << "did not take an inter-packet delay of"
                                   << delay << "ticks";
             return std::nullopt;
@@ -483,31 +493,47 @@ std::string addressText(GSocketAddress* address) {
 std::unique_ptr<LinkShare> LinkShare::join(ArvGvDevice* device, std::shared_ptr<const DeviceLink> link) {
     Member member;
     member.interface = interfaceName(device);
-    if (member.interface.empty()) {
+    if (member.interface.empty() || link->silent()) {
         return nullptr;
     }
-    {
-        ErrorSlot error;
-        // The size is the register's low 16 bits; the bits above are flags.
-        member.packetSize = arv_gv_device_get_packet_size(device, error.out()) & 0xffffU;
-    }
-    {
-        ErrorSlot error;
-        member.tickHz = arv_gv_device_get_timestamp_tick_frequency(device, error.out());
-    }
     member.delayChosenByHost = hostChoseInterPacketDelay(ARV_DEVICE(device));
-    {
-        ErrorSlot error;
-        arv_device_read_register(ARV_DEVICE(device), kInterPacketDelayRegister, &member.ownDelay, error.out());
-    }
-    if (arv_device_get_feature(ARV_DEVICE(device), "GevSCPD") != nullptr) {
-        gint64 smallest = 0;
-        gint64 largest = 0;
-        ErrorSlot error;
-        arv_device_get_integer_feature_bounds(ARV_DEVICE(device), "GevSCPD", &smallest, &largest, error.out());
-        if (!error.failed() && largest >= 0 && largest < std::numeric_limits<uint32_t>::max()) {
-            member.largestDelay = static_cast<uint32_t>(largest);
-        }
+    try {
+        // Talks to the camera: on its control channel, so that a camera that does not answer holds no start.
+        const Member read = link->control->run("LinkShare::Join", [device] {
+            Member pacing;
+            {
+                ErrorSlot error;
+                // The size is the register's low 16 bits; the bits above are flags.
+                pacing.packetSize = arv_gv_device_get_packet_size(device, error.out()) & 0xffffU;
+            }
+            {
+                ErrorSlot error;
+                pacing.tickHz = arv_gv_device_get_timestamp_tick_frequency(device, error.out());
+            }
+            {
+                ErrorSlot error;
+                arv_device_read_register(ARV_DEVICE(device), kInterPacketDelayRegister, &pacing.ownDelay, error.out());
+            }
+            if (arv_device_get_feature(ARV_DEVICE(device), "GevSCPD") != nullptr) {
+                gint64 smallest = 0;
+                gint64 largest = 0;
+                ErrorSlot error;
+                arv_device_get_integer_feature_bounds(ARV_DEVICE(device), "GevSCPD", &smallest, &largest, error.out());
+                if (!error.failed() && largest >= 0 && largest < std::numeric_limits<uint32_t>::max()) {
+                    pacing.largestDelay = static_cast<uint32_t>(largest);
+                }
+            }
+            return pacing;
+        });
+        member.packetSize = read.packetSize;
+        member.tickHz = read.tickHz;
+        member.ownDelay = read.ownDelay;
+        member.largestDelay = read.largestDelay;
+    } catch (const Exceptions::IException& error) {
+        qCWarning(lcAravis()) << "camera" << link->serial.c_str()
+                              << "did not tell its packet size and clock: its share of the link is not set ("
+                              << error.GetErrorDescription() << ")";
+        return nullptr;
     }
     if (!member.delayChosenByHost && (member.packetSize == 0 || member.tickHz == 0)) {
         qCWarning(lcAravis()) << "camera" << link->serial.c_str()
