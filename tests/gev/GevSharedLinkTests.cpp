@@ -27,61 +27,12 @@ std::string serialOf(int camera) {
     return "GV0" + std::to_string(camera);
 }
 
-// The fake camera draws a diagonal ramp: every line is the line above moved one pixel to the left. A frame with
-// data missing (zeros where packets or IP fragments should have been) breaks that.
-struct WholeFrames {
-    std::mutex mutex; // guards the counts: written on the delivery thread, read by the test
-    int checked = 0;
-    int wrong = 0;
-
-    FrameRecorder::Action action() {
-        return [this](ICameraObject&, const RecordedFrame& frame) {
-            const bool whole = isDiagonalRamp(frame);
-            const std::lock_guard lock(mutex);
-            ++checked;
-            wrong += whole ? 0 : 1;
-        };
-    }
-    static bool isDiagonalRamp(const RecordedFrame& frame) {
-        const int width = frame.width;
-        bool varies = false;
-        for (int y = 0; y + 1 < frame.height; ++y) {
-            const unsigned char* line = frame.data + static_cast<std::ptrdiff_t>(y) * width;
-            for (int x = 0; x + 1 < width; ++x) {
-                if (line[x + 1] != line[width + x]) {
-                    return false;
-                }
-                varies = varies || line[x] != line[x + 1];
-            }
-        }
-        return varies;
-    }
-};
-
-// The SDK's devices of the test network's cameras, by serial number, in one walk of the lists (each refresh of
-// a device list waits for the answers to a discovery). The SDK keeps a device object as long as its system list.
+// The test network's cameras, by serial number, in one walk of the lists (each refresh of a device list waits for
+// the answers to a discovery). The SDK keeps a device object as long as its system list.
 std::map<std::string, sdk::Device*> devicesBySerial() {
     std::map<std::string, sdk::Device*> found;
-    sdk::SystemList* systems = sdk::SystemList::GetInstance();
-    if (systems == nullptr) {
-        return found;
-    }
-    for (auto& system : *systems) {
-        sdk::InterfaceList* interfaces = system.second->GetInterfaces();
-        if (interfaces == nullptr) {
-            continue;
-        }
-        interfaces->Refresh(0);
-        for (auto& iface : *interfaces) {
-            sdk::DeviceList* devices = iface.second->GetDevices();
-            if (devices == nullptr) {
-                continue;
-            }
-            devices->Refresh(0);
-            for (auto& device : *devices) {
-                found[device.second->GetSerialNumber().str()] = device.second;
-            }
-        }
+    for (sdk::Device* device : allDevices()) {
+        found[device->GetSerialNumber().str()] = device;
     }
     return found;
 }
@@ -90,7 +41,7 @@ std::map<std::string, sdk::Device*> devicesBySerial() {
 struct Streaming {
     CameraConfig config;
     FrameRecorder frames;
-    WholeFrames whole;
+    PixelCheck whole;
     ModuleLoader::Camera camera{nullptr, {nullptr}};
 };
 

@@ -11,7 +11,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(); // NOLINT(bugp
 
 namespace vxcam::test {
 
-std::vector<sdk::Device*> devicesWithSerial(const std::string& serial) {
+std::vector<sdk::Device*> allDevices() {
     std::vector<sdk::Device*> found;
     sdk::SystemList* systems = sdk::SystemList::GetInstance();
     if (systems == nullptr) {
@@ -30,10 +30,18 @@ std::vector<sdk::Device*> devicesWithSerial(const std::string& serial) {
             }
             devices->Refresh(0);
             for (auto& device : *devices) {
-                if (device.second->GetSerialNumber().str() == serial) {
-                    found.push_back(device.second);
-                }
+                found.push_back(device.second);
             }
+        }
+    }
+    return found;
+}
+
+std::vector<sdk::Device*> devicesWithSerial(const std::string& serial) {
+    std::vector<sdk::Device*> found;
+    for (sdk::Device* device : allDevices()) {
+        if (device->GetSerialNumber().str() == serial) {
+            found.push_back(device);
         }
     }
     return found;

@@ -10,7 +10,11 @@
 
 namespace vxcam::test {
 
-// Every device of the session with the serial, in walk order (systems, interfaces, devices); nothing is opened.
+// Every device of the session, in walk order (systems, interfaces, devices), each list refreshed once; nothing is
+// opened.
+std::vector<sdk::Device*> allDevices();
+
+// Every device of the session with the serial, in walk order; nothing is opened.
 std::vector<sdk::Device*> devicesWithSerial(const std::string& serial);
 
 // Sizes of the device's streams' buffer lists. Opens the device for the look if it is closed, and closes it again.
