@@ -175,21 +175,8 @@ public:
 
     [[nodiscard]] std::string document() const {
         std::ostringstream out;
-        out << R"(<?xml version="1.0" encoding="utf-8"?>)"
-            << "\n"
-            << R"(<RegisterDescription ModelName=")" << escapeXml(m_config.model) << R"(" VendorName=")" << kVendor
-            << R"(" ToolTip="Simulated Veyra camera" StandardNameSpace="None")"
-            << R"( SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0")"
-            << R"( MajorVersion="1" MinorVersion="0" SubMinorVersion="0")"
-            << R"( ProductGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e01")"
-            << R"( VersionGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e02")"
-            << R"( xmlns="http://www.genicam.org/GenApi/Version_1_1")"
-            << R"( xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance")"
-            << R"( xsi:schemaLocation="http://www.genicam.org/GenApi/Version_1_1)"
-            << R"( http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd">)"
-            << "\n"
-            << R"(  <Category Name="Root" NameSpace="Standard">)"
-            << "\n";
+        out << descriptionOpening(escapeXml(m_config.model), "Simulated Veyra camera",
+                                  "6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e01", "6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e02");
         for (const std::string& name : m_features) {
             out << "    <pFeature>" << name << "</pFeature>\n";
         }

@@ -68,21 +68,8 @@ std::string describe(const std::string& name, const std::vector<ModuleFeature>& 
               << "    <pPort>Device</pPort>\n    <Cachable>NoCache</Cachable>\n  </StringReg>\n";
     }
     std::ostringstream out;
-    out << R"(<?xml version="1.0" encoding="utf-8"?>)"
-        << "\n"
-        << R"(<RegisterDescription ModelName=")" << name << R"(" VendorName="Veyra")"
-        << R"( ToolTip="Node map of a module of the simulated cameras' GenTL producer" StandardNameSpace="None")"
-        << R"( SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0")"
-        << R"( MajorVersion="1" MinorVersion="0" SubMinorVersion="0")"
-        << R"( ProductGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e11")"
-        << R"( VersionGuid="6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e12")"
-        << R"( xmlns="http://www.genicam.org/GenApi/Version_1_1")"
-        << R"( xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance")"
-        << R"( xsi:schemaLocation="http://www.genicam.org/GenApi/Version_1_1)"
-        << R"( http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd">)"
-        << "\n"
-        << R"(  <Category Name="Root" NameSpace="Standard">)"
-        << "\n"
+    out << descriptionOpening(name, "Node map of a module of the simulated cameras' GenTL producer",
+                              "6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e11", "6f1a0c52-5d37-4c1e-9a8e-3b0d2f7c1e12")
         << root.str() << "  </Category>\n"
         << nodes.str() << "  <Port Name=\"Device\" NameSpace=\"Standard\"/>\n</RegisterDescription>\n";
     return out.str();

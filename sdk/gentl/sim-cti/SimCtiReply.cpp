@@ -57,4 +57,24 @@ GC_ERROR unknownCommand(int32_t command) {
     return fail(GC_ERR_NOT_IMPLEMENTED, "information command " + std::to_string(command) + " is not served");
 }
 
+std::string descriptionOpening(std::string_view model, std::string_view toolTip, std::string_view productGuid,
+                               std::string_view versionGuid) {
+    std::string out = R"(<?xml version="1.0" encoding="utf-8"?>)"
+                      "\n";
+    out.append(R"(<RegisterDescription ModelName=")").append(model);
+    out.append(R"(" VendorName="Veyra" ToolTip=")").append(toolTip).append(R"(" StandardNameSpace="None")");
+    out.append(R"( SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0")");
+    out.append(R"( MajorVersion="1" MinorVersion="0" SubMinorVersion="0")");
+    out.append(R"( ProductGuid=")").append(productGuid).append(R"(")");
+    out.append(R"( VersionGuid=")").append(versionGuid).append(R"(")");
+    out.append(R"( xmlns="http://www.genicam.org/GenApi/Version_1_1")");
+    out.append(R"( xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance")");
+    out.append(R"( xsi:schemaLocation="http://www.genicam.org/GenApi/Version_1_1)");
+    out.append(R"( http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd">)"
+               "\n");
+    out.append(R"(  <Category Name="Root" NameSpace="Standard">)"
+               "\n");
+    return out;
+}
+
 } // namespace sdk::simcti

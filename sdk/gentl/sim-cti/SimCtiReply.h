@@ -62,4 +62,10 @@ inline GC_ERROR putPointer(INFO_DATATYPE* type, void* buffer, size_t* size, void
 
 GC_ERROR unknownCommand(int32_t command);
 
+// The opening of a GenICam description served through a port, up to and with the root category's start tag:
+// the XML declaration and the RegisterDescription element with its schema, version and GUIDs. `model` is
+// written as it is (already escaped).
+[[nodiscard]] std::string descriptionOpening(std::string_view model, std::string_view toolTip,
+                                             std::string_view productGuid, std::string_view versionGuid);
+
 } // namespace sdk::simcti
