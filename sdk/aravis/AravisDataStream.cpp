@@ -59,8 +59,10 @@ AravisDataStream::~AravisDataStream() {
 // Talks to the camera: runs on its control channel.
 GObjectPtr<ArvStream> AravisDataStream::makeAravisStream(ArvDevice* device, const std::string& serial) {
     if (ARV_IS_GV_DEVICE(device)) {
-        gev::receiveThroughUdpSocket(ARV_GV_DEVICE(device));
-        static_cast<void>(gev::negotiatePacketSize(ARV_GV_DEVICE(device), serial));
+        const gev::PacketSizeChoice size = gev::negotiatePacketSize(ARV_GV_DEVICE(device), serial);
+        if (size.mtu && size.chosen > *size.mtu) {
+            gev::receiveThroughUdpSocket(ARV_GV_DEVICE(device));
+        }
     }
     ErrorSlot error;
     GObjectPtr<ArvStream> stream(arv_device_create_stream(device, nullptr, nullptr, error.out()));

@@ -4,6 +4,7 @@
 #include "sdk/aravis/AravisError.h"
 #include "sdk/aravis/AravisLinkBudget.h"
 #include "sdk/aravis/AravisObjects.h"
+#include "sdk/aravis/AravisStreamFilter.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,7 +22,6 @@
 
 #if defined(__linux__)
 #include <ifaddrs.h>
-#include <linux/filter.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -60,105 +60,6 @@ constexpr gint64 kFramesInSocketBuffer = 4;
 constexpr gint64 kSmallestSocketBuffer = gint64{8} * 1024 * 1024;
 constexpr gint64 kLargestSocketBuffer = gint64{256} * 1024 * 1024;
 
-#if defined(__linux__)
-// The stream's UDP socket of this process: bound to `port`. Aravis does not show it.
-int streamSocket(uint16_t port) {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        char* end = nullptr;
-        const std::string name = entry.path().filename().string();
-        const long fd = std::strtol(name.c_str(), &end, 10);
-        if (end == name.c_str() || *end != '\0') {
-            continue;
-        }
-        int type = 0;
-        socklen_t typeSize = sizeof type;
-        sockaddr_in bound{};
-        socklen_t boundSize = sizeof bound;
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
-        if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_DGRAM &&
-            getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0 &&
-            bound.sin_family == AF_INET && ntohs(bound.sin_port) == port) {
-            return static_cast<int>(fd);
-        }
-    }
-    return -1;
-}
-
-// Offsets in a datagram as a UDP socket's filter sees it: from the UDP header on.
-constexpr uint32_t kUdpHeader = 8;
-constexpr uint32_t kGvspHeader = 8;          // status, 16-bit block ID, format and 24-bit packet ID
-constexpr uint32_t kGvspExtendedHeader = 20; // with a 64-bit block ID and a 32-bit packet ID
-constexpr uint32_t kImageLeader = 36;        // payload type, timestamp, pixel format, size, offsets, padding
-constexpr uint32_t kTrailer = 8;             // payload type and the image's lines
-constexpr uint32_t kFormatByte = kUdpHeader + 4;
-constexpr uint32_t kIpSource = 12;                      // in the IP header, reached through SKF_NET_OFF
-constexpr uint32_t kExtendedPacketId = kUdpHeader + 16; // after status, flags, format and the 64-bit block ID
-// Packets of one frame: 2^21 packets of 576 bytes (the smallest IP packet every link carries) hold more than
-// the largest frame the SDK layer takes (1 GiB), and Aravis's table for them stays below 64 MiB.
-constexpr uint32_t kPacketIdLimit = 1U << 21U;
-
-// The filter program for stream packets from `cameraAddress` (the number BPF loads: network order read as
-// big-endian). It admits the three packet formats of an image stream (leader, payload, trailer), with 16-bit or
-// extended IDs, each long enough for its header, with a packet ID below kPacketIdLimit, and leaders only of
-// image payloads. Aravis sizes a frame's packet table by the largest packet ID it meets and other payloads by
-// what their leader claims: a stray packet ID near 2^32 made it ask for tens of gigabytes and abort. Jump
-// offsets count the instructions skipped after the jump; the targets are in the comments.
-std::array<sock_filter, 37> streamFilter(uint32_t cameraAddress) {
-    constexpr uint32_t kAccept = 0xffffffffU;
-    constexpr uint32_t kDrop = 0;
-    constexpr uint32_t kExtendedIdFlag = 0x80;
-    // Without the flag; the reserved bits stay: a packet that sets them is not ours.
-    constexpr uint32_t kFormatMask = 0x7f;
-    constexpr uint32_t kShortPacketIdMask = 0xffffff;
-    constexpr uint32_t kLeaderFormat = 1;
-    constexpr uint32_t kTrailerFormat = 2;
-    constexpr uint32_t kPayloadFormat = 3;
-    constexpr uint32_t kImagePayload = 0x0001;
-    constexpr uint32_t kImageWithChunks = 0x4001;
-    constexpr uint32_t kPayloadType = 2; // in a leader, after its reserved field
-    return {{
-        /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_NET_OFF) + kIpSource),
-        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, cameraAddress, 0, 34), // another sender: 36
-        /* 2 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader, 0, 32), // no whole header: 36
-        /* 4 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
-        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kExtendedIdFlag, 15, 0), // extended IDs: 21
-        /* 6 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFormatByte),
-        /* 7 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kShortPacketIdMask),
-        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kPacketIdLimit, 27, 0), // 36
-        /* 9 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
-        /* 10 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
-        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kPayloadFormat, 23, 0), // 35
-        /* 12 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 6, 0),  // 19
-        /* 13 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 0, 22),  // 14, else 36
-        /* 14 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 15 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kImageLeader, 0, 20), // 36
-        /* 16 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdpHeader + kGvspHeader + kPayloadType),
-        /* 17 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 17, 0),     // 35
-        /* 18 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImageWithChunks, 16, 17), // 35, 36
-        /* 19 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 20 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspHeader + kTrailer, 14, 15), // 35, 36
-        /* 21 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 22 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader, 0, 13), // 36
-        /* 23 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExtendedPacketId),
-        /* 24 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kPacketIdLimit, 11, 0), // 36
-        /* 25 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kFormatByte),
-        /* 26 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kFormatMask),
-        /* 27 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kPayloadFormat, 7, 0), // 35
-        /* 28 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 6, 0), // 35
-        /* 29 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kLeaderFormat, 0, 6),  // 30, else 36
-        /* 30 */ BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
-        /* 31 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdpHeader + kGvspExtendedHeader + kImageLeader, 0, 4), // 36
-        /* 32 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdpHeader + kGvspExtendedHeader + kPayloadType),
-        /* 33 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImagePayload, 1, 0),    // 35
-        /* 34 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kImageWithChunks, 0, 1), // 35, 36
-        /* 35 */ BPF_STMT(BPF_RET | BPF_K, kAccept),
-        /* 36 */ BPF_STMT(BPF_RET | BPF_K, kDrop),
-    }};
-}
-#endif
-
 // Where the host's choices are noted: on the camera's GenICam tree, which lives as long as the open camera and
 // is used on its host side only.
 constexpr const char* kHostPacketSize = "vxcam-host-packet-size";
@@ -177,17 +78,46 @@ void receiveThroughUdpSocket(ArvGvDevice* device) noexcept {
         device, static_cast<ArvGvStreamOption>(options | ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED));
 }
 
+namespace {
+
+// Aravis receives through a packet socket unless it was told otherwise or this process may not open one.
+bool receivesThroughPacketSocket(ArvGvDevice* device) noexcept {
+#if defined(__linux__)
+    const auto options = static_cast<unsigned>(arv_gv_device_get_stream_options(device));
+    return (options & ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED) == 0 && mayOpenPacketSockets();
+#else
+    static_cast<void>(device);
+    return false;
+#endif
+}
+
+uint32_t hostOrder(const std::array<uint8_t, 4>& address) noexcept {
+    return (static_cast<uint32_t>(address[0]) << 24) | (static_cast<uint32_t>(address[1]) << 16) |
+           (static_cast<uint32_t>(address[2]) << 8) | address[3];
+}
+
+// Aravis opens its packet socket as its receiving thread starts, which is at once; a busy machine may hold
+// the thread back for a while.
+constexpr std::chrono::milliseconds kPacketSocketPatience{2000};
+
+} // namespace
+
 bool admitOnlyTheCamerasStreamPackets(ArvGvDevice* device, ArvGvStream* stream, const std::string& serial) {
 #if defined(__linux__)
     const std::optional<std::array<uint8_t, 4>> camera = ipv4Of(arv_gv_device_get_device_address(device));
-    const int fd = streamSocket(arv_gv_stream_get_port(stream));
-    if (camera && fd >= 0) {
-        const uint32_t address = (static_cast<uint32_t>((*camera)[0]) << 24) |
-                                 (static_cast<uint32_t>((*camera)[1]) << 16) |
-                                 (static_cast<uint32_t>((*camera)[2]) << 8) | (*camera)[3];
-        std::array<sock_filter, 37> program = streamFilter(address);
-        sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-        if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0) {
+    const std::optional<std::array<uint8_t, 4>> host = ipv4Of(arv_gv_device_get_interface_address(device));
+    if (camera && host) {
+        const StreamEndpoints endpoints{hostOrder(*camera), hostOrder(*host), arv_gv_stream_get_port(stream)};
+        // The UDP socket is guarded whichever socket Aravis reads: it reads the UDP socket when its packet
+        // socket fails.
+        const int udp = udpSocketOfPort(endpoints.port);
+        const bool udpGuarded = udp >= 0 && attachStreamFilter(udp, endpoints);
+        if (!receivesThroughPacketSocket(device)) {
+            if (udpGuarded) {
+                return true;
+            }
+        } else if (const int packet = packetSocketOfStream(endpoints, kPacketSocketPatience);
+                   packet >= 0 && attachStreamFilter(packet, endpoints)) {
             return true;
         }
     }

@@ -18,19 +18,18 @@
 
 namespace sdk::aravis::gev {
 
-// Reception through the kernel's UDP socket instead of Aravis's packet socket. The packet socket reads raw
-// frames and leaves the checks of IP and UDP to Aravis: an empty or short datagram at the stream port ends the
-// process there (GLib's "failed to allocate ..." abort), and IP fragments of packets larger than the link's MTU
-// arrive as frames with zeros where the other fragments' data belong, marked complete. The kernel's socket
-// checks every datagram and reassembles fragments. Called before the stream is made.
+// Reception through the kernel's UDP socket instead of Aravis's packet socket, for a stream whose packets are
+// larger than the link's MTU: they arrive as IP fragments, which the kernel's socket reassembles and a packet
+// socket sees one by one (the stream filter drops them there). Called before the stream is made.
 void receiveThroughUdpSocket(ArvGvDevice* device) noexcept;
 
-// Lets only the camera's well-formed stream datagrams reach Aravis: a socket filter on the stream's UDP socket
-// drops datagrams from any other address and those too short for the GigE Vision stream header their format
-// byte announces (a leader its image description, a trailer its size). Aravis reads every datagram into one
-// reused packet buffer and takes the header it finds there: an empty datagram makes it treat the previous
-// packet again with a size below zero, and it writes past the end of a frame buffer. Called once the stream is
-// made and before the camera sends; false (and a warning) when the socket was not found or took no filter.
+// Lets only the camera's well-formed stream datagrams reach Aravis: the stream filter (AravisStreamFilter.h) on
+// the socket Aravis reads, its packet socket or the stream's UDP socket. Aravis leaves the checks of IP and UDP
+// and of the stream's headers to whatever is in front of it: an empty datagram made it write past a frame
+// buffer, a leader's claimed size made it abort the process, and the first fragment of a packet larger than the
+// MTU filled the rest of the packet with zeros in a frame delivered as complete. Called once the stream is made
+// and before the camera sends (it waits for Aravis's packet socket); false (and a warning) when the socket was
+// not found or took no filter.
 bool admitOnlyTheCamerasStreamPackets(ArvGvDevice* device, ArvGvStream* stream, const std::string& serial);
 
 // The name of the host's interface that reaches the camera (the one holding the address Aravis talks to it

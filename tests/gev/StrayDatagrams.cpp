@@ -5,6 +5,8 @@
 //
 // KIND is one of the names in kinds() below. Every kind sends a burst of datagrams for COUNT block IDs from
 // FIRST on (default: the whole range, 1 to 65535), so that the block the receiver expects next meets one.
+#include "tests/gev/GvspPackets.h"
+
 #include <arpa/inet.h>
 #include <array>
 #include <cstdint>
@@ -20,63 +22,7 @@
 
 namespace {
 
-using Datagram = std::vector<uint8_t>;
-
-// GigE Vision stream packet formats (the low bits of the header's format byte) and the extended-ID flag.
-constexpr uint8_t kLeader = 1;
-constexpr uint8_t kTrailer = 2;
-constexpr uint8_t kPayload = 3;
-constexpr uint8_t kExtendedId = 0x80;
-
-void put16(Datagram& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-void put32(Datagram& out, uint32_t value) {
-    put16(out, static_cast<uint16_t>(value >> 16));
-    put16(out, static_cast<uint16_t>(value));
-}
-void put64(Datagram& out, uint64_t value) {
-    put32(out, static_cast<uint32_t>(value >> 32));
-    put32(out, static_cast<uint32_t>(value));
-}
-
-// The 8-byte header of a 16-bit block ID packet.
-Datagram header(uint16_t blockId, uint8_t format, uint32_t packetId) {
-    Datagram out;
-    put16(out, 0); // status
-    put16(out, blockId);
-    put32(out, (static_cast<uint32_t>(format) << 24) | (packetId & 0xffffffU));
-    return out;
-}
-
-// The 20-byte header of an extended-ID packet (64-bit block ID, 32-bit packet ID).
-Datagram extendedHeader(uint64_t blockId, uint8_t format, uint32_t packetId) {
-    Datagram out;
-    put16(out, 0);
-    put16(out, 0);
-    put32(out, static_cast<uint32_t>(format | kExtendedId) << 24);
-    put64(out, blockId);
-    put32(out, packetId);
-    return out;
-}
-
-// An image leader's payload: payload type 1 (image), timestamp, pixel format, size, offsets, padding.
-void imageLeader(Datagram& out, uint16_t payloadType, uint32_t pixelFormat, uint32_t width, uint32_t height) {
-    put16(out, 0);
-    put16(out, payloadType);
-    put64(out, 0);
-    put32(out, pixelFormat);
-    put32(out, width);
-    put32(out, height);
-    put32(out, 0);
-    put32(out, 0);
-    put16(out, 0);
-    put16(out, 0);
-}
-
-constexpr uint32_t kMono8 = 0x01080001;
-constexpr uint32_t kRgb8 = 0x02180014;
+using namespace vxcam::test::gvsp;
 
 // One kind of stray datagram: its name and what it sends for block `block` (1 to 65535).
 struct Kind {
