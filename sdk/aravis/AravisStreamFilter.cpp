@@ -6,13 +6,12 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
+#include <sys/socket.h>
 #include <system_error>
 #include <thread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace sdk::aravis::gev {
@@ -34,7 +33,7 @@ public:
 
     // Empty when a jump's target lies behind it or out of a jump's reach (a fault of this file, which the tests
     // see): no program is better than a wrong one.
-    std::vector<sock_filter> finish() const {
+    [[nodiscard]] std::vector<sock_filter> finish() const {
         std::vector<sock_filter> program;
         program.reserve(m_steps.size());
         for (std::size_t i = 0; i < m_steps.size(); ++i) {
@@ -58,7 +57,7 @@ private:
         Label onFalse;
     };
 
-    std::optional<uint8_t> offset(std::size_t from, Label to) const {
+    [[nodiscard]] std::optional<uint8_t> offset(std::size_t from, Label to) const {
         if (to == Label::Next) {
             return 0;
         }
@@ -75,9 +74,9 @@ private:
 
 // Offsets from the start of the IP header, which SKF_NET_OFF reaches on every kind of socket.
 constexpr uint32_t kNet = static_cast<uint32_t>(SKF_NET_OFF);
-constexpr uint32_t kIpVersion = 0;     // version and header length
+constexpr uint32_t kIpVersion = 0; // version and header length
 constexpr uint32_t kIpTotalLength = 2;
-constexpr uint32_t kIpFragment = 6;    // flags and fragment offset
+constexpr uint32_t kIpFragment = 6; // flags and fragment offset
 constexpr uint32_t kIpProtocol = 9;
 constexpr uint32_t kIpSource = 12;
 constexpr uint32_t kIpDestination = 16;

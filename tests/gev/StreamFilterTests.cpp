@@ -11,19 +11,19 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <array>
+#include <cstring>
+#include <functional>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstring>
-#include <functional>
 #include <ostream>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -58,6 +58,11 @@ private:
     int m_fd;
 };
 
+// The text of the last system call's error (std::strerror shares its buffer between threads).
+std::string lastError() {
+    return std::error_code(errno, std::generic_category()).message();
+}
+
 sockaddr_in addressOf(uint32_t host, uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -71,7 +76,7 @@ Socket boundUdpSocket(uint32_t host) {
     Socket udp(socket(AF_INET, SOCK_DGRAM, 0));
     const sockaddr_in address = addressOf(host, 0);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
-    EXPECT_EQ(bind(udp.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    EXPECT_EQ(bind(udp.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << lastError();
     return udp;
 }
 
@@ -110,6 +115,41 @@ bool isMarker(const uint8_t* gvsp, std::size_t size) {
     return size == expected.size() && std::memcmp(gvsp, expected.data(), size) == 0;
 }
 
+// Reads `receiver` until the marker arrives (its GigE Vision part `gvspOffset` bytes into what the socket reads):
+// whether anything came before it. Loopback shows a packet socket each frame going out and coming in; only those
+// coming in count.
+bool somethingCameBeforeTheMarker(const Socket& receiver, std::size_t gvspOffset) {
+    bool before = false;
+    std::array<uint8_t, 2048> received{};
+    for (;;) {
+        pollfd ready{receiver.fd(), POLLIN, 0};
+        if (poll(&ready, 1, 2000) != 1) {
+            ADD_FAILURE() << "the marker never arrived";
+            return before;
+        }
+        sockaddr_storage from{};
+        socklen_t fromSize = sizeof from;
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
+        const ssize_t size =
+            recvfrom(receiver.fd(), received.data(), received.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (size < 0) {
+            continue;
+        }
+        if (from.ss_family == AF_PACKET) {
+            sockaddr_ll link{};
+            std::memcpy(&link, &from, sizeof link);
+            if (link.sll_pkttype == PACKET_OUTGOING) {
+                continue;
+            }
+        }
+        const auto length = static_cast<std::size_t>(size);
+        if (length >= gvspOffset && isMarker(&received[gvspOffset], length - gvspOffset)) {
+            return before;
+        }
+        before = true;
+    }
+}
+
 // The GigE Vision part of a stream datagram, and whether the filter lets it through.
 struct StreamCase {
     const char* name;
@@ -122,8 +162,8 @@ std::vector<StreamCase> streamCases() {
         {"ImageLeader", [] { return imageLeaderPacket(kImagePayload); }, true},
         {"ImageWithChunksLeader", [] { return imageLeaderPacket(0x4001); }, true},
         {"Payload", [] { return payloadPacket(1, 1400); }, true},
-        {"PayloadOfTheLastPacketIdTaken",
-         [] { return payloadPacket(sdk::aravis::gev::kPacketIdLimit - 1, 100); }, true},
+        {"PayloadOfTheLastPacketIdTaken", [] { return payloadPacket(sdk::aravis::gev::kPacketIdLimit - 1, 100); },
+         true},
         {"Trailer", trailerPacket, true},
         {"ExtendedIdLeader",
          [] {
@@ -211,29 +251,15 @@ protected:
     void send(const Socket& from, const Datagram& gvsp) const {
         const sockaddr_in to = addressOf(kHost, m_endpoints.port);
         // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
-        ASSERT_GE(sendto(from.fd(), gvsp.data(), gvsp.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                  0)
-            << std::strerror(errno);
+        ASSERT_GE(sendto(from.fd(), gvsp.data(), gvsp.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0)
+            << lastError();
     }
 
     // Sends `gvsp` from `from`, then the marker from the camera: whether anything came before the marker.
-    bool passes(const Socket& from, const Datagram& gvsp) const {
+    [[nodiscard]] bool passes(const Socket& from, const Datagram& gvsp) const {
         send(from, gvsp);
         send(m_camera, marker());
-        bool before = false;
-        std::array<uint8_t, 2048> received{};
-        for (;;) {
-            pollfd ready{m_receiver.fd(), POLLIN, 0};
-            if (poll(&ready, 1, 2000) != 1) {
-                ADD_FAILURE() << "the marker never arrived";
-                return before;
-            }
-            const ssize_t size = recv(m_receiver.fd(), received.data(), received.size(), 0);
-            if (size >= 0 && isMarker(received.data(), static_cast<std::size_t>(size))) {
-                return before;
-            }
-            before = true;
-        }
+        return somethingCameBeforeTheMarker(m_receiver, 0);
     }
 
     Socket m_receiver = boundUdpSocket(kHost);
@@ -324,7 +350,7 @@ protected:
         m_loopback.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
         // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
         ASSERT_EQ(bind(m_receiver.fd(), reinterpret_cast<const sockaddr*>(&m_loopback), sizeof m_loopback), 0)
-            << std::strerror(errno);
+            << lastError();
         m_endpoints = {kCamera, kHost, portOf(m_port)};
         ASSERT_TRUE(sdk::aravis::gev::attachStreamFilter(m_receiver.fd(), m_endpoints));
     }
@@ -334,39 +360,17 @@ protected:
         ASSERT_GE(sendto(m_sender.fd(), ethernet.data(), ethernet.size(), 0,
                          reinterpret_cast<const sockaddr*>(&m_loopback), sizeof m_loopback),
                   0)
-            << std::strerror(errno);
+            << lastError();
     }
 
-    // Sends the frame, then the marker: whether anything arrived before the marker. Loopback shows a packet
-    // socket each frame going out and coming in; only those coming in count.
-    bool passes(const Frame& frame) const {
+    // Sends the frame, then the marker: whether anything arrived before the marker.
+    [[nodiscard]] bool passes(const Frame& frame) const {
         send(ethernetFrame(frame, m_endpoints.port));
         Frame markerFrame;
         markerFrame.gvsp = marker();
         send(ethernetFrame(markerFrame, m_endpoints.port));
-        constexpr std::size_t kGvspOffset = 14 + 20 + 8;
-        bool before = false;
-        std::array<uint8_t, 2048> received{};
-        for (;;) {
-            pollfd ready{m_receiver.fd(), POLLIN, 0};
-            if (poll(&ready, 1, 2000) != 1) {
-                ADD_FAILURE() << "the marker never arrived";
-                return before;
-            }
-            sockaddr_ll from{};
-            socklen_t fromSize = sizeof from;
-            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
-            const ssize_t size = recvfrom(m_receiver.fd(), received.data(), received.size(), 0,
-                                          reinterpret_cast<sockaddr*>(&from), &fromSize);
-            if (size < 0 || from.sll_pkttype == PACKET_OUTGOING) {
-                continue;
-            }
-            if (static_cast<std::size_t>(size) > kGvspOffset &&
-                isMarker(&received[kGvspOffset], static_cast<std::size_t>(size) - kGvspOffset)) {
-                return before;
-            }
-            before = true;
-        }
+        constexpr std::size_t kGvspOffset = 14 + 20 + 8; // Ethernet, IP and UDP headers
+        return somethingCameBeforeTheMarker(m_receiver, kGvspOffset);
     }
 
     Socket m_receiver{socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL))};
@@ -409,27 +413,26 @@ TEST_P(FramesOnPacketSocket, AdmitOnlyWholeUnfragmentedDatagramsFromTheCameraToT
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, FramesOnPacketSocket,
-    ::testing::Values(
-        FrameCase{"Whole", [](Frame&) {}, true},
-        FrameCase{"WithIpOptions", [](Frame& frame) { frame.headerWords = 6; }, true},
-        // The first fragment of a packet larger than the link's MTU: it claims the whole packet's length.
-        FrameCase{"FirstFragment", [](Frame& frame) { frame.fragment = 0x2000; }, false},
-        FrameCase{"LaterFragment", [](Frame& frame) { frame.fragment = 185; }, false},
-        FrameCase{"IpLengthBeyondTheFrame",
-                  [](Frame& frame) {
-                      frame.ipLengthChange = 1000;
-                      frame.udpLengthChange = 1000;
-                  },
-                  false},
-        FrameCase{"FrameCutShort", [](Frame& frame) { frame.bytesCut = 50; }, false},
-        FrameCase{"UdpLengthAboveIpLength", [](Frame& frame) { frame.udpLengthChange = 8; }, false},
-        FrameCase{"UdpLengthBelowIpLength", [](Frame& frame) { frame.udpLengthChange = -8; }, false},
-        FrameCase{"IpHeaderBelowItsSmallestLength", [](Frame& frame) { frame.headerWords = 4; }, false},
-        FrameCase{"AnotherSource", [](Frame& frame) { frame.source = kStranger; }, false},
-        FrameCase{"AnotherDestination", [](Frame& frame) { frame.destination = kStranger; }, false},
-        FrameCase{"AnotherPort", [](Frame& frame) { frame.port = 9; }, false},
-        FrameCase{"NotUdp", [](Frame& frame) { frame.protocol = IPPROTO_TCP; }, false},
-        FrameCase{"NotIpv4", [](Frame& frame) { frame.etherType = ETH_P_IPV6; }, false}),
+    ::testing::Values(FrameCase{"Whole", [](Frame&) {}, true},
+                      FrameCase{"WithIpOptions", [](Frame& frame) { frame.headerWords = 6; }, true},
+                      // The first fragment of a packet larger than the link's MTU: it claims the whole packet's length.
+                      FrameCase{"FirstFragment", [](Frame& frame) { frame.fragment = 0x2000; }, false},
+                      FrameCase{"LaterFragment", [](Frame& frame) { frame.fragment = 185; }, false},
+                      FrameCase{"IpLengthBeyondTheFrame",
+                                [](Frame& frame) {
+                                    frame.ipLengthChange = 1000;
+                                    frame.udpLengthChange = 1000;
+                                },
+                                false},
+                      FrameCase{"FrameCutShort", [](Frame& frame) { frame.bytesCut = 50; }, false},
+                      FrameCase{"UdpLengthAboveIpLength", [](Frame& frame) { frame.udpLengthChange = 8; }, false},
+                      FrameCase{"UdpLengthBelowIpLength", [](Frame& frame) { frame.udpLengthChange = -8; }, false},
+                      FrameCase{"IpHeaderBelowItsSmallestLength", [](Frame& frame) { frame.headerWords = 4; }, false},
+                      FrameCase{"AnotherSource", [](Frame& frame) { frame.source = kStranger; }, false},
+                      FrameCase{"AnotherDestination", [](Frame& frame) { frame.destination = kStranger; }, false},
+                      FrameCase{"AnotherPort", [](Frame& frame) { frame.port = 9; }, false},
+                      FrameCase{"NotUdp", [](Frame& frame) { frame.protocol = IPPROTO_TCP; }, false},
+                      FrameCase{"NotIpv4", [](Frame& frame) { frame.etherType = ETH_P_IPV6; }, false}),
     [](const ::testing::TestParamInfo<FrameCase>& frameCase) { return std::string(frameCase.param.name); });
 
 } // namespace

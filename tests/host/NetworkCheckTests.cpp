@@ -17,7 +17,7 @@ NetworkFacts goodHost() {
     facts.receiveBufferMax = 32 * 1024 * 1024;
     facts.allRpFilter = 0;
     facts.interfaces = {InterfaceFacts{QStringLiteral("cam0"), 9000, 2}};
-    facts.packetSocketsAllowed = false;
+    facts.packetSocketsAllowed = true;
     return facts;
 }
 
@@ -86,7 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
              CheckStatus::Change, "ip link set cam0 mtu 1500"},
         Case{"standard MTU", [](NetworkFacts& f) { f.interfaces[0].mtu = 1500; }, "MTU", CheckStatus::Ok, "mtu 9000"},
         Case{"packet sockets allowed", [](NetworkFacts& f) { f.packetSocketsAllowed = true; }, "packet sockets",
-             CheckStatus::Ok, "needs none"}),
+             CheckStatus::Ok, "shared ring"},
+        Case{"packet sockets not allowed", [](NetworkFacts& f) { f.packetSocketsAllowed = false; }, "packet sockets",
+             CheckStatus::Change, "setcap cap_net_raw+ep"}),
     [](const ::testing::TestParamInfo<Case>& setting) {
         QString name = QString::fromLatin1(setting.param.what);
         name.remove(QLatin1Char(' ')).remove(QLatin1Char('\''));
