@@ -71,8 +71,6 @@ GObjectPtr<ArvStream> AravisDataStream::makeAravisStream(ArvDevice* device, cons
         Exceptions::raise("ResourceException", "DataStream::Open", "camera " + serial + " gave no stream");
     }
     if (ARV_IS_GV_STREAM(stream.get())) {
-        static_cast<void>(
-            gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(device), ARV_GV_STREAM(stream.get()), serial));
         gev::configureReception(device, stream.get());
     }
     return stream;
@@ -87,6 +85,11 @@ void AravisDataStream::doOpen() {
         m_pLink->control->run("DataStream::Open", [device = m_pDevice.get(), serial = m_pLink->serial] {
             return makeAravisStream(device, serial);
         });
+    if (ARV_IS_GV_STREAM(stream.get())) {
+        // Waits for Aravis's receiving thread, not for the camera: outside the control channel's deadline.
+        static_cast<void>(gev::admitOnlyTheCamerasStreamPackets(ARV_GV_DEVICE(m_pDevice.get()),
+                                                                ARV_GV_STREAM(stream.get()), m_pLink->serial));
+    }
     // One wake-up per frame, with no lock held: waiting in Aravis's output queue instead would wake the delivery
     // thread while the receiving thread still holds the queue's lock, and each would then wait for the other.
     // The connection holds the wake-up state, so that a signal in emission never rings freed memory.

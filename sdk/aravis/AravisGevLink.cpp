@@ -97,8 +97,8 @@ uint32_t hostOrder(const std::array<uint8_t, 4>& address) noexcept {
 }
 
 // Aravis opens its packet socket as its receiving thread starts, which is at once; a busy machine may hold
-// the thread back for a while.
-constexpr std::chrono::milliseconds kPacketSocketPatience{2000};
+// the thread back for a while, but not for a whole second, which the opening of a stream may take at most.
+constexpr std::chrono::milliseconds kPacketSocketPatience{1000};
 
 } // namespace
 

@@ -27,9 +27,9 @@ void receiveThroughUdpSocket(ArvGvDevice* device) noexcept;
 // the socket Aravis reads, its packet socket or the stream's UDP socket. Aravis leaves the checks of IP and UDP
 // and of the stream's headers to whatever is in front of it: an empty datagram made it write past a frame
 // buffer, a leader's claimed size made it abort the process, and the first fragment of a packet larger than the
-// MTU filled the rest of the packet with zeros in a frame delivered as complete. Called once the stream is made
-// and before the camera sends (it waits for Aravis's packet socket); false (and a warning) when the socket was
-// not found or took no filter.
+// MTU filled the rest of the packet with zeros in a frame delivered as complete. Called on the host's side once
+// the stream is made and before the camera sends (it waits for Aravis's packet socket, at most a second); false
+// (and a warning) when the socket was not found or took no filter.
 bool admitOnlyTheCamerasStreamPackets(ArvGvDevice* device, ArvGvStream* stream, const std::string& serial);
 
 // The name of the host's interface that reaches the camera (the one holding the address Aravis talks to it

@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -152,6 +154,14 @@ protected:
             GTEST_SKIP() << "runs only inside run-in-netns.sh's test network";
         }
         ASSERT_TRUE(m_module.loaded()) << m_module.errorString().toStdString();
+        if (qgetenv("VXCAM_GEV_RECEPTION") == "udp") {
+            // The run meant to see reception through UDP sockets: this process must not open packet sockets.
+            const int probe = socket(AF_PACKET, SOCK_RAW, 0);
+            if (probe >= 0) {
+                close(probe);
+            }
+            ASSERT_LT(probe, 0) << "this process may open packet sockets, so Aravis does not read the UDP socket";
+        }
     }
     void TearDown() override {
         m_second.reset();
