@@ -345,14 +345,16 @@ protected:
             GTEST_SKIP() << "this process may not open packet sockets (CAP_NET_RAW): Aravis then reads the UDP "
                             "socket, whose filter the other tests check";
         }
+        // The receiver was opened for no protocol, so that it takes nothing in before its filter is there: a
+        // packet socket of every protocol would queue all of loopback's traffic until then.
+        m_endpoints = {kCamera, kHost, portOf(m_port)};
+        ASSERT_TRUE(sdk::aravis::gev::attachStreamFilter(m_receiver.fd(), m_endpoints));
         m_loopback.sll_family = AF_PACKET;
         m_loopback.sll_protocol = htons(ETH_P_ALL);
         m_loopback.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
         // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets interface
         ASSERT_EQ(bind(m_receiver.fd(), reinterpret_cast<const sockaddr*>(&m_loopback), sizeof m_loopback), 0)
             << lastError();
-        m_endpoints = {kCamera, kHost, portOf(m_port)};
-        ASSERT_TRUE(sdk::aravis::gev::attachStreamFilter(m_receiver.fd(), m_endpoints));
     }
 
     void send(const Datagram& ethernet) const {
@@ -373,7 +375,7 @@ protected:
         return somethingCameBeforeTheMarker(m_receiver, kGvspOffset);
     }
 
-    Socket m_receiver{socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL))};
+    Socket m_receiver{socket(AF_PACKET, SOCK_RAW, 0)};
     Socket m_sender{socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL))};
     // Holds the stream port, so that the kernel's own delivery of the frames goes nowhere.
     Socket m_port = boundUdpSocket(kHost);
