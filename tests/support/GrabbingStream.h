@@ -28,11 +28,19 @@ inline sdk::Device* firstDevice() {
     return devices->begin()->second;
 }
 
+// How long the handler holds each of the stream's first frames: the host's own work on them.
+struct HostPace {
+    std::size_t nSlowFrames = 0;
+    std::chrono::milliseconds cost{0};
+};
+
 // A grabbing stream of the first device with eight queued buffers, bound to a handler that records each frame,
-// optionally takes its time over it, and queues the buffer again.
+// takes its time over it as `pace` says, and queues the buffer again.
 class GrabbingStream {
 public:
-    explicit GrabbingStream(sdk::Device* device) : m_device(device) {
+    // The pace is set before the camera starts, so that no frame comes before it on a busy machine.
+    explicit GrabbingStream(sdk::Device* device, HostPace pace = {})
+        : m_device(device), m_nSlowFrames(pace.nSlowFrames), m_cost(pace.cost) {
         m_device->Open();
         sdk::DataStreamList* streams = m_device->GetDataStreams();
         streams->Refresh();
@@ -59,15 +67,22 @@ public:
     GrabbingStream(const GrabbingStream&) = delete;
     GrabbingStream& operator=(const GrabbingStream&) = delete;
 
-    // The first `count` frames each hold the delivery thread for `cost`.
-    void slowFor(std::size_t count, std::chrono::milliseconds cost) {
-        const std::lock_guard lock(m_mutex);
-        m_nSlowFrames = count;
-        m_cost = cost;
-    }
     [[nodiscard]] bool waitForFrames(std::size_t count) {
         std::unique_lock lock(m_mutex);
         return m_arrived.wait_for(lock, std::chrono::seconds(20), [&] { return m_frameIds.size() >= count; });
+    }
+    // The camera stops taking frames, and every frame it took reaches the handler and is given back: false if
+    // that takes more than 20 s. The stream keeps grabbing.
+    [[nodiscard]] bool stopCameraAndDrain() {
+        m_device->GetRemoteNode("AcquisitionStop")->Execute();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (m_stream->GetBufferList()->GetQueuedCount() < m_pool.size()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
     // The camera stops taking frames, then the stream stops: no frame is delivered after this returns.
     void stop() {
@@ -109,6 +124,8 @@ private:
     }
 
     sdk::Device* m_device;
+    const std::size_t m_nSlowFrames;
+    const std::chrono::milliseconds m_cost;
     sdk::DataStream* m_stream = nullptr;
     std::vector<std::unique_ptr<sdk::Buffer>> m_pool;
     // Guards the members below: the delivery thread records while the test reads.
@@ -117,8 +134,6 @@ private:
     std::vector<uint64_t> m_frameIds;
     std::vector<std::string> m_formats;
     bool m_bAllComplete = true;
-    std::size_t m_nSlowFrames = 0;
-    std::chrono::milliseconds m_cost{0};
 };
 
 } // namespace vxcam::test
