@@ -493,10 +493,10 @@ TEST_P(DeliveryTest, TheFirstFrameAfterAStartReachesTheHost) {
         GTEST_SKIP() << kNeedsFrameIdControl;
     }
     ICameraObject& cam =
-        openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 100)")),
+        openCamera(cameraFile(QStringLiteral("D1"), QStringLiteral(R"("width": 16, "height": 4, "frameRate": 50)")),
                    QStringLiteral("veyra D1"));
-    // The camera keeps its own clock while the start holds the delivery: at 100 frames per second the 30 ms
-    // hold takes about three of the eight buffers, so no frame is lost for want of one.
+    // The camera keeps its own clock while the start holds the delivery: at 50 frames per second the 30 ms hold
+    // takes one or two of the eight buffers, so no frame is lost for want of one even on a busy machine.
     static QtMessageHandler s_next = nullptr;
     s_next = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
         if (text.startsWith(QLatin1String("Set auto trigger successful."))) {
